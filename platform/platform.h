@@ -1,0 +1,132 @@
+// The file, folder and text operations the rest of the program uses. Each
+// operating system implements them in one file of its own
+// (platform_posix.cpp, platform_win32.cpp); nothing outside this folder
+// includes an OS header.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvarin::platform {
+
+// Paths as the OS takes them: UTF-16 on Windows, bytes elsewhere.
+#ifdef _WIN32
+using NativeString = std::wstring;
+inline constexpr wchar_t kSeparator = L'\\';
+#else
+using NativeString = std::string;
+inline constexpr char kSeparator = '/';
+#endif
+
+// The result of one operation. `os_error` is errno or GetLastError();
+// `what` replaces the OS's text where the failure is the program's own
+// finding (a folder given as the archive, an archive that ends too soon).
+struct Outcome {
+  int os_error = 0;
+  const char* what = nullptr;
+
+  bool ok() const { return os_error == 0 && what == nullptr; }
+  static Outcome because(const char* reason) { return Outcome{0, reason}; }
+};
+
+// The OS's own words for a failed outcome ("No such file or directory").
+std::string describe(const Outcome& outcome);
+
+// An open file that closes itself. Movable, not copyable.
+class FileHandle {
+ public:
+  FileHandle() = default;
+  explicit FileHandle(std::intptr_t native) : native_(native) {}
+  ~FileHandle() { close(); }
+  FileHandle(FileHandle&& other) noexcept : native_(other.release()) {}
+  FileHandle& operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+      close();
+      native_ = other.release();
+    }
+    return *this;
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+
+  bool is_open() const { return native_ != kInvalid; }
+  std::intptr_t native() const { return native_; }
+  std::intptr_t release() {
+    std::intptr_t native = native_;
+    native_ = kInvalid;
+    return native;
+  }
+  // Closing a written file can still report a failed write; callers that
+  // wrote through the handle check this outcome.
+  Outcome close();
+
+ private:
+  static constexpr std::intptr_t kInvalid = -1;
+  std::intptr_t native_ = kInvalid;
+};
+
+// Size of the copy buffer when bytes pass through user memory:
+// 1000 × 1024, the program's fixed chunk.
+inline constexpr std::size_t kCopyChunk = 1'024'000;
+
+// UTF-8 text (an argument, a name) in the OS's path form. No separator is
+// changed: the callers compose paths with kSeparator themselves.
+NativeString native_path(std::string_view utf8);
+
+// The destination folder as the base of every composed output path.
+NativeString destination_base(std::string_view utf8);
+
+// Opens an existing regular file for reading (others may read it too).
+// A folder, a device or a pipe counts as a failure.
+Outcome open_archive(const NativeString& path, FileHandle& archive);
+
+Outcome file_size(const FileHandle& file, std::uint64_t& size);
+
+Outcome seek(const FileHandle& file, std::uint64_t position);
+
+// Reads up to `length` bytes at the current position; `got` is short only
+// at the end of the file.
+Outcome read(const FileHandle& file, void* buffer, std::size_t length, std::size_t& got);
+
+// Creates a new, empty file for writing, replacing one of that name. A
+// symbolic link of that name is not followed.
+Outcome create_file(const NativeString& path, FileHandle& file);
+
+// Writes all `length` bytes at the current position, or fails.
+Outcome write(const FileHandle& file, const void* buffer, std::size_t length);
+
+// How a copy ended: where it failed, if it did.
+struct CopyOutcome {
+  enum class Side { none, read, end_of_archive, write };
+  Side side = Side::none;
+  Outcome outcome;
+  bool ok() const { return side == Side::none; }
+};
+
+// Copies `length` bytes from `position` in `from` to the current position
+// of `to`. Where the OS can copy in the kernel it does; otherwise the bytes
+// go through `buffer`, which is grown to kCopyChunk once and reused.
+CopyOutcome copy_range(const FileHandle& from, std::uint64_t position, std::uint64_t length,
+                       const FileHandle& to, std::vector<char>& buffer);
+
+// Creates one folder level. Succeeds when the folder exists already as a
+// real folder; a link to a folder counts only where `follow_link` is set
+// (the destination the user named), never inside it.
+Outcome make_folder(const NativeString& path, bool follow_link);
+
+// Renames `from` over `to`, replacing a file of that name in one step.
+Outcome replace_file(const NativeString& from, const NativeString& to);
+
+Outcome remove_file(const NativeString& path);
+
+bool is_terminal(std::FILE* stream);
+
+// Why a name that is safe everywhere else can't be used on this OS (device
+// names, stream separators), or nullptr when it can.
+const char* unusable_name_reason(std::string_view name);
+
+}  // namespace kelvarin::platform

@@ -1,0 +1,196 @@
+// POSIX implementation of the platform layer (Linux and other Unixes).
+#include "platform/platform.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+
+namespace kelvarin::platform {
+namespace {
+
+Outcome from_errno() { return Outcome{errno}; }
+
+int fd_of(const FileHandle& file) { return static_cast<int>(file.native()); }
+
+// Reads until `length` bytes or the end of the file, at `position`.
+Outcome read_at(int fd, std::uint64_t position, char* buffer, std::size_t length,
+                std::size_t& got) {
+  got = 0;
+  while (got < length) {
+    ssize_t n = ::pread(fd, buffer + got, length - got, static_cast<off_t>(position + got));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return from_errno();
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return {};
+}
+
+#ifdef __linux__
+// Copies in the kernel, without passing through user memory. Returns false
+// when the kernel can't do this copy here, so the caller falls back; `done`
+// counts what was copied before that.
+bool kernel_copy(int from, std::uint64_t position, std::uint64_t length, int to,
+                 std::uint64_t& done) {
+  // Large requests are split: the kernel caps one call below 2 GiB anyway.
+  constexpr std::uint64_t kMaxRequest = 1u << 30;
+  while (done < length) {
+    loff_t in_offset = static_cast<loff_t>(position + done);
+    std::size_t ask = static_cast<std::size_t>(std::min(length - done, kMaxRequest));
+    ssize_t n = ::copy_file_range(from, &in_offset, to, nullptr, ask, 0);
+    if (n > 0) {
+      done += static_cast<std::uint64_t>(n);
+      continue;
+    }
+    // 0 means the archive ended early, or a file system that can't say;
+    // the ordinary loop tells which.
+    if (n == 0) return false;
+    if (errno == EINTR) continue;
+    // EXDEV, ENOSYS, EINVAL, EOPNOTSUPP: not here. Any other error is left
+    // to the ordinary loop, which tells a failed read from a failed write.
+    return false;
+  }
+  return true;
+}
+#endif
+
+}  // namespace
+
+std::string describe(const Outcome& outcome) {
+  if (outcome.what != nullptr) return outcome.what;
+  return std::strerror(outcome.os_error);
+}
+
+Outcome FileHandle::close() {
+  if (!is_open()) return {};
+  int fd = static_cast<int>(release());
+  if (::close(fd) != 0 && errno != EINTR) return from_errno();
+  return {};
+}
+
+NativeString native_path(std::string_view utf8) { return NativeString(utf8); }
+
+NativeString destination_base(std::string_view utf8) { return NativeString(utf8); }
+
+Outcome open_archive(const NativeString& path, FileHandle& archive) {
+  // O_NONBLOCK keeps a named pipe from hanging the open; it has no effect on
+  // the regular files that pass the check below.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return from_errno();
+  FileHandle file(fd);
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return from_errno();
+  if (!S_ISREG(info.st_mode)) return Outcome::because("not a regular file");
+  archive = std::move(file);
+  return {};
+}
+
+Outcome file_size(const FileHandle& file, std::uint64_t& size) {
+  struct stat info {};
+  if (::fstat(fd_of(file), &info) != 0) return from_errno();
+  size = static_cast<std::uint64_t>(info.st_size);
+  return {};
+}
+
+Outcome seek(const FileHandle& file, std::uint64_t position) {
+  if (position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
+    return Outcome{EINVAL};
+  }
+  if (::lseek(fd_of(file), static_cast<off_t>(position), SEEK_SET) < 0) return from_errno();
+  return {};
+}
+
+Outcome read(const FileHandle& file, void* buffer, std::size_t length, std::size_t& got) {
+  got = 0;
+  char* bytes = static_cast<char*>(buffer);
+  while (got < length) {
+    ssize_t n = ::read(fd_of(file), bytes + got, length - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return from_errno();
+    }
+    if (n == 0) break;
+    got += static_cast<std::size_t>(n);
+  }
+  return {};
+}
+
+Outcome create_file(const NativeString& path, FileHandle& file) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return from_errno();
+  file = FileHandle(fd);
+  return {};
+}
+
+Outcome write(const FileHandle& file, const void* buffer, std::size_t length) {
+  const char* bytes = static_cast<const char*>(buffer);
+  while (length > 0) {
+    ssize_t n = ::write(fd_of(file), bytes, length);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return from_errno();
+    }
+    if (n == 0) return Outcome{ENOSPC};
+    bytes += n;
+    length -= static_cast<std::size_t>(n);
+  }
+  return {};
+}
+
+CopyOutcome copy_range(const FileHandle& from, std::uint64_t position, std::uint64_t length,
+                       const FileHandle& to, std::vector<char>& buffer) {
+  CopyOutcome result;
+  std::uint64_t done = 0;
+#ifdef __linux__
+  if (kernel_copy(fd_of(from), position, length, fd_of(to), done)) return result;
+#endif
+  if (buffer.size() < kCopyChunk) buffer.resize(kCopyChunk);
+  while (done < length) {
+    std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, kCopyChunk));
+    std::size_t got = 0;
+    Outcome read_outcome = read_at(fd_of(from), position + done, buffer.data(), chunk, got);
+    if (!read_outcome.ok()) return CopyOutcome{CopyOutcome::Side::read, read_outcome};
+    if (got < chunk) return CopyOutcome{CopyOutcome::Side::end_of_archive, {}};
+    Outcome write_outcome = write(to, buffer.data(), chunk);
+    if (!write_outcome.ok()) return CopyOutcome{CopyOutcome::Side::write, write_outcome};
+    done += chunk;
+  }
+  return result;
+}
+
+Outcome make_folder(const NativeString& path, bool follow_link) {
+  if (::mkdir(path.c_str(), 0777) == 0) return {};
+  if (errno != EEXIST) return from_errno();
+  // A trailing slash would make lstat follow a link: look at the name itself.
+  NativeString name = path;
+  while (name.size() > 1 && name.back() == '/') name.pop_back();
+  struct stat info {};
+  int rc = follow_link ? ::stat(name.c_str(), &info) : ::lstat(name.c_str(), &info);
+  if (rc != 0) return from_errno();
+  if (S_ISDIR(info.st_mode)) return {};
+  if (S_ISLNK(info.st_mode)) return Outcome::because("is a link, which is not followed");
+  return Outcome::because("exists and is not a folder");
+}
+
+Outcome replace_file(const NativeString& from, const NativeString& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) return from_errno();
+  return {};
+}
+
+Outcome remove_file(const NativeString& path) {
+  if (::unlink(path.c_str()) != 0) return from_errno();
+  return {};
+}
+
+bool is_terminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
+
+const char* unusable_name_reason(std::string_view) { return nullptr; }
+
+}  // namespace kelvarin::platform
