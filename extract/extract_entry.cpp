@@ -1,0 +1,85 @@
+// File extraction: one entry's bytes from the archive into a new file.
+#include "extract/extract_entry.h"
+
+#include "extract/report.h"
+
+namespace kelvarin {
+namespace {
+
+std::uint64_t fnv1a(std::string_view text) {
+  std::uint64_t hash = 0xcbf29ce484222325u;
+  for (unsigned char c : text) {
+    hash ^= c;
+    hash *= 0x100000001b3u;
+  }
+  return hash;
+}
+
+std::string shown_path(const FolderContext& folder, std::string_view name) {
+  std::string path(folder.dest_shown);
+  path += folder.dir_path;
+  path += name;
+  return path;
+}
+
+int fail_to_create(ExtractState& state, const FolderContext& folder, std::string_view name) {
+  report_error(state, "Unable to create file: " + shown_path(folder, name));
+  return -1;
+}
+
+}  // namespace
+
+std::string temporary_name(std::string_view name) {
+  // A hash keeps the name short whatever the length of the final one.
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string temp = ".kelvarin-";
+  std::uint64_t hash = fnv1a(name);
+  for (int shift = 60; shift >= 0; shift -= 4) temp += kHex[(hash >> shift) & 0xF];
+  temp += ".part";
+  return temp;
+}
+
+int extract_entry(ExtractState& state, const EntryNode& node, std::string_view name,
+                  const FolderContext& folder) {
+  std::int32_t size = state.size_table[static_cast<std::size_t>(node.entry_index)].file_size;
+  print_file_line(state, folder.dir_path, name, size);
+  if (!folder.usable) return fail_to_create(state, folder, name);
+
+  platform::NativeString temp_path = folder.native + platform::native_path(temporary_name(name));
+  platform::FileHandle output;
+  if (!platform::create_file(temp_path, output).ok()) return fail_to_create(state, folder, name);
+
+  std::uint64_t position = data_position(state.offset_table[node.file_ordinal]);
+  platform::CopyOutcome copy = platform::copy_range(
+      state.archive, position, static_cast<std::uint64_t>(size), output, state.copy_buffer);
+  platform::Outcome closed = output.close();
+  if (copy.ok() && !closed.ok()) copy = {platform::CopyOutcome::Side::write, closed};
+  if (!copy.ok()) {
+    platform::remove_file(temp_path);
+    std::string where = shown_path(folder, name);
+    switch (copy.side) {
+      case platform::CopyOutcome::Side::end_of_archive:
+        report_error(state, "Unable to read the data of entry " + std::to_string(node.entry_index) +
+                                " for " + where + ": the archive ends before its last byte");
+        break;
+      case platform::CopyOutcome::Side::read:
+        report_error(state, "Unable to read the data of entry " + std::to_string(node.entry_index) +
+                                " for " + where + ": " + platform::describe(copy.outcome));
+        break;
+      default:
+        report_error(state, "Unable to write file: " + where + ": " +
+                                platform::describe(copy.outcome));
+        break;
+    }
+    return -1;
+  }
+
+  platform::NativeString final_path = folder.native + platform::native_path(name);
+  if (!platform::replace_file(temp_path, final_path).ok()) {
+    platform::remove_file(temp_path);
+    return fail_to_create(state, folder, name);
+  }
+  return 1;
+}
+
+}  // namespace kelvarin

@@ -1,0 +1,37 @@
+// Output lines of the extraction.
+#include "extract/report.h"
+
+#include <charconv>
+#include <string>
+
+namespace kelvarin {
+
+void print_text(ExtractState& state, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), state.out);
+}
+
+void print_file_line(ExtractState& state, std::string_view dir_path, std::string_view name,
+                     std::int32_t size) {
+  static constexpr std::string_view kGap = "      FileSize: ";
+  char digits[16];
+  auto end = std::to_chars(digits, digits + sizeof digits, size).ptr;
+  print_text(state, dir_path);
+  print_text(state, name);
+  print_text(state, kGap);
+  print_text(state, std::string_view(digits, static_cast<std::size_t>(end - digits)));
+  print_text(state, "\n");
+}
+
+void report_error(ExtractState& state, std::string_view message) {
+  state.had_failure = true;
+  std::string line = "ERROR: ";
+  line.reserve(line.size() + message.size() + 1);
+  for (char c : message) {
+    auto byte = static_cast<unsigned char>(c);
+    line += (byte < 0x20 || byte == 0x7F) ? '?' : c;
+  }
+  line += '\n';
+  print_text(state, line);
+}
+
+}  // namespace kelvarin
