@@ -1,0 +1,77 @@
+// The command line and the run's first stage: banner, usage, opening the
+// archive, a file too short to be one, a good archive.
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace kelvarin::testing {
+namespace {
+
+TEST(CommandLine, WrongCommandLinesPrintUsageAndFail) {
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", {source_folder("", {source_file("f", "x")})});
+  const std::string dest = (dir / "out").string();
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"e"},
+      {"e", archive.string()},
+      {"E", archive.string(), dest},
+      {"ex", archive.string(), dest},
+      {"", archive.string(), dest},
+      {"e", archive.string(), ""},
+  };
+  for (const auto& args : cases) {
+    RunResult run = run_program(args);
+    EXPECT_EQ(run.out, kBanner + kUsage) << "args: " << args.size();
+    EXPECT_EQ(run.status, kUsageExitStatus);
+  }
+  EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST(CommandLine, ArchiveThatCantBeOpenedIsNamedAsTyped) {
+  TempDir dir;
+  fs::create_directory(dir / "folder.brq");
+  for (const fs::path& archive : {dir / "missing.brq", dir / "folder.brq"}) {
+    RunResult run = run_program({"e", archive.string(), (dir / "out").string()});
+    EXPECT_EQ(run.out, kBanner + "Unable to open file: " + archive.string() + "\n");
+    EXPECT_EQ(run.status, 1);
+  }
+  EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST(CommandLine, FileShorterThanHeaderIsRefusedWithOneLine) {
+  TempDir dir;
+  write_file(dir / "short.brq", std::string(10, '\x01'));
+  RunResult run = run_program({"e", (dir / "short.brq").string(), (dir / "out").string()});
+  EXPECT_EQ(run.status, 1);
+  ASSERT_EQ(run.out.rfind(kBanner + "ERROR: ", 0), 0u) << run.out;
+  EXPECT_NE(run.out.find("too short"), std::string::npos) << run.out;
+  EXPECT_EQ(count_lines(run.out.substr(kBanner.size()), ""), 1);
+  EXPECT_FALSE(fs::exists(dir / "out"));
+}
+
+TEST(CommandLine, GoodArchiveExtractsAndIgnoresExtraArguments) {
+  TempDir dir;
+  const fs::path archive =
+      write_archive(dir / "a.brq", {source_folder("", {source_file("f.txt", "hello")})});
+  RunResult run = run_program({"e", archive.string(), (dir / "out").string(), "extra", "more"});
+  EXPECT_EQ(run.out, kBanner + file_line("\\f.txt", 5));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(read_file(dir / "out" / "f.txt"), "hello");
+}
+
+TEST(CommandLine, LongArgumentsHaveNoFixedLimit) {
+  TempDir dir;
+  const fs::path archive =
+      write_archive(dir / "a.brq", {source_folder("", {source_file("f", "1")})});
+  // Over 511 bytes in all, but each component within the file system's limit.
+  fs::path dest = dir.path();
+  for (int i = 0; i < 5; ++i) dest /= std::string(120, static_cast<char>('a' + i));
+  fs::create_directories(dest.parent_path());
+  RunResult run = run_program({"e", archive.string(), dest.string()});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(read_file(dest / "f"), "1");
+}
+
+}  // namespace
+}  // namespace kelvarin::testing

@@ -1,0 +1,37 @@
+// Files whose data lie beyond 2 GiB are reached with 64-bit positions.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "support/test_support.h"
+
+namespace kelvarin::testing {
+namespace {
+
+TEST(DataPosition, FileDataAtThreeGibibytesExtracts) {
+  TempDir dir;
+  const std::string far_bytes = "far away bytes";
+  const std::vector<SourceNode> tree = {
+      source_folder("", {source_file("near", "near"), source_file("far", far_bytes)})};
+  ArchiveLayout layout = lay_out(tree);
+  const std::uint64_t far_position = std::uint64_t{3} << 30;
+  layout.offsets[1] = static_cast<std::uint32_t>(far_position / 16);
+  layout.data.pop_back();  // "far" is written by hand below, sparsely
+  const fs::path archive = write_layout(dir / "big.brq", layout);
+  {
+    std::fstream out(archive, std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(static_cast<std::streamoff>(far_position));
+    out.write(far_bytes.data(), static_cast<std::streamsize>(far_bytes.size()));
+    ASSERT_TRUE(out.good());
+  }
+  ASSERT_EQ(fs::file_size(archive), far_position + far_bytes.size());
+
+  RunResult run = run_program({"e", archive.string(), (dir / "out").string()});
+  EXPECT_EQ(run.out, kBanner + file_line("\\near", 4) + file_line("\\far", 14));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(read_file(dir / "out" / "far"), far_bytes);
+  EXPECT_EQ(read_file(dir / "out" / "near"), "near");
+}
+
+}  // namespace
+}  // namespace kelvarin::testing

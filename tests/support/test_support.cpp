@@ -1,0 +1,87 @@
+// Shared test fixtures.
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <sstream>
+
+namespace kelvarin::testing {
+
+TempDir::TempDir() {
+  static std::atomic<unsigned> counter{0};
+  auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  path_ = fs::temp_directory_path() /
+          ("kelvarin-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+  fs::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+void write_file(const fs::path& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  ASSERT_TRUE(out.good()) << "can't write " << path;
+}
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+std::map<std::string, std::string> snapshot(const fs::path& root) {
+  std::map<std::string, std::string> tree;
+  if (!fs::exists(root)) return tree;
+  for (const auto& item : fs::recursive_directory_iterator(root)) {
+    std::string relative = fs::relative(item.path(), root).generic_string();
+    tree[relative] = item.is_directory() ? "<dir>" : read_file(item.path());
+  }
+  return tree;
+}
+
+fs::path write_archive(const fs::path& path, const std::vector<SourceNode>& top_level,
+                       const WriterOptions& options) {
+  ArchiveLayout layout = lay_out(top_level, options);
+  EXPECT_EQ(layout.error, "");
+  return write_layout(path, layout);
+}
+
+fs::path write_layout(const fs::path& path, const ArchiveLayout& layout) {
+  std::string error;
+  EXPECT_TRUE(write_archive_file(layout, path, error)) << error;
+  return path;
+}
+
+const std::string kBanner =
+    "Kelvarin File System Extracter v1.0 by Dunmarrow\n"
+    "Email: dunmarrow@example.com\n\n";
+
+const std::string kUsage =
+    "Usage: Kelvarin_Extract.exe e <.brq file> <Destination Folder>\n\n"
+    "  Example: Kelvarin_Extract.exe e \"C:\\Games\\Kelvarin\\data.brq\" \"C:\\Kelvarin DATA\"\n"
+    "    Note: Don't include the \\ at the end of the folder, otherwise it wont work.\n\n\n";
+
+std::string file_line(const std::string& path, long size) {
+  return path + "      FileSize: " + std::to_string(size) + "\n";
+}
+
+int count_lines(const std::string& text, const std::string& prefix) {
+  int count = 0;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    if (text.compare(start, prefix.size(), prefix) == 0) ++count;
+    start = end + 1;
+  }
+  return count;
+}
+
+}  // namespace kelvarin::testing

@@ -1,0 +1,64 @@
+// Fixtures shared by the tests: scratch folders, files, archives made with
+// the writer, snapshots of output trees, and running the real executable.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "archive/archive_writer.h"
+
+namespace kelvarin::testing {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+void write_file(const fs::path& path, const std::string& bytes);
+std::string read_file(const fs::path& path);
+
+// Every folder and file below `root`, by relative path with '/' separators;
+// folders map to "<dir>", files to their bytes.
+std::map<std::string, std::string> snapshot(const fs::path& root);
+
+// Writes an archive laid out from `top_level` into `path`.
+fs::path write_archive(const fs::path& path, const std::vector<SourceNode>& top_level,
+                       const WriterOptions& options = {});
+// Writes an edited layout's bytes as they stand.
+fs::path write_layout(const fs::path& path, const ArchiveLayout& layout);
+
+struct RunResult {
+  std::string out;
+  int status = 0;
+};
+
+// Runs the built Kelvarin_Extract with `args` and collects its standard
+// output and exit status.
+RunResult run_program(const std::vector<std::string>& args);
+
+// The exit status a shell sees for the usage error (-1).
+extern const int kUsageExitStatus;
+
+extern const std::string kBanner;
+extern const std::string kUsage;
+
+// The "FileSize" line of a file.
+std::string file_line(const std::string& path, long size);
+
+// Number of lines of `text` that begin with `prefix`.
+int count_lines(const std::string& text, const std::string& prefix);
+
+}  // namespace kelvarin::testing

@@ -1,0 +1,69 @@
+// The order of the walk and the paths it builds: depth-first pre-order in
+// chain order whatever the order of entries and data in the archive, and
+// every kind of top level (empty root, named root, root siblings, file root).
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace kelvarin::testing {
+namespace {
+
+std::vector<SourceNode> nested_tree(std::string root_name) {
+  return {source_folder(std::move(root_name),
+                        {source_folder("maps", {source_file("a.dat", "A"),
+                                                source_folder("deep", {source_file("z", "ZZ")}),
+                                                source_file("b.dat", "BBB")}),
+                         source_file("top.txt", "T"), source_folder("sounds", {source_file("s", "")})})};
+}
+
+TEST(WalkOrder, PreOrderWhateverTheEntryAndDataOrder) {
+  const std::string expected = kBanner + file_line("\\maps\\a.dat", 1) +
+                               file_line("\\maps\\deep\\z", 2) + file_line("\\maps\\b.dat", 3) +
+                               file_line("\\top.txt", 1) + file_line("\\sounds\\s", 0);
+  const std::map<std::string, std::string> tree = {
+      {"maps", "<dir>"}, {"maps/a.dat", "A"}, {"maps/deep", "<dir>"}, {"maps/deep/z", "ZZ"},
+      {"maps/b.dat", "BBB"}, {"top.txt", "T"}, {"sounds", "<dir>"}, {"sounds/s", ""}};
+  for (EntryOrder entry_order : {EntryOrder::depth_first, EntryOrder::breadth_first}) {
+    for (DataOrder data_order : {DataOrder::entry_order, DataOrder::reverse_entry_order}) {
+      TempDir dir;
+      const fs::path archive = write_archive(dir / "a.brq", nested_tree(""), {entry_order, data_order});
+      RunResult run = run_program({"e", archive.string(), (dir / "out").string()});
+      EXPECT_EQ(run.out, expected);
+      EXPECT_EQ(run.status, 0);
+      EXPECT_EQ(snapshot(dir / "out"), tree);
+    }
+  }
+}
+
+TEST(WalkOrder, NamedRootGoesInsideTheDestination) {
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", nested_tree("data"));
+  for (const std::string& dest : {(dir / "out").string(), (dir / "out").string() + "/"}) {
+    RunResult run = run_program({"e", archive.string(), dest});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find(file_line("data\\maps\\deep\\z", 2)), std::string::npos) << run.out;
+    EXPECT_EQ(read_file(dir / "out" / "data" / "maps" / "deep" / "z"), "ZZ");
+  }
+  EXPECT_FALSE(fs::exists(dir / "outdata"));
+}
+
+TEST(WalkOrder, RootSiblingsAndFileRootLandInTheDestination) {
+  TempDir dir;
+  const std::vector<SourceNode> top_level = {
+      source_file("first.bin", "1"), source_folder("second", {source_file("inner", "22")}),
+      source_file("third.bin", "333")};
+  for (EntryOrder order : {EntryOrder::depth_first, EntryOrder::breadth_first}) {
+    const fs::path archive = write_archive(dir / "a.brq", top_level, {order, DataOrder::entry_order});
+    RunResult run = run_program({"e", archive.string(), (dir / "out").string()});
+    EXPECT_EQ(run.out, kBanner + file_line("first.bin", 1) + file_line("second\\inner", 2) +
+                           file_line("third.bin", 3));
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(snapshot(dir / "out"),
+              (std::map<std::string, std::string>{{"first.bin", "1"}, {"second", "<dir>"},
+                                                  {"second/inner", "22"}, {"third.bin", "333"}}));
+  }
+  EXPECT_EQ(snapshot(dir.path()).count("outfirst.bin"), 0u);
+}
+
+}  // namespace
+}  // namespace kelvarin::testing
