@@ -26,6 +26,7 @@ struct Pending {
   bool folder_usable;
   bool folder_is_destination;  // the folder is the destination itself
   bool top_level;              // the start node or its sibling chain
+  bool separator_added;        // a separator stands between destination and path
 };
 
 bool ends_with_separator(std::string_view path) {
@@ -51,7 +52,7 @@ int walk_node(ExtractState& state, std::uint32_t start) {
 
     std::string dir_path;
     platform::NativeString native = state.dest_folder_native;
-    std::vector<Pending> pending{{start, 0, native.size(), true, true, true}};
+    std::vector<Pending> pending{{start, 0, native.size(), true, true, true, false}};
 
     while (!pending.empty()) {
       const Pending visit = pending.back();
@@ -86,10 +87,13 @@ int walk_node(ExtractState& state, std::uint32_t start) {
         continue;
       }
 
-      const bool add_separator = visit.top_level && !name.empty() && destination_needs_separator;
-      if (add_separator) native += platform::kSeparator;
-      std::string_view dest_shown = add_separator ? std::string_view(dest_with_separator)
-                                                  : std::string_view(state.dest_folder);
+      bool separator_added = visit.separator_added;
+      if (visit.top_level && !name.empty() && destination_needs_separator) {
+        native += platform::kSeparator;
+        separator_added = true;
+      }
+      std::string_view dest_shown = separator_added ? std::string_view(dest_with_separator)
+                                                    : std::string_view(state.dest_folder);
 
       if (is_file) {
         FolderContext folder{dir_path, native, dest_shown, visit.folder_usable};
@@ -109,7 +113,8 @@ int walk_node(ExtractState& state, std::uint32_t start) {
         report_error(state, std::string(dest_shown) + dir_path + " doesn't exist!");
       }
       if (node.child != kNoNode) {
-        pending.push_back({node.child, dir_path.size(), native.size(), usable, is_destination, false});
+        pending.push_back({node.child, dir_path.size(), native.size(), usable, is_destination, false,
+                           separator_added});
       }
     }
   } catch (const std::bad_alloc&) {

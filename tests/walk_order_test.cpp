@@ -45,6 +45,15 @@ TEST(WalkOrder, NamedRootGoesInsideTheDestination) {
     EXPECT_EQ(read_file(dir / "out" / "data" / "maps" / "deep" / "z"), "ZZ");
   }
   EXPECT_FALSE(fs::exists(dir / "outdata"));
+
+  // Failures name the folder that was tried, separator included.
+  const std::string missing = (dir / "missing" / "out").string();
+  RunResult run = run_program({"e", archive.string(), missing});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.out.find("ERROR: " + missing + "\\data\\maps\\deep\\ doesn't exist!\n"),
+            std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("ERROR: Unable to create file: " + missing + "\\data\\top.txt\n"),
+            std::string::npos) << run.out;
 }
 
 TEST(WalkOrder, RootSiblingsAndFileRootLandInTheDestination) {
