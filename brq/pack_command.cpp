@@ -52,7 +52,8 @@ std::vector<std::string> unstorable_entries(const SourceNode& root, const std::s
     std::string path;
   };
   std::vector<Pending> pending;
-  for (const SourceNode& child : root.children) pending.push_back({&child, shown + "/" + child.name});
+  const std::string top = shown.empty() || shown.back() == '/' ? shown : shown + "/";
+  for (const SourceNode& child : root.children) pending.push_back({&child, top + child.name});
   while (!pending.empty()) {
     Pending current = std::move(pending.back());
     pending.pop_back();
