@@ -6,6 +6,7 @@
 #include <deque>
 #include <fstream>
 #include <limits>
+#include <stdexcept>
 #include <unordered_map>
 
 namespace kelvarin {
@@ -64,36 +65,69 @@ SourceNode source_file(std::string name, std::string bytes) {
   return node;
 }
 
-SourceNode source_tree_from_folder(const std::filesystem::path& folder) {
+SourceNode source_tree_from_folder(const std::filesystem::path& folder,
+                                   std::vector<std::string>& problems) {
+  namespace fs = std::filesystem;
+  auto report = [&](const fs::path& path, const std::string& what) {
+    const std::u8string text = path.u8string();
+    problems.push_back(std::string(reinterpret_cast<const char*>(text.data()), text.size()) +
+                       ": " + what);
+  };
   SourceNode root = source_folder("");
   struct Pending {
-    std::filesystem::path path;
+    fs::path path;
     SourceNode* node;
   };
   std::vector<Pending> pending{{folder, &root}};
   while (!pending.empty()) {
     Pending current = pending.back();
     pending.pop_back();
-    for (const auto& item : std::filesystem::directory_iterator(current.path)) {
+    std::error_code error;
+    fs::directory_iterator item(current.path, error);
+    for (; !error && item != fs::directory_iterator(); item.increment(error)) {
       SourceNode child;
-      const std::u8string name = item.path().filename().u8string();
+      const std::u8string name = item->path().filename().u8string();
       child.name.assign(reinterpret_cast<const char*>(name.data()), name.size());
-      if (item.is_directory()) {
+      fs::file_status status = item->symlink_status(error);
+      if (error) break;
+      if (fs::is_symlink(status)) {
+        report(item->path(), "is a link, which an archive can't hold");
+        continue;
+      }
+      if (fs::is_directory(status)) {
         child.is_folder = true;
+      } else if (fs::is_regular_file(status)) {
+        child.source_path = item->path();
+        child.size = item->file_size(error);
+        if (error) {
+          report(item->path(), error.message());
+          error.clear();
+          continue;
+        }
       } else {
-        child.source_path = item.path();
-        child.size = item.file_size();
+        report(item->path(), "is neither a folder nor a regular file");
+        continue;
       }
       current.node->children.push_back(std::move(child));
     }
+    if (error) report(current.path, error.message());
     auto& children = current.node->children;
     std::sort(children.begin(), children.end(),
               [](const SourceNode& a, const SourceNode& b) { return a.name < b.name; });
     // Children are final now; their addresses stay put while we descend.
     for (SourceNode& child : children) {
-      if (child.is_folder) pending.push_back({current.path / child.name, &child});
+      if (!child.is_folder) continue;
+      std::u8string name(reinterpret_cast<const char8_t*>(child.name.data()), child.name.size());
+      pending.push_back({current.path / fs::path(name), &child});
     }
   }
+  return root;
+}
+
+SourceNode source_tree_from_folder(const std::filesystem::path& folder) {
+  std::vector<std::string> problems;
+  SourceNode root = source_tree_from_folder(folder, problems);
+  if (!problems.empty()) throw std::runtime_error(problems.front());
   return root;
 }
 

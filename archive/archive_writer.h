@@ -29,7 +29,13 @@ SourceNode source_folder(std::string name, std::vector<SourceNode> children = {}
 SourceNode source_file(std::string name, std::string bytes);
 
 // A folder on disk as a tree: the root's name is empty, each folder's
-// entries are sorted bytewise by name, file bytes stay on disk.
+// entries are sorted bytewise by name, file bytes stay on disk. Only
+// folders and regular files can be stored: a link (not followed, it may
+// lead anywhere), a device or anything that can't be read is left out and
+// named in `problems`, one message each.
+SourceNode source_tree_from_folder(const std::filesystem::path& folder,
+                                   std::vector<std::string>& problems);
+// As above; throws std::runtime_error with the first problem.
 SourceNode source_tree_from_folder(const std::filesystem::path& folder);
 
 enum class EntryOrder { depth_first, breadth_first };

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,17 @@ struct ExtractState {
 
   std::FILE* out = stdout;
   bool had_failure = false;  // an entry was refused or failed
+
+  // Nodes the walk visits, by node index; empty means every node. Another
+  // front end fills it to extract part of the tree: the chosen entries,
+  // their subtrees and the folders on the way to them.
+  std::vector<std::uint8_t> visit_mask;
+
+  // Another front end's own reporting. Unset, a file's line and each
+  // "ERROR: " line go to `out` as Kelvarin_Extract prints them.
+  std::function<void(std::string_view dir_path, std::string_view name, std::int32_t size)>
+      on_file;
+  std::function<void(std::string_view error_line)> on_error;
 };
 
 // The entry's name as stored in the pool. Only for entries whose name passed

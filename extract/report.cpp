@@ -12,6 +12,10 @@ void print_text(ExtractState& state, std::string_view text) {
 
 void print_file_line(ExtractState& state, std::string_view dir_path, std::string_view name,
                      std::int32_t size) {
+  if (state.on_file) {
+    state.on_file(dir_path, name, size);
+    return;
+  }
   static constexpr std::string_view kGap = "      FileSize: ";
   char digits[16];
   auto end = std::to_chars(digits, digits + sizeof digits, size).ptr;
@@ -31,6 +35,10 @@ void report_error(ExtractState& state, std::string_view message) {
     line += (byte < 0x20 || byte == 0x7F) ? '?' : c;
   }
   line += '\n';
+  if (state.on_error) {
+    state.on_error(line);
+    return;
+  }
   print_text(state, line);
 }
 

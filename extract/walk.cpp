@@ -63,6 +63,7 @@ int walk_node(ExtractState& state, std::uint32_t start) {
         sibling.node = node.next;
         pending.push_back(sibling);
       }
+      if (!state.visit_mask.empty() && state.visit_mask[visit.node] == 0) continue;
       dir_path.resize(visit.dir_path_length);
       native.resize(visit.native_length);
       const bool is_file = node.kind != NODE_DIRECTORY;

@@ -12,6 +12,8 @@ namespace kelvarin {
 // with an empty prefix. Returns 1 when everything reachable was visited,
 // -1 when the walk had to stop (memory ran out). Failures of single entries
 // are reported as they happen and do not stop the walk.
+// When state.visit_mask is set, the nodes it leaves out are passed over
+// (their own sibling chains are still followed).
 int walk_node(ExtractState& state, std::uint32_t start);
 
 }  // namespace kelvarin

@@ -1,4 +1,4 @@
-// Running the built executable from a test, on each OS the suite runs on.
+// Running the built executables from a test, on each OS the suite runs on.
 #include <cstdio>
 
 #include "support/test_support.h"
@@ -15,10 +15,7 @@ const int kUsageExitStatus = -1;
 const int kUsageExitStatus = 255;
 #endif
 
-namespace {
-
-#ifndef _WIN32
-std::string quoted(const std::string& arg) {
+std::string shell_quoted(const std::string& arg) {
   std::string out = "'";
   for (char c : arg) {
     if (c == '\'') {
@@ -29,15 +26,10 @@ std::string quoted(const std::string& arg) {
   }
   return out + "'";
 }
-#endif
 
-}  // namespace
-
-RunResult run_program(const std::vector<std::string>& args) {
+RunResult run_shell(const std::string& command) {
   RunResult result;
 #ifndef _WIN32
-  std::string command = quoted(KELVARIN_EXE);
-  for (const std::string& arg : args) command += " " + quoted(arg);
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) {
     result.status = -1000;
@@ -49,8 +41,30 @@ RunResult run_program(const std::vector<std::string>& args) {
   int wait_status = ::pclose(pipe);
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1000;
 #else
-#error "run_program needs its Windows implementation"
+#error "run_shell needs its Windows implementation"
 #endif
+  return result;
+}
+
+namespace {
+
+std::string command_line(const char* exe, const std::vector<std::string>& args) {
+  std::string command = shell_quoted(exe);
+  for (const std::string& arg : args) command += " " + shell_quoted(arg);
+  return command;
+}
+
+}  // namespace
+
+RunResult run_program(const std::vector<std::string>& args) {
+  return run_shell(command_line(KELVARIN_EXE, args));
+}
+
+RunResult run_brq(const std::vector<std::string>& args) {
+  TempDir scratch;
+  const fs::path err = scratch / "stderr";
+  RunResult result = run_shell(command_line(BRQ_EXE, args) + " 2>" + shell_quoted(err.string()));
+  result.err = read_file(err);
   return result;
 }
 

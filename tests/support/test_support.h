@@ -42,12 +42,21 @@ fs::path write_layout(const fs::path& path, const ArchiveLayout& layout);
 
 struct RunResult {
   std::string out;
+  std::string err;  // collected by run_brq only
   int status = 0;
 };
 
 // Runs the built Kelvarin_Extract with `args` and collects its standard
 // output and exit status.
 RunResult run_program(const std::vector<std::string>& args);
+
+// Runs the built brq with `args`, collecting standard output and standard
+// error apart.
+RunResult run_brq(const std::vector<std::string>& args);
+
+// Runs a command line of the system's shell and collects its standard output.
+RunResult run_shell(const std::string& command);
+std::string shell_quoted(const std::string& arg);
 
 // The exit status a shell sees for the usage error (-1).
 extern const int kUsageExitStatus;

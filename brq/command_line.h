@@ -1,0 +1,28 @@
+// The command line of brq: which command, its options and operands, and
+// the help texts. Parsing only; the commands themselves do the work.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvarin::brq {
+
+enum class Command { none, list, check, extract, pack };
+
+struct CommandLine {
+  Command command = Command::none;
+  bool help = false;   // --help: print the help of `command` (the general one for none)
+  bool json = false;   // list --json
+  bool quiet = false;  // extract --quiet
+  std::vector<std::string> operands;
+};
+
+// Parses argv[1] onwards. Returns an empty string when `line` is a command
+// to run or help to print, else why the command line is wrong.
+std::string parse_command_line(int argc, const char* const* argv, CommandLine& line);
+
+// The help of `command`, or the general help for Command::none.
+std::string_view help_text(Command command);
+
+}  // namespace kelvarin::brq

@@ -1,0 +1,42 @@
+// From command line to exit status: help and usage errors here, the work in
+// the command files.
+#include "brq/run_brq.h"
+
+#include "brq/archive_session.h"
+#include "brq/command_line.h"
+
+namespace kelvarin::brq {
+
+int run_brq(int argc, const char* const* argv, const Streams& streams) {
+  CommandLine line;
+  std::string error = parse_command_line(argc, argv, line);
+  if (!error.empty()) {
+    print(streams.err, "brq: " + error + "\n");
+    print(streams.err, line.command == Command::none
+                           ? std::string("Try 'brq --help'.\n")
+                           : "Try 'brq " + std::string(argv[1]) + " --help'.\n");
+    return kStatusUsage;
+  }
+  if (line.help) {
+    print(streams.out, help_text(line.command));
+    return kStatusSuccess;
+  }
+  const std::vector<std::string>& operands = line.operands;
+  switch (line.command) {
+    case Command::list:
+      return list_archive(operands[0], line.json, streams);
+    case Command::check:
+      return check_archive(operands[0], streams);
+    case Command::extract:
+      return extract_archive(operands[0], operands[1],
+                             std::vector<std::string>(operands.begin() + 2, operands.end()),
+                             line.quiet, streams);
+    case Command::pack:
+      return pack_folder(operands[0], operands[1], streams);
+    case Command::none:
+      break;
+  }
+  return kStatusUsage;
+}
+
+}  // namespace kelvarin::brq
