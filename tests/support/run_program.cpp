@@ -3,7 +3,15 @@
 
 #include "support/test_support.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #endif
 
@@ -11,13 +19,98 @@ namespace kelvarin::testing {
 
 #ifdef _WIN32
 const int kUsageExitStatus = -1;
+const bool kOnWindows = true;
 #else
 const int kUsageExitStatus = 255;
+const bool kOnWindows = false;
 #endif
 
 namespace {
 
-#ifndef _WIN32
+#ifdef _WIN32
+std::wstring wide(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int length = static_cast<int>(utf8.size());
+  int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+  std::wstring text(static_cast<std::size_t>(size), L'\0');
+  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, text.data(), size);
+  return text;
+}
+
+// One argument as the child's command-line parser gives it back: quotes
+// around it, a quote inside escaped with a backslash, and backslashes that
+// come before a quote doubled.
+std::wstring quoted(const std::wstring& arg) {
+  if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+  std::wstring out = L"\"";
+  std::size_t backslashes = 0;
+  for (wchar_t c : arg) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    out.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    out += c;
+  }
+  out.append(backslashes * 2, L'\\');
+  return out + L"\"";
+}
+
+// The executable's path as CMake gave it may be a Unix one under Wine
+// ("/work/..."): made absolute, it names the same file on Wine's drives.
+std::wstring executable_path() {
+  std::wstring given = wide(KELVARIN_EXE);
+  DWORD size = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+  std::wstring full(size, L'\0');
+  DWORD length = ::GetFullPathNameW(given.c_str(), size, full.data(), nullptr);
+  if (length == 0 || length >= size) return given;
+  full.resize(length);
+  return full;
+}
+
+RunResult run_windows(const std::vector<std::string>& args) {
+  RunResult result;
+  result.status = -1000;
+  const std::wstring exe = executable_path();
+  std::wstring command = quoted(exe);
+  for (const std::string& arg : args) command += L" " + quoted(wide(arg));
+
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  if (!::CreatePipe(&read_end, &write_end, &inheritable, 0)) return result;
+  ::SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = INVALID_HANDLE_VALUE;
+  startup.hStdOutput = write_end;
+  startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process{};
+  BOOL started = ::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                  nullptr, &startup, &process);
+  // Only the child holds the pipe's write end now, so reading ends when it does.
+  ::CloseHandle(write_end);
+  if (!started) {
+    ::CloseHandle(read_end);
+    return result;
+  }
+  char buffer[1 << 16];
+  DWORD got = 0;
+  while (::ReadFile(read_end, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    result.out.append(buffer, got);
+  }
+  ::CloseHandle(read_end);
+  ::WaitForSingleObject(process.hProcess, INFINITE);
+  DWORD code = 0;
+  if (::GetExitCodeProcess(process.hProcess, &code)) result.status = static_cast<int>(code);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  return result;
+}
+#else
 std::string quoted(const std::string& arg) {
   std::string out = "'";
   for (char c : arg) {
@@ -29,13 +122,9 @@ std::string quoted(const std::string& arg) {
   }
   return out + "'";
 }
-#endif
 
-}  // namespace
-
-RunResult run_program(const std::vector<std::string>& args) {
+RunResult run_posix(const std::vector<std::string>& args) {
   RunResult result;
-#ifndef _WIN32
   std::string command = quoted(KELVARIN_EXE);
   for (const std::string& arg : args) command += " " + quoted(arg);
   FILE* pipe = ::popen(command.c_str(), "r");
@@ -48,10 +137,18 @@ RunResult run_program(const std::vector<std::string>& args) {
   while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) result.out.append(buffer, got);
   int wait_status = ::pclose(pipe);
   result.status = WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1000;
-#else
-#error "run_program needs its Windows implementation"
-#endif
   return result;
+}
+#endif
+
+}  // namespace
+
+RunResult run_program(const std::vector<std::string>& args) {
+#ifdef _WIN32
+  return run_windows(args);
+#else
+  return run_posix(args);
+#endif
 }
 
 }  // namespace kelvarin::testing
