@@ -90,8 +90,12 @@ SourceNode source_tree_from_folder(const std::filesystem::path& folder) {
     std::sort(children.begin(), children.end(),
               [](const SourceNode& a, const SourceNode& b) { return a.name < b.name; });
     // Children are final now; their addresses stay put while we descend.
+    // The name is UTF-8; a plain std::string would be read in the ANSI
+    // code page on Windows.
     for (SourceNode& child : children) {
-      if (child.is_folder) pending.push_back({current.path / child.name, &child});
+      if (!child.is_folder) continue;
+      std::u8string name(child.name.begin(), child.name.end());
+      pending.push_back({current.path / std::filesystem::path(name), &child});
     }
   }
   return root;
