@@ -60,6 +60,16 @@ TEST(CommandLine, GoodArchiveExtractsAndIgnoresExtraArguments) {
   EXPECT_EQ(read_file(dir / "out" / "f.txt"), "hello");
 }
 
+TEST(CommandLine, LinesEndWithLineFeedAloneOnEveryOs) {
+  TempDir dir;
+  const fs::path archive = write_archive(
+      dir / "a.brq", {source_folder("", {source_file("a", "1"), source_file("..", "2")})});
+  RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(count_lines(run.out, ""), 5) << run.out;
+  EXPECT_EQ(run.out.find('\r'), std::string::npos) << run.out;
+}
+
 TEST(CommandLine, LongArgumentsHaveNoFixedLimit) {
   TempDir dir;
   const fs::path archive =
