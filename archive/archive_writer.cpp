@@ -115,6 +115,8 @@ SourceNode source_tree_from_folder(const std::filesystem::path& folder,
     std::sort(children.begin(), children.end(),
               [](const SourceNode& a, const SourceNode& b) { return a.name < b.name; });
     // Children are final now; their addresses stay put while we descend.
+    // The name is UTF-8; a plain std::string would be read in the ANSI
+    // code page on Windows.
     for (SourceNode& child : children) {
       if (!child.is_folder) continue;
       std::u8string name(reinterpret_cast<const char8_t*>(child.name.data()), child.name.size());

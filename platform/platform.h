@@ -77,7 +77,10 @@ inline constexpr std::size_t kCopyChunk = 1'024'000;
 // changed: the callers compose paths with kSeparator themselves.
 NativeString native_path(std::string_view utf8);
 
-// The destination folder as the base of every composed output path.
+// The destination folder as the base of every composed output path. On
+// Windows it is made absolute and given the "\\?\" prefix, so that paths
+// past the classic 260 characters work; it ends with a separator when the
+// typed one does.
 NativeString destination_base(std::string_view utf8);
 
 // Opens an existing regular file for reading (others may read it too).
@@ -124,6 +127,17 @@ Outcome replace_file(const NativeString& from, const NativeString& to);
 Outcome remove_file(const NativeString& path);
 
 bool is_terminal(std::FILE* stream);
+
+// Readies standard output before anything is written to it. On Windows it
+// is put in binary mode: lines end with "\n" as on every other OS and names
+// pass byte for byte, instead of the C runtime turning "\n" into "\r\n".
+void prepare_stdout();
+
+// The command line as UTF-8 strings, the program's name first. Windows
+// hands `main` its arguments in the ANSI code page, so there they are taken
+// again from the wide command line, split by the usual rules and without
+// any wildcard expansion; elsewhere they are `argv` as it is.
+std::vector<std::string> utf8_arguments(int argc, char** argv);
 
 // Why a name that is safe everywhere else can't be used on this OS (device
 // names, stream separators), or nullptr when it can.

@@ -191,6 +191,12 @@ Outcome remove_file(const NativeString& path) {
 
 bool is_terminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
 
+void prepare_stdout() {}
+
+std::vector<std::string> utf8_arguments(int argc, char** argv) {
+  return std::vector<std::string>(argv, argv + argc);
+}
+
 const char* unusable_name_reason(std::string_view) { return nullptr; }
 
 }  // namespace kelvarin::platform

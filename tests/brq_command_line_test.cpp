@@ -59,6 +59,7 @@ TEST(BrqCommandLine, WrongCommandLinesAreUsageErrors) {
 }
 
 TEST(BrqCommandLine, DoubleDashLetsOperandsBeginWithADash) {
+  if (kOnWindows) GTEST_SKIP() << "needs a POSIX shell";
   TempDir dir;
   write_archive(dir / "-a.brq", {source_folder("", {source_file("f", "x")})});
   RunResult run = run_shell("cd " + shell_quoted(dir.path().string()) + " && " + shell_quoted(BRQ_EXE) +

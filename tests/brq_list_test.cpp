@@ -56,6 +56,7 @@ TEST(BrqList, TextFollowsTheWalkOrderWhateverTheLayout) {
 }
 
 TEST(BrqList, JsonParsesAndGivesEveryNameBack) {
+  if (kOnWindows) GTEST_SKIP() << "reads the document back with python3 through a POSIX shell";
   TempDir dir;
   const std::vector<SourceNode> tree = {source_folder(
       "data", {source_file("quote\"back\\slash", "q"), source_file("line\nend\ttab\x01", "c"),

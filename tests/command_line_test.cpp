@@ -10,15 +10,15 @@ namespace {
 TEST(CommandLine, WrongCommandLinesPrintUsageAndFail) {
   TempDir dir;
   const fs::path archive = write_archive(dir / "a.brq", {source_folder("", {source_file("f", "x")})});
-  const std::string dest = (dir / "out").string();
+  const std::string dest = utf8(dir / "out");
   const std::vector<std::vector<std::string>> cases = {
       {},
       {"e"},
-      {"e", archive.string()},
-      {"E", archive.string(), dest},
-      {"ex", archive.string(), dest},
-      {"", archive.string(), dest},
-      {"e", archive.string(), ""},
+      {"e", utf8(archive)},
+      {"E", utf8(archive), dest},
+      {"ex", utf8(archive), dest},
+      {"", utf8(archive), dest},
+      {"e", utf8(archive), ""},
   };
   for (const auto& args : cases) {
     RunResult run = run_program(args);
@@ -32,8 +32,8 @@ TEST(CommandLine, ArchiveThatCantBeOpenedIsNamedAsTyped) {
   TempDir dir;
   fs::create_directory(dir / "folder.brq");
   for (const fs::path& archive : {dir / "missing.brq", dir / "folder.brq"}) {
-    RunResult run = run_program({"e", archive.string(), (dir / "out").string()});
-    EXPECT_EQ(run.out, kBanner + "Unable to open file: " + archive.string() + "\n");
+    RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
+    EXPECT_EQ(run.out, kBanner + "Unable to open file: " + utf8(archive) + "\n");
     EXPECT_EQ(run.status, 1);
   }
   EXPECT_FALSE(fs::exists(dir / "out"));
@@ -42,7 +42,7 @@ TEST(CommandLine, ArchiveThatCantBeOpenedIsNamedAsTyped) {
 TEST(CommandLine, FileShorterThanHeaderIsRefusedWithOneLine) {
   TempDir dir;
   write_file(dir / "short.brq", std::string(10, '\x01'));
-  RunResult run = run_program({"e", (dir / "short.brq").string(), (dir / "out").string()});
+  RunResult run = run_program({"e", utf8(dir / "short.brq"), utf8(dir / "out")});
   EXPECT_EQ(run.status, 1);
   ASSERT_EQ(run.out.rfind(kBanner + "ERROR: ", 0), 0u) << run.out;
   EXPECT_NE(run.out.find("too short"), std::string::npos) << run.out;
@@ -54,10 +54,20 @@ TEST(CommandLine, GoodArchiveExtractsAndIgnoresExtraArguments) {
   TempDir dir;
   const fs::path archive =
       write_archive(dir / "a.brq", {source_folder("", {source_file("f.txt", "hello")})});
-  RunResult run = run_program({"e", archive.string(), (dir / "out").string(), "extra", "more"});
+  RunResult run = run_program({"e", utf8(archive), utf8(dir / "out"), "extra", "more"});
   EXPECT_EQ(run.out, kBanner + file_line("\\f.txt", 5));
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(read_file(dir / "out" / "f.txt"), "hello");
+}
+
+TEST(CommandLine, LinesEndWithLineFeedAloneOnEveryOs) {
+  TempDir dir;
+  const fs::path archive = write_archive(
+      dir / "a.brq", {source_folder("", {source_file("a", "1"), source_file("..", "2")})});
+  RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(count_lines(run.out, ""), 5) << run.out;
+  EXPECT_EQ(run.out.find('\r'), std::string::npos) << run.out;
 }
 
 TEST(CommandLine, LongArgumentsHaveNoFixedLimit) {
@@ -67,10 +77,12 @@ TEST(CommandLine, LongArgumentsHaveNoFixedLimit) {
   // Over 511 bytes in all, but each component within the file system's limit.
   fs::path dest = dir.path();
   for (int i = 0; i < 5; ++i) dest /= std::string(120, static_cast<char>('a' + i));
-  fs::create_directories(dest.parent_path());
-  RunResult run = run_program({"e", archive.string(), dest.string()});
+  fs::create_directories(long_form(dest.parent_path()));
+  RunResult run = run_program({"e", utf8(archive), utf8(dest)});
   EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(read_file(dest / "f"), "1");
+  EXPECT_EQ(read_file(long_form(dest / "f")), "1");
+  fs::remove(long_form(dest / "f"));
+  remove_upwards(dest, dir.path());
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ TEST(DataPosition, FileDataAtThreeGibibytesExtracts) {
   }
   ASSERT_EQ(fs::file_size(archive), far_position + far_bytes.size());
 
-  RunResult run = run_program({"e", archive.string(), (dir / "out").string()});
+  RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
   EXPECT_EQ(run.out, kBanner + file_line("\\near", 4) + file_line("\\far", 14));
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(read_file(dir / "out" / "far"), far_bytes);

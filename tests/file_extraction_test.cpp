@@ -29,7 +29,7 @@ TEST(FileExtraction, BytesAreExactAtEveryChunkBoundary) {
   }
   const fs::path archive = write_archive(dir / "a.brq", {source_folder("", files)},
                                          {EntryOrder::depth_first, DataOrder::reverse_entry_order});
-  RunResult run = run_program({"e", archive.string(), (dir / "out").string()});
+  RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
   EXPECT_EQ(run.out, expected);
   EXPECT_EQ(run.status, 0);
   for (std::size_t i = 0; i < sizes.size(); ++i) {
@@ -46,7 +46,7 @@ TEST(FileExtraction, ExistingFilesAreReplacedAndTheLaterDuplicateWins) {
   fs::create_directories(dir / "out" / "d");
   write_file(dir / "out" / "y", std::string(5000, 'L'));
   for (int run_number = 0; run_number < 2; ++run_number) {
-    RunResult run = run_program({"e", archive.string(), (dir / "out").string()});
+    RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_EQ(snapshot(dir / "out"), (std::map<std::string, std::string>{
                                          {"d", "<dir>"}, {"d/x", "second"}, {"y", "short"}}));
@@ -60,7 +60,7 @@ TEST(FileExtraction, Utf8NamesAndEmptyFoldersAreKept) {
       dir / "a.brq",
       {source_folder("", {source_folder("\xC3\x9C" "ber", {source_file(name, "u")}),
                           source_folder("empty")})});
-  RunResult run = run_program({"e", archive.string(), (dir / "out").string()});
+  RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
   EXPECT_EQ(run.out, kBanner + file_line("\\\xC3\x9C" "ber\\" + name, 1));
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(snapshot(dir / "out"),
@@ -74,8 +74,8 @@ TEST(FileExtraction, MissingParentReportsEveryFileAndCreatesNothing) {
   const fs::path archive = write_archive(
       dir / "a.brq",
       {source_folder("", {source_folder("d", {source_file("a", "1")}), source_file("b", "2")})});
-  const std::string dest = (dir / "missing" / "out").string();
-  RunResult run = run_program({"e", archive.string(), dest});
+  const std::string dest = utf8(dir / "missing" / "out");
+  RunResult run = run_program({"e", utf8(archive), dest});
   EXPECT_EQ(run.out, kBanner + "ERROR: " + dest + "\\ doesn't exist!\n" + "ERROR: " + dest +
                          "\\d\\ doesn't exist!\n" + file_line("\\d\\a", 1) +
                          "ERROR: Unable to create file: " + dest + "\\d\\a\n" + file_line("\\b", 1) +
@@ -89,7 +89,7 @@ TEST(FileExtraction, DestinationThatIsAFileFailsPerEntry) {
   const fs::path archive =
       write_archive(dir / "a.brq", {source_folder("", {source_file("a", "1")})});
   write_file(dir / "plain", "keep");
-  RunResult run = run_program({"e", archive.string(), (dir / "plain").string()});
+  RunResult run = run_program({"e", utf8(archive), utf8(dir / "plain")});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(count_lines(run.out, "ERROR: "), 2) << run.out;
   EXPECT_EQ(read_file(dir / "plain"), "keep");
@@ -102,7 +102,7 @@ TEST(FileExtraction, NoTemporaryFileStaysBehind) {
   // A leftover of a killed run is taken over and renamed away.
   fs::create_directories(dir / "out");
   write_file(dir / "out" / temporary_name("a"), "half");
-  RunResult run = run_program({"e", archive.string(), (dir / "out").string()});
+  RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(snapshot(dir / "out"), (std::map<std::string, std::string>{{"a", "1"}, {"b", "2"}}));
 }

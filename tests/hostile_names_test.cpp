@@ -36,7 +36,7 @@ TEST(HostileNames, TraversalNamesAreRefusedAndNothingLeavesTheDestination) {
     const fs::path archive = write_archive(sandbox / "a.brq", hostile.top_level);
     fs::create_directories(sandbox / "deep" / "er");
     const fs::path dest = sandbox / "deep" / "er" / "out";
-    RunResult run = run_program({"e", archive.string(), dest.string()});
+    RunResult run = run_program({"e", utf8(archive), utf8(dest)});
     EXPECT_EQ(run.status, 2) << hostile.what << "\n" << run.out;
     EXPECT_EQ(count_lines(run.out, "ERROR: Skipping entry "), 1) << hostile.what << "\n" << run.out;
     EXPECT_EQ(run.out.find("evil"), std::string::npos) << hostile.what;
@@ -59,7 +59,7 @@ TEST(HostileNames, ExistingLinksInsideTheDestinationAreNotFollowed) {
   if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
   const fs::path archive = write_archive(
       sandbox / "a.brq", {source_folder("", {source_folder("d", {source_file("x", "evil")})})});
-  RunResult run = run_program({"e", archive.string(), (sandbox / "out").string()});
+  RunResult run = run_program({"e", utf8(archive), utf8(sandbox / "out")});
   EXPECT_EQ(run.status, 2) << run.out;
   EXPECT_TRUE(fs::is_empty(sandbox / "elsewhere"));
 }

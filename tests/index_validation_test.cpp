@@ -32,7 +32,7 @@ RunResult extract_forged(const TempDir& dir, const std::vector<SourceNode>& tree
   std::string bytes = archive_bytes(layout);
   if (truncate_to != std::string::npos) bytes.resize(truncate_to);
   write_file(dir / "forged.brq", bytes);
-  return run_program({"e", (dir / "forged.brq").string(), (dir / "out").string()});
+  return run_program({"e", utf8(dir / "forged.brq"), utf8(dir / "out")});
 }
 
 TEST(IndexValidation, UnusableArchivesAreRefusedWholeBeforeAnythingIsCreated) {
@@ -79,7 +79,7 @@ TEST(IndexValidation, HugeClaimInTinyFileFailsWithoutAllocating) {
   write_file(dir / "claim.brq", bytes);
 
   ExtractState state;
-  state.archive_path = (dir / "claim.brq").string();
+  state.archive_path = utf8(dir / "claim.brq");
   ASSERT_TRUE(platform::open_archive(platform::native_path(state.archive_path), state.archive).ok());
   std::string error;
   EXPECT_FALSE(load_index(state, error));

@@ -13,7 +13,7 @@ TEST(LongWalk, HugeSiblingChainIntoMissingParentReportsEveryFile) {
   std::vector<SourceNode> files(kFiles);
   for (int i = 0; i < kFiles; ++i) files[i] = source_file("f" + std::to_string(i), "x");
   const fs::path archive = write_archive(dir / "a.brq", {source_folder("", std::move(files))});
-  RunResult run = run_program({"e", archive.string(), (dir / "missing" / "out").string()});
+  RunResult run = run_program({"e", utf8(archive), utf8(dir / "missing" / "out")});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(count_lines(run.out, "\\f"), kFiles);
   EXPECT_EQ(count_lines(run.out, "ERROR: Unable to create file: "), kFiles);
@@ -24,31 +24,31 @@ TEST(LongWalk, HugeSiblingChainIntoMissingParentReportsEveryFile) {
 TEST(LongWalk, DeepNestingIsWalkedWithoutRecursion) {
   TempDir dir;
   constexpr int kDepth = 3'000;
+  // 36,000 characters of path: past what Linux (4,096 bytes) and Windows
+  // (32,767 UTF-16 units with the long-path prefix) take.
+  const std::string name(11, 'd');
   SourceNode node = source_file("leaf", "L");
   for (int i = 0; i < kDepth; ++i) {
-    SourceNode folder = source_folder("d");
+    SourceNode folder = source_folder(name);
     folder.children.push_back(std::move(node));
     node = std::move(folder);
   }
   std::vector<SourceNode> top_level{source_folder("")};
   top_level[0].children.push_back(std::move(node));
   const fs::path archive = write_archive(dir / "a.brq", top_level);
-  RunResult run = run_program({"e", archive.string(), (dir / "out").string()});
-  // Some 6,000 bytes of path outgrow what the OS takes: that is reported for
-  // the folders and the file beyond the limit, and the run ends normally.
+  RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
+  // Beyond the OS's limit the folders and the file are reported, and the
+  // run ends normally.
   EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(count_lines(run.out, "\\d\\d\\d"), 1);
+  EXPECT_EQ(count_lines(run.out, "\\" + name + "\\" + name + "\\" + name), 1);
   EXPECT_EQ(count_lines(run.out, "ERROR: Unable to create file: "), 1);
   EXPECT_GT(count_lines(run.out, "ERROR: "), 100);
-  EXPECT_TRUE(fs::is_directory(dir / "out" / "d" / "d" / "d"));
+  EXPECT_TRUE(fs::is_directory(dir / "out" / name / name / name));
 
-  // Removed from the bottom up: a recursive removal would hold a handle per level.
-  // The level below the deepest may be a name too long to ask about, which
-  // the throwing overload would turn into an exception.
-  std::vector<fs::path> chain;
+  fs::path deepest = dir / "out";
   std::error_code too_long;
-  for (fs::path p = dir / "out" / "d"; fs::is_directory(p, too_long); p /= "d") chain.push_back(p);
-  for (auto it = chain.rbegin(); it != chain.rend(); ++it) fs::remove_all(*it);
+  while (fs::is_directory(long_form(deepest / name), too_long)) deepest /= name;
+  remove_upwards(deepest, dir / "out");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The bundled sample: the archive is what the writer makes of the folder,
-// and extracting it gives the folder back.
+// The bundled sample and folders packed by the writer: the archive is what
+// the writer makes of the folder, and extracting it gives the folder back.
 #include <gtest/gtest.h>
 
 #include "support/test_support.h"
@@ -20,9 +20,22 @@ TEST(SampleArchive, WriterReproducesTheBundledArchive) {
 
 TEST(SampleArchive, ExtractingGivesTheFolderBack) {
   TempDir dir;
-  RunResult run = run_program({"e", (kExamples / "sample.brq").string(), (dir / "out").string()});
+  RunResult run = run_program({"e", utf8(kExamples / "sample.brq"), utf8(dir / "out")});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(snapshot(dir / "out"), snapshot(kExamples / "sample"));
+}
+
+TEST(SampleArchive, FoldersWithNonAsciiNamesArePackedAndExtracted) {
+  TempDir dir;
+  const fs::path source = dir / "source";
+  fs::create_directories(source / utf8_path("\xC3\x9C" "ber") / utf8_path("\xE6\x97\xA5"));
+  write_file(source / utf8_path("\xC3\x9C" "ber") / utf8_path("\xE6\x97\xA5") / "f", "deep");
+  std::vector<SourceNode> top_level;
+  top_level.push_back(source_tree_from_folder(source));
+  const fs::path archive = write_archive(dir / "a.brq", top_level);
+  RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
+  EXPECT_EQ(run.out, kBanner + file_line("\\\xC3\x9C" "ber\\\xE6\x97\xA5\\f", 4));
+  EXPECT_EQ(snapshot(dir / "out"), snapshot(source));
 }
 
 }  // namespace

@@ -27,7 +27,7 @@ TEST(WalkOrder, PreOrderWhateverTheEntryAndDataOrder) {
     for (DataOrder data_order : {DataOrder::entry_order, DataOrder::reverse_entry_order}) {
       TempDir dir;
       const fs::path archive = write_archive(dir / "a.brq", nested_tree(""), {entry_order, data_order});
-      RunResult run = run_program({"e", archive.string(), (dir / "out").string()});
+      RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
       EXPECT_EQ(run.out, expected);
       EXPECT_EQ(run.status, 0);
       EXPECT_EQ(snapshot(dir / "out"), tree);
@@ -38,8 +38,8 @@ TEST(WalkOrder, PreOrderWhateverTheEntryAndDataOrder) {
 TEST(WalkOrder, NamedRootGoesInsideTheDestination) {
   TempDir dir;
   const fs::path archive = write_archive(dir / "a.brq", nested_tree("data"));
-  for (const std::string& dest : {(dir / "out").string(), (dir / "out").string() + "/"}) {
-    RunResult run = run_program({"e", archive.string(), dest});
+  for (const std::string& dest : {utf8(dir / "out"), utf8(dir / "out") + "/"}) {
+    RunResult run = run_program({"e", utf8(archive), dest});
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find(file_line("data\\maps\\deep\\z", 2)), std::string::npos) << run.out;
     EXPECT_EQ(read_file(dir / "out" / "data" / "maps" / "deep" / "z"), "ZZ");
@@ -63,7 +63,7 @@ TEST(WalkOrder, RootSiblingsAndFileRootLandInTheDestination) {
       source_file("third.bin", "333")};
   for (EntryOrder order : {EntryOrder::depth_first, EntryOrder::breadth_first}) {
     const fs::path archive = write_archive(dir / "a.brq", top_level, {order, DataOrder::entry_order});
-    RunResult run = run_program({"e", archive.string(), (dir / "out").string()});
+    RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
     EXPECT_EQ(run.out, kBanner + file_line("first.bin", 1) + file_line("second\\inner", 2) +
                            file_line("third.bin", 3));
     EXPECT_EQ(run.status, 0);

@@ -23,6 +23,29 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ignored);
 }
 
+std::string utf8(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+fs::path utf8_path(const std::string& text) {
+  return fs::path(std::u8string(text.begin(), text.end()));
+}
+
+fs::path long_form(const fs::path& path) {
+  if (!kOnWindows) return path;
+  return fs::path(L"\\\\?\\" + fs::absolute(path).wstring());
+}
+
+void remove_upwards(const fs::path& deepest, const fs::path& stop) {
+  for (fs::path level = deepest; level != stop && level.has_relative_path();
+       level = level.parent_path()) {
+    std::error_code error;
+    fs::remove(long_form(level), error);
+    EXPECT_FALSE(error) << "can't remove " << level << ": " << error.message();
+  }
+}
+
 void write_file(const fs::path& path, const std::string& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
@@ -40,7 +63,8 @@ std::map<std::string, std::string> snapshot(const fs::path& root) {
   std::map<std::string, std::string> tree;
   if (!fs::exists(root)) return tree;
   for (const auto& item : fs::recursive_directory_iterator(root)) {
-    std::string relative = fs::relative(item.path(), root).generic_string();
+    const std::u8string generic = fs::relative(item.path(), root).generic_u8string();
+    std::string relative(generic.begin(), generic.end());
     tree[relative] = item.is_directory() ? "<dir>" : read_file(item.path());
   }
   return tree;

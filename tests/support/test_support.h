@@ -27,6 +27,21 @@ class TempDir {
   fs::path path_;
 };
 
+// A path as UTF-8 text, the form the program takes its arguments in on
+// every OS (`string()` gives the ANSI code page on Windows), and back.
+std::string utf8(const fs::path& path);
+fs::path utf8_path(const std::string& text);
+
+// `path` as Windows takes it past 260 characters: absolute, with the
+// "\\?\" prefix. Elsewhere the path itself.
+fs::path long_form(const fs::path& path);
+
+// Removes the empty folder `deepest`, then each parent up to `stop`
+// (itself kept). Paths past 260 characters can't be listed by every C++
+// runtime on Windows (mingw's stops there), so deep trees are taken down
+// one known level at a time instead of with remove_all.
+void remove_upwards(const fs::path& deepest, const fs::path& stop);
+
 void write_file(const fs::path& path, const std::string& bytes);
 std::string read_file(const fs::path& path);
 
@@ -54,12 +69,17 @@ RunResult run_program(const std::vector<std::string>& args);
 // error apart.
 RunResult run_brq(const std::vector<std::string>& args);
 
-// Runs a command line of the system's shell and collects its standard output.
+// Runs a command line of the POSIX shell and collects its standard output.
+// There is none on Windows: tests that need it skip there.
 RunResult run_shell(const std::string& command);
 std::string shell_quoted(const std::string& arg);
 
 // The exit status a shell sees for the usage error (-1).
 extern const int kUsageExitStatus;
+
+// Whether the suite runs on Windows, where names and paths have rules of
+// their own.
+extern const bool kOnWindows;
 
 extern const std::string kBanner;
 extern const std::string kUsage;
