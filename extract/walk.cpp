@@ -29,10 +29,6 @@ struct Pending {
   bool separator_added;        // a separator stands between destination and path
 };
 
-bool ends_with_separator(std::string_view path) {
-  return !path.empty() && (path.back() == '\\' || path.back() == '/');
-}
-
 std::string entry_path(std::string_view dir_path, std::string_view name) {
   std::string path(dir_path);
   path += name;
@@ -47,7 +43,10 @@ int walk_node(ExtractState& state, std::uint32_t start) {
     // with a name, the root's siblings, a root that is a file) get one
     // separator after the destination, unless it ends with one already: the
     // output never lands beside the destination folder.
-    const bool destination_needs_separator = !ends_with_separator(state.dest_folder);
+    // What counts as a separator is the OS's: on Linux a destination typed
+    // as "out\" is a folder of that name and still needs one.
+    const bool destination_needs_separator = state.dest_folder_native.empty() ||
+                                             state.dest_folder_native.back() != platform::kSeparator;
     const std::string dest_with_separator = state.dest_folder + "\\";
 
     std::string dir_path;

@@ -46,6 +46,14 @@ TEST(WalkOrder, NamedRootGoesInsideTheDestination) {
   }
   EXPECT_FALSE(fs::exists(dir / "outdata"));
 
+  // A backslash is a separator on Windows only; elsewhere "out\" is a
+  // folder of that name, and the root still goes inside it.
+  RunResult backslash = run_program({"e", utf8(archive), utf8(dir / "out") + "\\"});
+  EXPECT_EQ(backslash.status, 0) << backslash.out;
+  const fs::path expected_base = kOnWindows ? dir / "out" : dir / "out\\";
+  EXPECT_EQ(read_file(expected_base / "data" / "top.txt"), "T");
+  EXPECT_FALSE(fs::exists(dir / "out\\data"));
+
   // Failures name the folder that was tried, separator included.
   const std::string missing = (dir / "missing" / "out").string();
   RunResult run = run_program({"e", archive.string(), missing});
