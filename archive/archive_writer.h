@@ -68,6 +68,8 @@ struct ArchiveLayout {
 // Lays out `top_level[0]` as the root (entry 0) and the rest as the root's
 // sibling chain. The layout points into `top_level`, which must outlive it.
 ArchiveLayout lay_out(const std::vector<SourceNode>& top_level, const WriterOptions& options = {});
+// The layout would point into a tree that is gone by the time it is written.
+ArchiveLayout lay_out(std::vector<SourceNode>&& top_level, const WriterOptions& options = {}) = delete;
 
 // Writes the layout through `sink` in file order. False with `error` set
 // when a source file can't be read as laid out.

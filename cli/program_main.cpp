@@ -10,7 +10,7 @@
 namespace kelvarin {
 
 int run_program_main(int argc, char** argv, int (*entry)(int, char**)) {
-  platform::prepare_stdout();
+  platform::prepare_output_streams();
   // One line per file: when nobody watches, write them in large blocks
   // instead of one system call per line.
   if (!platform::is_terminal(stdout)) {

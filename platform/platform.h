@@ -128,10 +128,11 @@ Outcome remove_file(const NativeString& path);
 
 bool is_terminal(std::FILE* stream);
 
-// Readies standard output before anything is written to it. On Windows it
-// is put in binary mode: lines end with "\n" as on every other OS and names
-// pass byte for byte, instead of the C runtime turning "\n" into "\r\n".
-void prepare_stdout();
+// Readies standard output and standard error before anything is written to
+// them. On Windows they are put in binary mode: lines end with "\n" as on
+// every other OS and names pass byte for byte, instead of the C runtime
+// turning "\n" into "\r\n".
+void prepare_output_streams();
 
 // The command line as UTF-8 strings, the program's name first. Windows
 // hands `main` its arguments in the ANSI code page, so there they are taken

@@ -191,7 +191,7 @@ Outcome remove_file(const NativeString& path) {
 
 bool is_terminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
 
-void prepare_stdout() {}
+void prepare_output_streams() {}
 
 std::vector<std::string> utf8_arguments(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);

@@ -311,11 +311,12 @@ bool is_terminal(std::FILE* stream) {
   return ::GetFileType(handle) == FILE_TYPE_CHAR && ::GetConsoleMode(handle, &mode) != 0;
 }
 
-void prepare_stdout() {
+void prepare_output_streams() {
   // Lines end with "\n" as on every other OS, and names print byte for
   // byte as the archive holds them: the C runtime's text mode would turn
   // each "\n" into "\r\n".
   ::_setmode(::_fileno(stdout), _O_BINARY);
+  ::_setmode(::_fileno(stderr), _O_BINARY);
 }
 
 std::vector<std::string> utf8_arguments(int argc, char** argv) {

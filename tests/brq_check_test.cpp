@@ -11,10 +11,13 @@
 namespace kelvarin::testing {
 namespace {
 
-// Entries, depth-first: 0 root "", 1 "d", 2 "d/a", 3 "d/b", 4 "c".
-std::vector<SourceNode> sample_tree() {
-  return {source_folder("", {source_folder("d", {source_file("a", "AAA"), source_file("b", "BB")}),
-                             source_file("c", "C")})};
+// Entries, depth-first: 0 root "", 1 "d", 2 "d/a", 3 "d/b", 4 "c". Kept for
+// the whole run: layouts point into it.
+const std::vector<SourceNode>& sample_tree() {
+  static const std::vector<SourceNode> tree = {
+      source_folder("", {source_folder("d", {source_file("a", "AAA"), source_file("b", "BB")}),
+                         source_file("c", "C")})};
+  return tree;
 }
 
 RunResult check_bytes(const TempDir& dir, const std::string& bytes) {

@@ -104,8 +104,9 @@ TEST(BrqList, JsonParsesAndGivesEveryNameBack) {
 
 TEST(BrqList, DamagedEntriesAreNamedOnStandardErrorAndUnusableArchivesListNothing) {
   TempDir dir;
-  ArchiveLayout layout =
-      lay_out({source_folder("", {source_folder("d", {source_file("a", "AAA")}), source_file("c", "C")})});
+  const std::vector<SourceNode> tree = {
+      source_folder("", {source_folder("d", {source_file("a", "AAA")}), source_file("c", "C")})};
+  ArchiveLayout layout = lay_out(tree);
   layout.entries[1].name_offset = 1u << 20;  // d: no name, so neither it nor a is listed
   layout.sizes[3].file_size = -5;            // c: listed with its stored size
   write_layout(dir / "damaged.brq", layout);

@@ -79,8 +79,9 @@ TEST(BrqPack, ReplacesAnExistingArchiveAndLeavesNoTemporaryFile) {
   write_file(dir / "a.brq", std::string(100'000, 'x'));
   RunResult run = run_brq({"pack", (dir / "src").string(), (dir / "a.brq").string()});
   ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(read_file(dir / "a.brq"),
-            archive_bytes(lay_out({source_folder("", {source_folder("empty"), source_file("f", "bytes")})})));
+  const std::vector<SourceNode> expected = {
+      source_folder("", {source_folder("empty"), source_file("f", "bytes")})};
+  EXPECT_EQ(read_file(dir / "a.brq"), archive_bytes(lay_out(expected)));
   std::size_t items = 0;
   for (const auto& item : fs::directory_iterator(dir.path())) items += item.path().filename() != "src";
   EXPECT_EQ(items, 1u);
@@ -125,14 +126,15 @@ TEST(BrqPack, WhatAnArchiveCantHoldIsRefusedAndNothingIsWritten) {
     const char* what;
     std::function<void(const fs::path&)> make;
     std::string message;
+    bool posix_only = false;  // such names and links can't be made on Windows
   };
   const std::vector<Refused> cases = {
       {"backslash in a name", [](const fs::path& src) { write_file(src / "a\\b", "x"); },
-       "a\\b: the name holds a path separator"},
+       "a\\b: the name holds a path separator", true},
       {"name not UTF-8", [](const fs::path& src) { write_file(src / "bad\xFF", "x"); },
-       "the name is not UTF-8"},
+       "the name is not UTF-8", true},
       {"link", [](const fs::path& src) { fs::create_symlink("/etc/hostname", src / "link"); },
-       "link: is a link"},
+       "link: is a link", true},
       {"file of 2 GiB",
        [](const fs::path& src) {
          write_file(src / "big", "");
@@ -141,6 +143,7 @@ TEST(BrqPack, WhatAnArchiveCantHoldIsRefusedAndNothingIsWritten) {
        "big: the file has 2147483648 bytes"},
   };
   for (const Refused& refused : cases) {
+    if (refused.posix_only && kOnWindows) continue;
     TempDir dir;
     fs::create_directories(dir / "src" / "sub");
     write_file(dir / "src" / "ok", "fine");
@@ -183,7 +186,8 @@ TEST(BrqPack, DataBeyondWhatTheOffsetTableCanNameIsRefused) {
     files[i].source_path = "unused";
     files[i].size = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
   }
-  ArchiveLayout layout = lay_out({source_folder("", std::move(files))});
+  const std::vector<SourceNode> tree = {source_folder("", std::move(files))};
+  ArchiveLayout layout = lay_out(tree);
   EXPECT_NE(layout.error.find("64 GiB"), std::string::npos) << layout.error;
 }
 

@@ -52,7 +52,9 @@ TEST(WalkOrder, NamedRootGoesInsideTheDestination) {
   EXPECT_EQ(backslash.status, 0) << backslash.out;
   const fs::path expected_base = kOnWindows ? dir / "out" : dir / "out\\";
   EXPECT_EQ(read_file(expected_base / "data" / "top.txt"), "T");
-  EXPECT_FALSE(fs::exists(dir / "out\\data"));
+  if (!kOnWindows) {
+    EXPECT_FALSE(fs::exists(dir / "out\\data"));
+  }
 
   // Failures name the folder that was tried, separator included.
   const std::string missing = (dir / "missing" / "out").string();
