@@ -49,6 +49,16 @@ struct RunResult {
 // output and exit status.
 RunResult run_program(const std::vector<std::string>& args);
 
+// Runs run_extract in this process with `args`, as the program would, and
+// collects what it prints. For loops over many archives, where spawning a
+// process each time would be slow.
+RunResult run_in_process(const std::vector<std::string>& args);
+
+// What lies below `root` outside the folder `inside` (relative paths with
+// '/' separators), leaving out the names in `expected`.
+std::vector<std::string> strays(const fs::path& root, const std::string& inside,
+                                const std::vector<std::string>& expected = {});
+
 // The exit status a shell sees for the usage error (-1).
 extern const int kUsageExitStatus;
 
