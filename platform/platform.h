@@ -95,8 +95,8 @@ Outcome seek(const FileHandle& file, std::uint64_t position);
 // at the end of the file.
 Outcome read(const FileHandle& file, void* buffer, std::size_t length, std::size_t& got);
 
-// Creates a new, empty file for writing, replacing one of that name. A
-// symbolic link of that name is not followed.
+// Creates a new, empty file for writing. Whatever held the name before (a
+// file, a link of either kind) is removed first, never written into.
 Outcome create_file(const NativeString& path, FileHandle& file);
 
 // Writes all `length` bytes at the current position, or fails.

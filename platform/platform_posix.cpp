@@ -123,7 +123,15 @@ Outcome read(const FileHandle& file, void* buffer, std::size_t length, std::size
 }
 
 Outcome create_file(const NativeString& path, FileHandle& file) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+  // Never opened when it exists: a hard link of that name would take the
+  // bytes into a file elsewhere, a symbolic one would be refused for good.
+  // The name is unlinked and made anew instead.
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+  int fd = ::open(path.c_str(), kFlags, 0666);
+  if (fd < 0 && errno == EEXIST) {
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return from_errno();
+    fd = ::open(path.c_str(), kFlags, 0666);
+  }
   if (fd < 0) return from_errno();
   file = FileHandle(fd);
   return {};

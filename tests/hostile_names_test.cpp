@@ -1,53 +1,84 @@
 // Names that would lead out of the destination folder are refused wherever
-// they stand, and nothing appears outside the destination.
+// they stand, the walk goes on, and nothing appears outside the destination.
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "support/test_support.h"
 
 namespace kelvarin::testing {
 namespace {
 
-struct Hostile {
-  const char* what;
-  std::vector<SourceNode> top_level;
+// Every name that could lead out of its folder, as a file and as a folder
+// (holding a file), in every position the walk meets names.
+const std::vector<std::string> kHostileNames = {
+    "..", ".", "a/../../x", "..\\..\\x", "/x", "\\x", "a/b", "a\\b", "x/", "\\", "",
 };
 
-TEST(HostileNames, TraversalNamesAreRefusedAndNothingLeavesTheDestination) {
-  auto in_root = [](SourceNode node) {
-    return std::vector<SourceNode>{source_folder("", {source_file("ok", "fine"), std::move(node)})};
-  };
-  const std::vector<Hostile> cases = {
-      {"root named ..", {source_folder("..", {source_file("x", "evil")})}},
-      {"root named .", {source_folder(".", {source_file("x", "evil")})}},
-      {"file root named ..", {source_file("..", "evil")}},
-      {"folder ..", in_root(source_folder("..", {source_file("x", "evil")}))},
-      {"file ..", in_root(source_file("..", "evil"))},
-      {"file .", in_root(source_file(".", "evil"))},
-      {"slash path", in_root(source_file("a/../../x", "evil"))},
-      {"backslash path", in_root(source_file("..\\..\\x", "evil"))},
-      {"absolute slash", in_root(source_file("/x", "evil"))},
-      {"absolute backslash", in_root(source_folder("\\x", {source_file("y", "evil")}))},
-      {"separator inside", in_root(source_folder("a\\b", {source_file("y", "evil")}))},
-      {"empty file name", in_root(source_file("", "evil"))},
-      {"sibling of root", {source_folder("", {source_file("ok", "fine")}), source_file("..", "evil")}},
-  };
-  for (const Hostile& hostile : cases) {
-    TempDir sandbox;
-    const fs::path archive = write_archive(sandbox / "a.brq", hostile.top_level);
-    fs::create_directories(sandbox / "deep" / "er");
-    const fs::path dest = sandbox / "deep" / "er" / "out";
-    RunResult run = run_program({"e", utf8(archive), utf8(dest)});
-    EXPECT_EQ(run.status, 2) << hostile.what << "\n" << run.out;
-    EXPECT_EQ(count_lines(run.out, "ERROR: Skipping entry "), 1) << hostile.what << "\n" << run.out;
-    EXPECT_EQ(run.out.find("evil"), std::string::npos) << hostile.what;
-    // Only the archive and the destination's own tree exist in the sandbox.
-    for (const auto& [path, content] : snapshot(sandbox.path())) {
-      const bool inside = path == "a.brq" || path == "deep" || path == "deep/er" ||
-                          path.rfind("deep/er/out", 0) == 0;
-      EXPECT_TRUE(inside) << hostile.what << ": " << path;
-      EXPECT_NE(content, "evil") << hostile.what << ": " << path;
+struct Position {
+  const char* what;
+  std::function<std::vector<SourceNode>(SourceNode hostile, SourceNode ok)> top_level;
+};
+
+const std::vector<Position> kPositions = {
+    {"the root",
+     [](SourceNode h, SourceNode ok) {
+       return std::vector<SourceNode>{h, ok};
+     }},
+    {"the root's sibling",
+     [](SourceNode h, SourceNode ok) {
+       return std::vector<SourceNode>{source_folder("", {ok}), h};
+     }},
+    {"a named root's sibling",
+     [](SourceNode h, SourceNode ok) {
+       return std::vector<SourceNode>{source_folder("r", {ok}), h};
+     }},
+    {"inside the root",
+     [](SourceNode h, SourceNode ok) {
+       return std::vector<SourceNode>{source_folder("", {h, ok})};
+     }},
+    {"two folders down",
+     [](SourceNode h, SourceNode ok) {
+       return std::vector<SourceNode>{
+           source_folder("", {source_folder("a", {source_folder("b", {h, ok})})})};
+     }},
+};
+
+TEST(HostileNames, TraversalNamesAreRefusedWhereverTheyStand) {
+  int cases = 0;
+  for (const std::string& name : kHostileNames) {
+    for (const bool is_folder : {false, true}) {
+      // An empty folder name is the usual root and adds nothing to a path.
+      if (is_folder && name.empty()) continue;
+      const SourceNode hostile =
+          is_folder ? source_folder(name, {source_file("x", "evil")}) : source_file(name, "evil");
+      for (const Position& position : kPositions) {
+        for (const std::string trailing : {"", "/"}) {
+          const std::string what = std::string(is_folder ? "folder " : "file ") + "'" + name +
+                                   "' at " + position.what + ", destination 'out" + trailing + "'";
+          TempDir sandbox;
+          const fs::path archive = write_archive(
+              sandbox / "a.brq", position.top_level(hostile, source_file("ok", "fine")));
+          fs::create_directories(sandbox / "deep" / "er");
+          const std::string dest = (sandbox / "deep" / "er" / "out").string() + trailing;
+          RunResult run = run_in_process({"e", archive.string(), dest});
+          EXPECT_EQ(run.status, 2) << what << "\n" << run.out;
+          EXPECT_EQ(count_lines(run.out, "ERROR: "), 1) << what << "\n" << run.out;
+          EXPECT_EQ(count_lines(run.out, "ERROR: Skipping entry "), 1) << what << "\n" << run.out;
+          EXPECT_EQ(strays(sandbox.path(), "deep/er/out", {"a.brq"}), std::vector<std::string>{})
+              << what;
+          // The walk went on past the refused entry, and only the good file was written.
+          std::vector<std::string> written;
+          for (const auto& [path, content] : snapshot(sandbox / "deep" / "er" / "out")) {
+            if (content != "<dir>") written.push_back(content);
+          }
+          EXPECT_EQ(written, std::vector<std::string>{"fine"}) << what;
+          ++cases;
+        }
+      }
     }
   }
+  EXPECT_EQ(cases, 210);
 }
 
 TEST(HostileNames, ExistingLinksInsideTheDestinationAreNotFollowed) {
@@ -59,7 +90,7 @@ TEST(HostileNames, ExistingLinksInsideTheDestinationAreNotFollowed) {
   if (error) GTEST_SKIP() << "no symbolic links here: " << error.message();
   const fs::path archive = write_archive(
       sandbox / "a.brq", {source_folder("", {source_folder("d", {source_file("x", "evil")})})});
-  RunResult run = run_program({"e", utf8(archive), utf8(sandbox / "out")});
+  RunResult run = run_program({"e", archive.string(), (sandbox / "out").string()});
   EXPECT_EQ(run.status, 2) << run.out;
   EXPECT_TRUE(fs::is_empty(sandbox / "elsewhere"));
 }

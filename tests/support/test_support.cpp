@@ -5,8 +5,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
+
+#include "cli/run_extract.h"
 
 namespace kelvarin::testing {
 
@@ -81,6 +84,46 @@ fs::path write_layout(const fs::path& path, const ArchiveLayout& layout) {
   std::string error;
   EXPECT_TRUE(write_archive_file(layout, path, error)) << error;
   return path;
+}
+
+RunResult run_in_process(const std::vector<std::string>& args) {
+  RunResult result;
+  std::vector<std::string> words{"Kelvarin_Extract"};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  std::FILE* out = std::tmpfile();
+  if (out == nullptr) {
+    ADD_FAILURE() << "no temporary file for the output";
+    return result;
+  }
+  result.status = run_extract(static_cast<int>(words.size()), argv.data(), out);
+  std::rewind(out);
+  char buffer[1 << 14];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, out)) > 0) result.out.append(buffer, got);
+  std::fclose(out);
+  return result;
+}
+
+std::vector<std::string> strays(const fs::path& root, const std::string& inside,
+                                const std::vector<std::string>& expected) {
+  std::vector<std::string> found;
+  for (auto it = fs::recursive_directory_iterator(root); it != fs::recursive_directory_iterator();
+       ++it) {
+    const std::string relative = fs::relative(it->path(), root).generic_string();
+    if (relative == inside) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    bool known = false;
+    for (const std::string& name : expected) known = known || relative == name;
+    // The folders on the way down to `inside` are expected too.
+    known = known || inside.rfind(relative + "/", 0) == 0;
+    if (!known) found.push_back(relative);
+  }
+  return found;
 }
 
 const std::string kBanner =

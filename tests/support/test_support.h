@@ -2,7 +2,9 @@
 // the writer, snapshots of output trees, and running the real executable.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -73,6 +75,30 @@ RunResult run_brq(const std::vector<std::string>& args);
 // There is none on Windows: tests that need it skip there.
 RunResult run_shell(const std::string& command);
 std::string shell_quoted(const std::string& arg);
+
+// Runs run_extract in this process with `args`, as the program would, and
+// collects what it prints. For loops over many archives, where spawning a
+// process each time would be slow.
+RunResult run_in_process(const std::vector<std::string>& args);
+
+// What lies below `root` outside the folder `inside` (relative paths with
+// '/' separators), leaving out the names in `expected`.
+std::vector<std::string> strays(const fs::path& root, const std::string& inside,
+                                const std::vector<std::string>& expected = {});
+
+// Faults from the real OS (file size limits, signals) for the tests of
+// failed and killed runs. False where this suite can't make them.
+bool os_faults_available();
+
+// Runs the built Kelvarin_Extract where no file may grow past `limit` bytes:
+// a write beyond fails with EFBIG, as on a full disk.
+RunResult run_program_with_file_limit(const std::vector<std::string>& args, std::uint64_t limit);
+
+// Runs an extraction in a child process that is stopped the moment a write
+// would take a file past `limit` bytes, calls `while_stopped`, then kills
+// the child with SIGKILL. True when the child stopped there and died of it.
+bool kill_extraction_at_file_limit(const std::vector<std::string>& args, std::uint64_t limit,
+                                   const std::function<void()>& while_stopped);
 
 // The exit status a shell sees for the usage error (-1).
 extern const int kUsageExitStatus;

@@ -1,0 +1,179 @@
+// The fuzzing harness. The sandbox holds the archive, a bystander file and
+// the destination's parent:
+//   <sandbox>/input.brq     the input, as an archive
+//   <sandbox>/box/keep      must stay as it is
+//   <sandbox>/box/out       the destination, removed after each input
+// Each input is extracted twice, the second time over the first's output.
+#include "fuzz/extract_harness.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string_view>
+#include <system_error>
+
+#include "cli/run_extract.h"
+
+namespace kelvarin::fuzz {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kBannerStart = "Kelvarin File System Extracter v1.0";
+constexpr std::string_view kKeepBytes = "a bystander next to the destination";
+
+std::string read_bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+bool write_bytes(const fs::path& path, std::string_view bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+class Sandbox {
+ public:
+  Sandbox() {
+    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+    root_ = fs::temp_directory_path() / ("kelvarin-fuzz-" + std::to_string(stamp) + "-" +
+                                         std::to_string(std::random_device{}()));
+    fs::create_directories(root_ / "box");
+    write_bytes(keep(), kKeepBytes);
+  }
+  ~Sandbox() {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+  }
+  Sandbox(const Sandbox&) = delete;
+  Sandbox& operator=(const Sandbox&) = delete;
+
+  const fs::path& root() const { return root_; }
+  fs::path archive() const { return root_ / "input.brq"; }
+  fs::path box() const { return root_ / "box"; }
+  fs::path keep() const { return root_ / "box" / "keep"; }
+  fs::path destination() const { return root_ / "box" / "out"; }
+
+ private:
+  fs::path root_;
+};
+
+// Whatever lies in `folder` other than `allowed`.
+std::string stranger_in(const fs::path& folder, std::initializer_list<std::string_view> allowed) {
+  for (const auto& item : fs::directory_iterator(folder)) {
+    const std::string name = item.path().filename().string();
+    bool known = false;
+    for (std::string_view ok : allowed) known = known || name == ok;
+    if (!known) return "something appeared outside the destination: " + item.path().string();
+  }
+  return {};
+}
+
+std::string check_sandbox(const Sandbox& sandbox, std::string_view input) {
+  std::string problem = stranger_in(sandbox.root(), {"input.brq", "box"});
+  if (problem.empty()) problem = stranger_in(sandbox.box(), {"keep", "out"});
+  if (!problem.empty()) return problem;
+  if (!fs::is_regular_file(fs::symlink_status(sandbox.keep())) ||
+      read_bytes(sandbox.keep()) != kKeepBytes) {
+    return "the file beside the destination was changed";
+  }
+  if (read_bytes(sandbox.archive()) != input) return "the archive was changed";
+  return {};
+}
+
+// A temporary file is renamed or removed before its entry is done, so one
+// that stays is a leak, unless the archive itself holds a file of that name.
+std::string check_destination(const Sandbox& sandbox, std::string_view input) {
+  std::error_code error;
+  fs::recursive_directory_iterator it(sandbox.destination(), error);
+  for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
+    const fs::file_status status = it->symlink_status();
+    if (fs::is_symlink(status)) return "a link appeared in the destination: " + it->path().string();
+    const std::string name = it->path().filename().string();
+    const bool temporary = name.rfind(".kelvarin-", 0) == 0 && name.size() > 5 &&
+                           name.compare(name.size() - 5, 5, ".part") == 0;
+    if (temporary && fs::is_regular_file(status) && input.find(name) == std::string_view::npos) {
+      return "a temporary file was left behind: " + it->path().string();
+    }
+  }
+  if (error) return "the destination can't be listed: " + error.message();
+  return {};
+}
+
+std::string check_output(int status, const std::string& out, bool destination_exists) {
+  if (out.rfind(kBannerStart, 0) != 0) return "the output does not start with the banner";
+  const std::size_t body = out.find("\n\n");
+  if (body == std::string::npos) return "the banner is incomplete";
+  const std::string_view lines = std::string_view(out).substr(body + 2);
+  switch (status) {
+    case kStatusComplete:
+      if (!destination_exists) return "status 0 without a destination folder";
+      return {};
+    case kStatusIncomplete:
+      if (!destination_exists) return "status 2 without a destination folder";
+      if (lines.rfind("ERROR: ", 0) != 0 && lines.find("\nERROR: ") == std::string_view::npos) {
+        return "status 2 without an ERROR line";
+      }
+      return {};
+    case kStatusUnusable:
+      if (destination_exists) return "status 1 but the destination was created";
+      if (lines.rfind("ERROR: ", 0) != 0 || lines.find('\n') != lines.size() - 1) {
+        return "status 1 without exactly one ERROR line";
+      }
+      return {};
+    default:
+      return "unexpected status " + std::to_string(status);
+  }
+}
+
+std::string run_and_check(const Sandbox& sandbox, std::string_view input, std::string destination) {
+  std::FILE* out = std::tmpfile();
+  if (out == nullptr) return "no temporary file for the output";
+  std::string program = "Kelvarin_Extract", command = "e", archive = sandbox.archive().string();
+  char* argv[] = {program.data(), command.data(), archive.data(), destination.data(), nullptr};
+  const int status = run_extract(4, argv, out);
+
+  std::string printed;
+  std::rewind(out);
+  char buffer[4096];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, out)) > 0) printed.append(buffer, got);
+  std::fclose(out);
+
+  const bool destination_exists = fs::is_directory(fs::symlink_status(sandbox.destination()));
+  std::string problem = check_sandbox(sandbox, input);
+  if (problem.empty()) problem = check_output(status, printed, destination_exists);
+  if (problem.empty() && destination_exists) problem = check_destination(sandbox, input);
+  if (!problem.empty())
+    problem += "\n--- output of the run into " + destination + " ---\n" + printed;
+  return problem;
+}
+
+}  // namespace
+
+std::string extract_one_input(const std::uint8_t* data, std::size_t size) {
+  static Sandbox sandbox;
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
+  std::string problem;
+  if (!write_bytes(sandbox.archive(), input)) problem = "the sandbox can't be written";
+  // Twice: into a new destination, then over what the first run left, named
+  // with a trailing separator this time.
+  if (problem.empty()) problem = run_and_check(sandbox, input, sandbox.destination().string());
+  if (problem.empty()) {
+    problem = run_and_check(sandbox, input, (sandbox.destination() / "").string());
+  }
+  std::error_code ignored;
+  fs::remove_all(sandbox.destination(), ignored);
+  if (fs::exists(sandbox.destination(), ignored)) {
+    problem += "\nthe destination can't be removed: " + sandbox.destination().string();
+  }
+  return problem;
+}
+
+}  // namespace kelvarin::fuzz

@@ -1,0 +1,129 @@
+// A file reaches its final name whole or not at all: what held the name
+// before stays untouched when the file fails, and whatever holds the
+// temporary name (a leftover, a link) is replaced, never written into.
+#include <gtest/gtest.h>
+
+#include "archive/index_loader.h"
+#include "extract/extract_entry.h"
+#include "extract/walk.h"
+#include "support/test_support.h"
+
+namespace kelvarin::testing {
+namespace {
+
+std::vector<SourceNode> two_files() {
+  return {source_folder("", {source_file("a", "new a"), source_file("b", "new b")})};
+}
+
+TEST(AtomicReplacement, WhatHoldsTheTemporaryNameIsReplacedNotWrittenInto) {
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", two_files());
+  fs::create_directories(dir / "out");
+  write_file(dir / "hard", "outside, hard-linked");
+  write_file(dir / "soft", "outside, sym-linked");
+  fs::create_hard_link(dir / "hard", dir / "out" / temporary_name("a"));
+  std::error_code no_symlinks;
+  fs::create_symlink(dir / "soft", dir / "out" / temporary_name("b"), no_symlinks);
+
+  RunResult run = run_in_process({"e", archive.string(), (dir / "out").string()});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(read_file(dir / "hard"), "outside, hard-linked");
+  EXPECT_EQ(read_file(dir / "soft"), "outside, sym-linked");
+  EXPECT_EQ(snapshot(dir / "out"),
+            (std::map<std::string, std::string>{{"a", "new a"}, {"b", "new b"}}));
+}
+
+TEST(AtomicReplacement, LinksUnderTheFinalNameAreReplacedNotFollowed) {
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", two_files());
+  fs::create_directories(dir / "out");
+  write_file(dir / "hard", "outside, hard-linked");
+  write_file(dir / "soft", "outside, sym-linked");
+  fs::create_hard_link(dir / "hard", dir / "out" / "a");
+  std::error_code no_symlinks;
+  fs::create_symlink(dir / "soft", dir / "out" / "b", no_symlinks);
+
+  RunResult run = run_in_process({"e", archive.string(), (dir / "out").string()});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(read_file(dir / "hard"), "outside, hard-linked");
+  EXPECT_EQ(read_file(dir / "soft"), "outside, sym-linked");
+  EXPECT_FALSE(fs::is_symlink(dir / "out" / "b"));
+  EXPECT_EQ(snapshot(dir / "out"),
+            (std::map<std::string, std::string>{{"a", "new a"}, {"b", "new b"}}));
+}
+
+// The index promised the bytes; the archive lost them before the copy (it
+// was cut while the run went on). The copy's short read must not cost the
+// file that was there.
+TEST(AtomicReplacement, ShortReadKeepsThePreviousFileAndTheWalkGoesOn) {
+  TempDir dir;
+  const std::string big(300'000, 'B');
+  const fs::path archive = write_archive(
+      dir / "a.brq", {source_folder("", {source_file("big", big), source_file("small", "s")})},
+      {EntryOrder::depth_first, DataOrder::reverse_entry_order});
+  fs::create_directories(dir / "out");
+  write_file(dir / "out" / "big", "previous");
+
+  ExtractState state;
+  std::FILE* out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  state.out = out;
+  state.archive_path = archive.string();
+  state.dest_folder = (dir / "out").string();
+  state.dest_folder_native = platform::destination_base(state.dest_folder);
+  ASSERT_TRUE(
+      platform::open_archive(platform::native_path(state.archive_path), state.archive).ok());
+  std::string error;
+  ASSERT_TRUE(load_index(state, error)) << error;
+  fs::resize_file(archive, fs::file_size(archive) - 1000);
+  walk_node(state, 0);
+  std::rewind(out);
+  std::string printed(4096, '\0');
+  printed.resize(std::fread(printed.data(), 1, printed.size(), out));
+  std::fclose(out);
+
+  EXPECT_TRUE(state.had_failure);
+  EXPECT_NE(printed.find("ERROR: Unable to read the data of entry 1 for " + state.dest_folder +
+                         "\\big: the archive ends before its last byte\n"),
+            std::string::npos)
+      << printed;
+  EXPECT_EQ(snapshot(dir / "out"),
+            (std::map<std::string, std::string>{{"big", "previous"}, {"small", "s"}}));
+}
+
+TEST(AtomicReplacement, WhatStandsInTheWayIsLeftAlone) {
+  TempDir dir;
+  const fs::path archive = write_archive(
+      dir / "a.brq", {source_folder("", {source_file("was_folder", "file bytes"),
+                                         source_folder("was_file", {source_file("x", "x")}),
+                                         source_file("ok", "ok")})});
+  fs::create_directories(dir / "out" / "was_folder");
+  write_file(dir / "out" / "was_folder" / "inner", "inner");
+  write_file(dir / "out" / "was_file", "a file");
+  RunResult run = run_in_process({"e", archive.string(), (dir / "out").string()});
+  EXPECT_EQ(run.status, 2);
+  // The file over the folder, and the file inside the folder that is a file.
+  EXPECT_EQ(count_lines(run.out, "ERROR: Unable to create file: "), 2) << run.out;
+  EXPECT_EQ(
+      count_lines(run.out, "ERROR: " + (dir / "out").string() + "\\was_file\\ doesn't exist!"), 1)
+      << run.out;
+  EXPECT_EQ(snapshot(dir / "out"),
+            (std::map<std::string, std::string>{{"was_folder", "<dir>"},
+                                                {"was_folder/inner", "inner"},
+                                                {"was_file", "a file"},
+                                                {"ok", "ok"}}));
+}
+
+TEST(AtomicReplacement, DestinationBelowAFileCreatesNothing) {
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", two_files());
+  write_file(dir / "plain", "keep");
+  RunResult run = run_in_process({"e", archive.string(), (dir / "plain" / "out").string()});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(count_lines(run.out, "ERROR: Unable to create file: "), 2) << run.out;
+  EXPECT_EQ(read_file(dir / "plain"), "keep");
+  EXPECT_EQ(strays(dir.path(), "none", {"a.brq", "plain"}), std::vector<std::string>{});
+}
+
+}  // namespace
+}  // namespace kelvarin::testing

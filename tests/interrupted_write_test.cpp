@@ -1,0 +1,76 @@
+// Faults from the real OS in the middle of a file: a write that fails
+// half-way (the file size limit, as a full disk would) and a run killed
+// half-way. Either way the file that was there before stays byte-identical
+// and nothing half-written takes its name.
+#include <gtest/gtest.h>
+
+#include "extract/extract_entry.h"
+#include "support/test_support.h"
+
+namespace kelvarin::testing {
+namespace {
+
+constexpr std::uint64_t kFileLimit = 1 << 20;
+
+std::string pattern(std::size_t size, char seed) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(seed + i * 7 + (i >> 12));
+  return bytes;
+}
+
+// "big" outgrows the limit; "after" comes next in the walk and does not.
+struct Fixture {
+  TempDir dir;
+  std::string big = pattern(3 * kFileLimit + 12345, 'b');
+  std::string previous = pattern(70'000, 'p');
+  fs::path archive;
+  fs::path out = dir / "out";
+
+  Fixture() {
+    archive = write_archive(dir / "a.brq",
+                            {source_folder("", {source_folder("d", {source_file("big", big)}),
+                                                source_file("after", "after bytes")})});
+    fs::create_directories(out / "d");
+    write_file(out / "d" / "big", previous);
+  }
+};
+
+TEST(InterruptedWrite, WriteFailingHalfWayKeepsThePreviousFileAndTheWalkGoesOn) {
+  if (!os_faults_available()) GTEST_SKIP() << "needs POSIX file size limits and signals";
+  Fixture f;
+  RunResult run =
+      run_program_with_file_limit({"e", f.archive.string(), f.out.string()}, kFileLimit);
+  EXPECT_EQ(run.status, 2) << run.out;
+  EXPECT_EQ(run.out, kBanner + file_line("\\d\\big", static_cast<long>(f.big.size())) +
+                         "ERROR: Unable to write file: " + f.out.string() +
+                         "\\d\\big: File too large\n" + file_line("\\after", 11));
+  EXPECT_EQ(snapshot(f.out), (std::map<std::string, std::string>{
+                                 {"d", "<dir>"}, {"d/big", f.previous}, {"after", "after bytes"}}));
+}
+
+TEST(InterruptedWrite, KilledRunKeepsThePreviousFileAndTheNextRunCleansUp) {
+  if (!os_faults_available()) GTEST_SKIP() << "needs POSIX fork, file size limits and signals";
+  Fixture f;
+  const fs::path leftover = f.out / "d" / temporary_name("big");
+  bool checked_while_stopped = false;
+  const bool killed =
+      kill_extraction_at_file_limit({"e", f.archive.string(), f.out.string()}, kFileLimit, [&] {
+        checked_while_stopped = true;
+        std::error_code missing;
+        EXPECT_EQ(fs::file_size(leftover, missing), kFileLimit) << missing.message();  // half-way
+        EXPECT_EQ(read_file(f.out / "d" / "big"), f.previous);
+      });
+  ASSERT_TRUE(killed);
+  EXPECT_TRUE(checked_while_stopped);
+  EXPECT_EQ(read_file(f.out / "d" / "big"), f.previous);
+  EXPECT_EQ(read_file(leftover), f.big.substr(0, kFileLimit));
+  EXPECT_FALSE(fs::exists(f.out / "after"));
+
+  RunResult again = run_program({"e", f.archive.string(), f.out.string()});
+  EXPECT_EQ(again.status, 0) << again.out;
+  EXPECT_EQ(snapshot(f.out), (std::map<std::string, std::string>{
+                                 {"d", "<dir>"}, {"d/big", f.big}, {"after", "after bytes"}}));
+}
+
+}  // namespace
+}  // namespace kelvarin::testing
