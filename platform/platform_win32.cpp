@@ -225,10 +225,18 @@ Outcome read(const FileHandle& file, void* buffer, std::size_t length, std::size
 }
 
 Outcome create_file(const NativeString& path, FileHandle& file) {
-  // FILE_FLAG_OPEN_REPARSE_POINT: a link of this name is opened itself,
-  // never what it leads to.
-  HANDLE handle = ::CreateFileW(long_form(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  // Always a new file: whatever holds the name (a hard link to a file
+  // elsewhere, a link, a leftover) is removed, never written into.
+  const std::wstring long_path = long_form(path);
+  auto create_new = [&] {
+    return ::CreateFileW(long_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+  HANDLE handle = create_new();
+  if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_EXISTS) {
+    if (!::DeleteFileW(long_path.c_str())) return last_error();
+    handle = create_new();
+  }
   if (handle == INVALID_HANDLE_VALUE) return last_error();
   file = FileHandle(reinterpret_cast<std::intptr_t>(handle));
   return {};

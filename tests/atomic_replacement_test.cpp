@@ -56,6 +56,7 @@ TEST(AtomicReplacement, LinksUnderTheFinalNameAreReplacedNotFollowed) {
 // was cut while the run went on). The copy's short read must not cost the
 // file that was there.
 TEST(AtomicReplacement, ShortReadKeepsThePreviousFileAndTheWalkGoesOn) {
+  if (kOnWindows) GTEST_SKIP() << "Windows lets no one shorten a file open for reading";
   TempDir dir;
   const std::string big(300'000, 'B');
   const fs::path archive = write_archive(

@@ -93,7 +93,10 @@ RunResult run_in_process(const std::vector<std::string>& args) {
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
-  std::FILE* out = std::tmpfile();
+  // Not std::tmpfile(): on Windows it makes its file in the drive's root,
+  // which may not be writable.
+  TempDir scratch;
+  std::FILE* out = std::fopen((scratch / "output").string().c_str(), "w+b");
   if (out == nullptr) {
     ADD_FAILURE() << "no temporary file for the output";
     return result;
