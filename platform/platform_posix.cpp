@@ -1,5 +1,6 @@
 // POSIX implementation of the platform layer (Linux and other Unixes).
 #include "platform/platform.h"
+#include "platform/posix_test_helper.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -34,9 +35,11 @@ Outcome read_at(int fd, std::uint64_t position, char* buffer, std::size_t length
 }
 
 #ifdef __linux__
-// Copies in the kernel, without passing through user memory. Returns false
-// when the kernel can't do this copy here, so the caller falls back; `done`
-// counts what was copied before that.
+// Copies in the kernel, without passing through user memory. The data
+// position goes in as the in-offset, so one call per file does what a seek
+// and a read did, and the archive handle's own position is neither used nor
+// moved. Returns false when the kernel can't do this copy here, so the
+// caller falls back; `done` counts what was copied before that.
 bool kernel_copy(int from, std::uint64_t position, std::uint64_t length, int to,
                  std::uint64_t& done) {
   // Large requests are split: the kernel caps one call below 2 GiB anyway.
@@ -53,8 +56,10 @@ bool kernel_copy(int from, std::uint64_t position, std::uint64_t length, int to,
     // the ordinary loop tells which.
     if (n == 0) return false;
     if (errno == EINTR) continue;
-    // EXDEV, ENOSYS, EINVAL, EOPNOTSUPP: not here. Any other error is left
-    // to the ordinary loop, which tells a failed read from a failed write.
+    // EXDEV, ENOSYS, EINVAL, EOPNOTSUPP: not here (other file systems, an
+    // old kernel, a file system that can't). EBADF for an output opened to
+    // append. Any other error is left to the ordinary loop too, which tells
+    // a failed read from a failed write.
     return false;
   }
   return true;
@@ -124,6 +129,14 @@ Outcome read(const FileHandle& file, void* buffer, std::size_t length, std::size
 
 Outcome create_file(const NativeString& path, FileHandle& file) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return from_errno();
+  file = FileHandle(fd);
+  return {};
+}
+
+Outcome create_file_for_append(const NativeString& path, FileHandle& file) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC | O_NOFOLLOW,
+                  0666);
   if (fd < 0) return from_errno();
   file = FileHandle(fd);
   return {};
