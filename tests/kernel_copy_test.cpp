@@ -1,4 +1,5 @@
-// Copying a file's bytes on Linux: in the kernel where it can, else through
+// Copying a file's bytes on Linux: in the kernel where it can (spliced
+// through a pipe above one chunk, copy_file_range up to it), else through
 // the one copy buffer; exact at every chunk boundary either way, taken from
 // the data position whatever the archive handle's own position, and a
 // source that ends early told apart from a failed write.
