@@ -91,7 +91,17 @@ cpu="$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
 mem_kib="$(awk '/MemTotal/ {print $2}' /proc/meminfo)"
 fs_type="$(findmnt -n -o FSTYPE -T "$scratch" 2>/dev/null || stat -f -c %T "$scratch")"
 fs_options="$(findmnt -n -o OPTIONS -T "$scratch" 2>/dev/null || true)"
-echo "Machine:     $cpu, $(nproc) cores, $((mem_kib / 1024 / 1024)) GiB RAM"
+if [ "$fs_type" = ext4 ]; then
+  # A journaled ext4 has a jbd2 entry for its device; without one, file
+  # creation scans recently freed inodes (see docs/benchmarks.md).
+  fs_device="$(findmnt -n -o SOURCE -T "$scratch" | sed 's|^/dev/||')"
+  if ls /proc/fs/jbd2/ 2>/dev/null | grep -q "^$fs_device-"; then
+    fs_type="ext4 with journal"
+  else
+    fs_type="ext4 without journal"
+  fi
+fi
+echo "Machine:     $cpu, $(nproc) cores, $(awk -v k="$mem_kib" 'BEGIN { printf "%.1f", k / 1048576 }') GiB RAM"
 echo "Kernel:      $(uname -sr)"
 echo "Scratch:     $scratch ($fs_type${fs_options:+, $fs_options})"
 echo "Tools:       $(tar --version | head -1); $(bsdtar --version | cut -d' ' -f1-2);" \
