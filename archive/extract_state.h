@@ -38,6 +38,12 @@ struct ExtractState {
   // file whose bytes can't be copied in the kernel.
   std::vector<char> copy_buffer;
 
+  // The output paths of the file being written (its temporary and its final
+  // name), reused by every file so that composing them takes no memory once
+  // they have grown.
+  platform::NativeString temp_path;
+  platform::NativeString final_path;
+
   std::FILE* out = stdout;
   bool had_failure = false;  // an entry was refused or failed
 

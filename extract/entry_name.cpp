@@ -7,8 +7,9 @@ namespace kelvarin {
 
 const char* unsafe_name_reason(std::string_view name, bool is_file) {
   if (name == "." || name == "..") return "the name would leave its folder";
-  if (name.find_first_of("/\\") != std::string_view::npos) {
-    return "the name holds a path separator";
+  // A plain loop: find_first_of calls memchr once per character.
+  for (char c : name) {
+    if (c == '/' || c == '\\') return "the name holds a path separator";
   }
   // An empty folder name adds nothing to the path and is the usual root; an
   // empty file name would stand for the folder it is in.

@@ -1,6 +1,8 @@
 // File extraction: one entry's bytes from the archive into a new file.
 #include "extract/extract_entry.h"
 
+#include <algorithm>
+
 #include "extract/report.h"
 
 namespace kelvarin {
@@ -22,6 +24,26 @@ std::string shown_path(const FolderContext& folder, std::string_view name) {
   return path;
 }
 
+// A hash keeps the temporary name short whatever the length of the final
+// one: prefix, 16 hex digits of the hash, suffix.
+constexpr std::string_view kTemporaryPrefix = ".kelvarin-";
+constexpr std::string_view kTemporarySuffix = ".part";
+constexpr std::size_t kHashDigits = 16;
+constexpr std::size_t kTemporaryNameLength =
+    kTemporaryPrefix.size() + kHashDigits + kTemporarySuffix.size();
+
+// Fills `text` (kTemporaryNameLength chars) without taking memory: it runs
+// once per file.
+void format_temporary_name(std::string_view name, char* text) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::uint64_t hash = fnv1a(name);
+  char* at = std::copy(kTemporaryPrefix.begin(), kTemporaryPrefix.end(), text);
+  for (std::size_t digit = 0; digit < kHashDigits; ++digit) {
+    *at++ = kHex[(hash >> (4 * (kHashDigits - 1 - digit))) & 0xF];
+  }
+  std::copy(kTemporarySuffix.begin(), kTemporarySuffix.end(), at);
+}
+
 int fail_to_create(ExtractState& state, const FolderContext& folder, std::string_view name) {
   report_error(state, "Unable to create file: " + shown_path(folder, name));
   return -1;
@@ -30,13 +52,9 @@ int fail_to_create(ExtractState& state, const FolderContext& folder, std::string
 }  // namespace
 
 std::string temporary_name(std::string_view name) {
-  // A hash keeps the name short whatever the length of the final one.
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string temp = ".kelvarin-";
-  std::uint64_t hash = fnv1a(name);
-  for (int shift = 60; shift >= 0; shift -= 4) temp += kHex[(hash >> shift) & 0xF];
-  temp += ".part";
-  return temp;
+  char text[kTemporaryNameLength];
+  format_temporary_name(name, text);
+  return std::string(text, sizeof text);
 }
 
 int extract_entry(ExtractState& state, const EntryNode& node, std::string_view name,
@@ -45,7 +63,14 @@ int extract_entry(ExtractState& state, const EntryNode& node, std::string_view n
   print_file_line(state, folder.dir_path, name, size);
   if (!folder.usable) return fail_to_create(state, folder, name);
 
-  platform::NativeString temp_path = folder.native + platform::native_path(temporary_name(name));
+  // Both paths are composed in buffers of the run, so that once they have
+  // grown a file costs no allocation. The temporary name is ASCII, the same
+  // in every path form, and needs no conversion.
+  platform::NativeString& temp_path = state.temp_path;
+  temp_path.assign(folder.native);
+  char temp_name[kTemporaryNameLength];
+  format_temporary_name(name, temp_name);
+  temp_path.append(temp_name, temp_name + kTemporaryNameLength);
   platform::FileHandle output;
   if (!platform::create_file(temp_path, output).ok()) return fail_to_create(state, folder, name);
 
@@ -74,7 +99,9 @@ int extract_entry(ExtractState& state, const EntryNode& node, std::string_view n
     return -1;
   }
 
-  platform::NativeString final_path = folder.native + platform::native_path(name);
+  platform::NativeString& final_path = state.final_path;
+  final_path.assign(folder.native);
+  final_path += platform::native_path(name);
   if (!platform::replace_file(temp_path, final_path).ok()) {
     platform::remove_file(temp_path);
     return fail_to_create(state, folder, name);

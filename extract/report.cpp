@@ -1,6 +1,7 @@
 // Output lines of the extraction.
 #include "extract/report.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string>
 
@@ -18,12 +19,26 @@ void print_file_line(ExtractState& state, std::string_view dir_path, std::string
   }
   static constexpr std::string_view kGap = "      FileSize: ";
   char digits[16];
-  auto end = std::to_chars(digits, digits + sizeof digits, size).ptr;
-  print_text(state, dir_path);
-  print_text(state, name);
-  print_text(state, kGap);
-  print_text(state, std::string_view(digits, static_cast<std::size_t>(end - digits)));
-  print_text(state, "\n");
+  auto digits_end = std::to_chars(digits, digits + sizeof digits, size).ptr;
+  const std::string_view number(digits, static_cast<std::size_t>(digits_end - digits));
+
+  // One block and one call, since this runs once per file; a line too long
+  // for the block goes out in pieces, the same bytes.
+  char line[1024];
+  if (dir_path.size() + name.size() + kGap.size() + number.size() + 1 > sizeof line) {
+    print_text(state, dir_path);
+    print_text(state, name);
+    print_text(state, kGap);
+    print_text(state, number);
+    print_text(state, "\n");
+    return;
+  }
+  char* at = std::copy(dir_path.begin(), dir_path.end(), line);
+  at = std::copy(name.begin(), name.end(), at);
+  at = std::copy(kGap.begin(), kGap.end(), at);
+  at = std::copy(number.begin(), number.end(), at);
+  *at++ = '\n';
+  print_text(state, std::string_view(line, static_cast<std::size_t>(at - line)));
 }
 
 void report_error(ExtractState& state, std::string_view message) {

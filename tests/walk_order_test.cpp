@@ -84,5 +84,32 @@ TEST(WalkOrder, RootSiblingsAndFileRootLandInTheDestination) {
   EXPECT_EQ(snapshot(dir.path()).count("outfirst.bin"), 0u);
 }
 
+TEST(WalkOrder, LongPathsPrintWhole) {
+  // Lines of about a kilobyte and of several, on both sides of the block a
+  // file's line is composed in.
+  TempDir dir;
+  const std::string folder_name(200, 'f');
+  SourceNode file = source_file(std::string(200, 'n'), "long");
+  std::string dir_path = "\\";
+  for (int depth = 0; depth < 6; ++depth) dir_path += folder_name + "\\";
+  for (int depth = 0; depth < 6; ++depth) {
+    SourceNode folder = source_folder(folder_name);
+    folder.children.push_back(depth == 1 ? source_file("short", "s") : source_file("x", ""));
+    folder.children.push_back(std::move(file));
+    file = std::move(folder);
+  }
+  const fs::path archive = write_archive(dir / "a.brq", {source_folder("", {std::move(file)})});
+  RunResult run = run_program({"e", archive.string(), (dir / "out").string()});
+  std::string expected = kBanner;
+  std::string prefix = "\\";
+  for (int depth = 0; depth < 6; ++depth) {
+    prefix += folder_name + "\\";
+    expected += depth == 4 ? file_line(prefix + "short", 1) : file_line(prefix + "x", 0);
+  }
+  expected += file_line(dir_path + std::string(200, 'n'), 4);
+  EXPECT_EQ(run.out, expected);
+  EXPECT_EQ(run.status, 0);
+}
+
 }  // namespace
 }  // namespace kelvarin::testing

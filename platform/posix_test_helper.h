@@ -1,0 +1,16 @@
+// Test-only helpers of the POSIX platform layer: handles the program itself
+// never makes, so that tests can drive paths it takes only on some machines.
+// Implemented in platform_posix.cpp; not part of the cross-OS interface.
+#pragma once
+
+#include "platform/platform.h"
+
+namespace kelvarin::platform {
+
+// Creates an empty file (replacing one of that name) open for appending.
+// copy_file_range refuses to write into such a file, so copy_range into it
+// takes the buffered path, as on a kernel or file system without the
+// in-kernel copy.
+Outcome create_file_for_append(const NativeString& path, FileHandle& file);
+
+}  // namespace kelvarin::platform
