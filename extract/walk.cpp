@@ -118,7 +118,14 @@ int walk_node(ExtractState& state, std::uint32_t start) {
       }
     }
   } catch (const std::bad_alloc&) {
-    report_error(state, "Unable to allocate memory!");
+    // Reported without taking memory: there may be none left to take.
+    static constexpr std::string_view kLine = "ERROR: Unable to allocate memory!\n";
+    state.had_failure = true;
+    if (state.on_error) {
+      state.on_error(kLine);
+    } else {
+      print_text(state, kLine);
+    }
     return -1;
   }
   return 1;
