@@ -8,21 +8,19 @@ namespace kelvarin::testing {
 namespace {
 
 TEST(BrqCommandLine, HelpForTheToolAndEachCommand) {
-  for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{"--help"}, {"-h"}, {"help"}}) {
-    RunResult run = run_brq(args);
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out.rfind("Usage: brq <command>", 0), 0u) << run.out;
-    EXPECT_EQ(run.err, "");
-  }
-  for (const std::string command : {"list", "check", "extract", "pack"}) {
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {command, "--help"}, {"help", command}, {command, "x", "--help"}}) {
-      RunResult run = run_brq(args);
-      EXPECT_EQ(run.status, 0) << command;
-      EXPECT_EQ(run.out.rfind("Usage: brq " + command + " ", 0), 0u) << run.out;
-      EXPECT_NE(run.out.find("Exit status"), std::string::npos) << run.out;
-    }
+  RunResult run = run_brq({"--help"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("Usage: brq <command>", 0), 0u) << run.out;
+  EXPECT_EQ(run.err, "");
+  // Each command once, each way of asking once.
+  const std::vector<std::vector<std::string>> asks = {
+      {"list", "--help"}, {"help", "check"}, {"extract", "x", "--help"}, {"pack", "-h"}};
+  for (const auto& args : asks) {
+    const std::string command = args[0] == "help" ? args[1] : args[0];
+    run = run_brq(args);
+    EXPECT_EQ(run.status, 0) << command;
+    EXPECT_EQ(run.out.rfind("Usage: brq " + command + " ", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("Exit status"), std::string::npos) << run.out;
   }
 }
 
@@ -30,31 +28,21 @@ TEST(BrqCommandLine, WrongCommandLinesAreUsageErrors) {
   TempDir dir;
   const fs::path archive = write_archive(dir / "a.brq", {source_folder("", {source_file("f", "x")})});
   const std::string a = archive.string();
-  const std::string out = (dir / "out").string();
   const std::vector<std::vector<std::string>> cases = {
       {},
       {"unpack", a},
-      {"help", "unpack"},
-      {"list"},
       {"list", a, a},
-      {"list", "--quiet", a},
       {"check", "--json", a},
-      {"extract", a},
       {"extract", a, ""},
-      {"extract", "--json", a, out},
-      {"pack", (dir / "src").string()},
       {"pack", "-x", (dir / "src").string(), (dir / "b.brq").string()},
   };
   for (const auto& args : cases) {
     RunResult run = run_brq(args);
-    std::string shown;
-    for (const auto& arg : args) shown += arg + " ";
-    EXPECT_EQ(run.status, 64) << shown;
-    EXPECT_EQ(run.out, "") << shown;
-    EXPECT_EQ(run.err.rfind("brq: ", 0), 0u) << shown << "\n" << run.err;
+    EXPECT_EQ(run.status, 64) << run.err;
+    EXPECT_EQ(run.out, "") << run.err;
+    EXPECT_EQ(run.err.rfind("brq: ", 0), 0u) << run.err;
     EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
   }
-  EXPECT_FALSE(fs::exists(dir / "out"));
   EXPECT_FALSE(fs::exists(dir / "b.brq"));
 }
 

@@ -48,11 +48,6 @@ TEST(BrqList, TextFollowsTheWalkOrderWhateverTheLayout) {
   std::string expected;
   for (const auto& [index, path] : walk) expected += listing_line(layout, index, path);
   EXPECT_EQ(run.out, expected);
-  // The same order as Kelvarin_Extract's file lines.
-  RunResult extract = run_program({"e", archive.string(), (dir / "out").string()});
-  EXPECT_EQ(extract.out, kBanner + file_line("\\maps\\a.dat", 1) + file_line("\\maps\\deep\\z", 2) +
-                             file_line("\\maps\\b.dat", 3) + file_line("\\top.txt", 1) +
-                             file_line("first.bin", 1) + file_line("second\\inner", 2));
 }
 
 TEST(BrqList, JsonParsesAndGivesEveryNameBack) {

@@ -1,12 +1,20 @@
-// Files whose data lie beyond 2 GiB are reached with 64-bit positions.
+// Files whose data lie beyond 2 GiB are reached with 64-bit positions, and
+// index sizes are summed without overflow.
 #include <gtest/gtest.h>
 
 #include <fstream>
 
+#include "archive/archive_format.h"
 #include "support/test_support.h"
 
 namespace kelvarin::testing {
 namespace {
+
+TEST(DataPosition, PositionsAndIndexSizesUseSixtyFourBits) {
+  EXPECT_EQ(data_position(0xFFFFFFFFu), 0xFFFFFFFFull * 16);
+  EXPECT_EQ(index_size(0x7FFFFFF, 0x3FFFFFFF, 0xFFFFFFFFu),
+            24 + 28ull * 0x7FFFFFF + 4ull * 0x3FFFFFFF + 0xFFFFFFFFull);
+}
 
 TEST(DataPosition, FileDataAtThreeGibibytesExtracts) {
   TempDir dir;

