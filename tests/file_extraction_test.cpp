@@ -7,16 +7,6 @@
 namespace kelvarin::testing {
 namespace {
 
-std::string pattern(std::size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  std::uint32_t state = seed * 2654435761u + 1;
-  for (char& c : bytes) {
-    state = state * 1664525u + 1013904223u;
-    c = static_cast<char>(state >> 24);
-  }
-  return bytes;
-}
-
 TEST(FileExtraction, BytesAreExactAtEveryChunkBoundary) {
   TempDir dir;
   const std::vector<std::size_t> sizes = {0, 1, 1'023'999, 1'024'000, 1'024'001, 2'560'000};

@@ -15,16 +15,6 @@ using platform::CopyOutcome;
 using platform::FileHandle;
 using platform::kCopyChunk;
 
-std::string pattern(std::size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  std::uint32_t state = seed * 2654435761u + 1;
-  for (char& c : bytes) {
-    state = state * 1664525u + 1013904223u;
-    c = static_cast<char>(state >> 24);
-  }
-  return bytes;
-}
-
 // How the output handle is opened: as the program does, or for appending,
 // which the kernel refuses to copy into.
 enum class Output { plain, append };

@@ -55,6 +55,16 @@ void write_file(const fs::path& path, const std::string& bytes) {
   ASSERT_TRUE(out.good()) << "can't write " << path;
 }
 
+std::string pattern(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  std::uint32_t state = seed * 2654435761u + 1;
+  for (char& c : bytes) {
+    state = state * 1664525u + 1013904223u;
+    c = static_cast<char>(state >> 24);
+  }
+  return bytes;
+}
+
 std::string read_file(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream bytes;

@@ -47,6 +47,9 @@ void remove_upwards(const fs::path& deepest, const fs::path& stop);
 void write_file(const fs::path& path, const std::string& bytes);
 std::string read_file(const fs::path& path);
 
+// `size` bytes that look like data, the same for the same seed.
+std::string pattern(std::size_t size, unsigned seed);
+
 // Every folder and file below `root`, by relative path with '/' separators;
 // folders map to "<dir>", files to their bytes.
 std::map<std::string, std::string> snapshot(const fs::path& root);
