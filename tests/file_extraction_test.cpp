@@ -99,8 +99,10 @@ TEST(FileExtraction, NoTemporaryFileStaysBehind) {
   TempDir dir;
   const fs::path archive = write_archive(
       dir / "a.brq", {source_folder("", {source_file("a", "1"), source_file("b", "2")})});
-  // A leftover of a killed run is taken over and renamed away.
+  // A killed run can leave a file under its temporary name only while it
+  // replaces one: the next run replacing it takes the leftover over.
   fs::create_directories(dir / "out");
+  write_file(dir / "out" / "a", "old");
   write_file(dir / "out" / temporary_name("a"), "half");
   RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
   EXPECT_EQ(run.status, 0);
