@@ -71,42 +71,41 @@ int extract_entry(ExtractState& state, const EntryNode& node, std::string_view n
   char temp_name[kTemporaryNameLength];
   format_temporary_name(name, temp_name);
   temp_path.append(temp_name, temp_name + kTemporaryNameLength);
-  platform::FileHandle output;
-  if (!platform::create_file(temp_path, output).ok()) return fail_to_create(state, folder, name);
+  platform::NewFile output;
+  if (!platform::begin_file(folder.native, temp_path, output).ok()) {
+    return fail_to_create(state, folder, name);
+  }
 
   std::uint64_t position = data_position(state.offset_table[node.file_ordinal]);
   platform::CopyOutcome copy = platform::copy_range(
-      state.archive, position, static_cast<std::uint64_t>(size), output, state.copy_buffer);
-  platform::Outcome closed = output.close();
-  if (copy.ok() && !closed.ok()) copy = {platform::CopyOutcome::Side::write, closed};
-  if (!copy.ok()) {
-    platform::remove_file(temp_path);
-    std::string where = shown_path(folder, name);
-    switch (copy.side) {
-      case platform::CopyOutcome::Side::end_of_archive:
-        report_error(state, "Unable to read the data of entry " + std::to_string(node.entry_index) +
-                                " for " + where + ": the archive ends before its last byte");
-        break;
-      case platform::CopyOutcome::Side::read:
-        report_error(state, "Unable to read the data of entry " + std::to_string(node.entry_index) +
-                                " for " + where + ": " + platform::describe(copy.outcome));
-        break;
-      default:
-        report_error(state, "Unable to write file: " + where + ": " +
-                                platform::describe(copy.outcome));
-        break;
-    }
-    return -1;
+      state.archive, position, static_cast<std::uint64_t>(size), output.handle, state.copy_buffer);
+  if (copy.ok()) {
+    platform::NativeString& final_path = state.final_path;
+    final_path.assign(folder.native);
+    final_path += platform::native_path(name);
+    platform::FinishOutcome finished = platform::finish_file(output, temp_path, final_path);
+    if (finished.ok()) return 1;
+    if (!finished.while_closing) return fail_to_create(state, folder, name);
+    copy = {platform::CopyOutcome::Side::write, finished.outcome};
+  } else {
+    platform::abandon_file(output, temp_path);
   }
-
-  platform::NativeString& final_path = state.final_path;
-  final_path.assign(folder.native);
-  final_path += platform::native_path(name);
-  if (!platform::replace_file(temp_path, final_path).ok()) {
-    platform::remove_file(temp_path);
-    return fail_to_create(state, folder, name);
+  std::string where = shown_path(folder, name);
+  switch (copy.side) {
+    case platform::CopyOutcome::Side::end_of_archive:
+      report_error(state, "Unable to read the data of entry " + std::to_string(node.entry_index) +
+                              " for " + where + ": the archive ends before its last byte");
+      break;
+    case platform::CopyOutcome::Side::read:
+      report_error(state, "Unable to read the data of entry " + std::to_string(node.entry_index) +
+                              " for " + where + ": " + platform::describe(copy.outcome));
+      break;
+    default:
+      report_error(state, "Unable to write file: " + where + ": " +
+                              platform::describe(copy.outcome));
+      break;
   }
-  return 1;
+  return -1;
 }
 
 }  // namespace kelvarin

@@ -124,6 +124,38 @@ Outcome make_folder(const NativeString& path, bool follow_link);
 // Renames `from` over `to`, replacing a file of that name in one step.
 Outcome replace_file(const NativeString& from, const NativeString& to);
 
+// A file being written that takes its final name only once complete.
+// Where the OS can (Linux, most local file systems) it has no name at all
+// until then, so a killed run leaves nothing behind; elsewhere it is
+// written under its temporary name.
+struct NewFile {
+  FileHandle handle;
+  bool named = false;  // written under the temporary name
+};
+
+// Starts a new, empty file in `folder` (which ends with a separator).
+// `temp_path`, in that folder, is used where the file can't be unnamed;
+// whatever held it is removed first, never written into.
+Outcome begin_file(const NativeString& folder, const NativeString& temp_path, NewFile& file);
+
+// How giving a complete file its name ended. A failure while closing is a
+// failed write (the OS may report one only then); any other is a failure to
+// create. Either way nothing is left under either name, and what held the
+// final name is untouched.
+struct FinishOutcome {
+  Outcome outcome;
+  bool while_closing = false;
+  bool ok() const { return outcome.ok(); }
+};
+
+// Closes the file and gives it `final_path`, replacing what held that name
+// (a file, a link of either kind) in one step, never writing into it.
+FinishOutcome finish_file(NewFile& file, const NativeString& temp_path,
+                          const NativeString& final_path);
+
+// Closes and drops a file that failed.
+void abandon_file(NewFile& file, const NativeString& temp_path);
+
 Outcome remove_file(const NativeString& path);
 
 bool is_terminal(std::FILE* stream);

@@ -255,6 +255,99 @@ Outcome remove_file(const NativeString& path) {
   return {};
 }
 
+#ifdef O_TMPFILE
+namespace {
+
+// Gives an unnamed file a name. Linking the descriptor itself needs
+// CAP_DAC_READ_SEARCH, and without it the kernel answers ENOENT; /proc
+// names the same file for everyone else, at the cost of a longer lookup,
+// so once that has worked it is the only way tried.
+Outcome link_unnamed(int fd, const NativeString& path) {
+  static bool by_descriptor = true;
+  if (by_descriptor) {
+    if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return {};
+    if (errno != ENOENT && errno != EPERM) return from_errno();
+  }
+  char proc_path[32];
+  std::snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fd);
+  if (::linkat(AT_FDCWD, proc_path, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    return from_errno();
+  }
+  by_descriptor = false;
+  return {};
+}
+
+}  // namespace
+#endif
+
+Outcome begin_file(const NativeString& folder, const NativeString& temp_path, NewFile& file) {
+#ifdef O_TMPFILE
+  // One folder lookup now and one insertion at the end, where a temporary
+  // name costs an insertion, a removal and a second lookup in the rename.
+  int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd >= 0) {
+    file.handle = FileHandle(fd);
+    file.named = false;
+    return {};
+  }
+  // EOPNOTSUPP, EISDIR (a kernel without O_TMPFILE) or EINVAL: the file
+  // system can't. Any other failure the named way reports in its own words.
+#endif
+  file.named = true;
+  return create_file(temp_path, file.handle);
+}
+
+FinishOutcome finish_file(NewFile& file, const NativeString& temp_path,
+                          const NativeString& final_path) {
+#ifdef O_TMPFILE
+  if (!file.named) {
+    // linkat never replaces nor follows what holds the name: a free name
+    // is taken directly, a taken one (EEXIST) is replaced by a rename.
+    Outcome linked = link_unnamed(fd_of(file.handle), final_path);
+    if (linked.ok()) {
+      Outcome closed = file.handle.close();
+      if (closed.ok()) return {};
+      // The name was free: removing it again loses nothing of anyone's.
+      ::unlink(final_path.c_str());
+      return {closed, true};
+    }
+    if (linked.os_error == EEXIST) {
+      // The temporary name is free unless a killed run left it behind (or
+      // someone put a link there): only then is it removed and tried again.
+      linked = link_unnamed(fd_of(file.handle), temp_path);
+      if (linked.os_error == EEXIST) {
+        if (::unlink(temp_path.c_str()) != 0 && errno != ENOENT) {
+          linked = from_errno();
+        } else {
+          linked = link_unnamed(fd_of(file.handle), temp_path);
+        }
+      }
+    }
+    if (!linked.ok()) {
+      file.handle.close();
+      return {linked};
+    }
+    file.named = true;
+  }
+#endif
+  Outcome closed = file.handle.close();
+  if (!closed.ok()) {
+    ::unlink(temp_path.c_str());
+    return {closed, true};
+  }
+  if (::rename(temp_path.c_str(), final_path.c_str()) != 0) {
+    Outcome renamed = from_errno();
+    ::unlink(temp_path.c_str());
+    return {renamed};
+  }
+  return {};
+}
+
+void abandon_file(NewFile& file, const NativeString& temp_path) {
+  file.handle.close();
+  if (file.named) ::unlink(temp_path.c_str());
+}
+
 bool is_terminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
 
 void prepare_output_streams() {}

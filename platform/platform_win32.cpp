@@ -308,6 +308,30 @@ Outcome remove_file(const NativeString& path) {
   return {};
 }
 
+// Windows has no unnamed files: the file is written under its temporary
+// name and moved over the final one when complete.
+Outcome begin_file(const NativeString&, const NativeString& temp_path, NewFile& file) {
+  file.named = true;
+  return create_file(temp_path, file.handle);
+}
+
+FinishOutcome finish_file(NewFile& file, const NativeString& temp_path,
+                          const NativeString& final_path) {
+  Outcome closed = file.handle.close();
+  if (!closed.ok()) {
+    remove_file(temp_path);
+    return {closed, true};
+  }
+  Outcome replaced = replace_file(temp_path, final_path);
+  if (!replaced.ok()) remove_file(temp_path);
+  return {replaced};
+}
+
+void abandon_file(NewFile& file, const NativeString& temp_path) {
+  file.handle.close();
+  remove_file(temp_path);
+}
+
 bool is_terminal(std::FILE* stream) {
   int fd = ::_fileno(stream);
   if (fd < 0) return false;

@@ -21,6 +21,9 @@ TEST(AtomicReplacement, WhatHoldsTheTemporaryNameIsReplacedNotWrittenInto) {
   fs::create_directories(dir / "out");
   write_file(dir / "hard", "outside, hard-linked");
   write_file(dir / "soft", "outside, sym-linked");
+  // The temporary name is taken only when the final one is.
+  write_file(dir / "out" / "a", "old a");
+  write_file(dir / "out" / "b", "old b");
   fs::create_hard_link(dir / "hard", dir / "out" / temporary_name("a"));
   std::error_code no_symlinks;
   fs::create_symlink(dir / "soft", dir / "out" / temporary_name("b"), no_symlinks);
