@@ -99,6 +99,13 @@ Outcome read(const FileHandle& file, void* buffer, std::size_t length, std::size
 // file, a link of either kind) is removed first, never written into.
 Outcome create_file(const NativeString& path, FileHandle& file);
 
+// Creates a new, empty file for writing only where nothing holds the name;
+// otherwise fails, and `name_taken` tells that failure from others.
+Outcome create_new_file(const NativeString& path, FileHandle& file);
+
+// The failure of a creation that found the name held.
+bool name_taken(const Outcome& outcome);
+
 // Writes all `length` bytes at the current position, or fails.
 Outcome write(const FileHandle& file, const void* buffer, std::size_t length);
 
@@ -120,6 +127,18 @@ CopyOutcome copy_range(const FileHandle& from, std::uint64_t position, std::uint
 // real folder; a link to a folder counts only where `follow_link` is set
 // (the destination the user named), never inside it.
 Outcome make_folder(const NativeString& path, bool follow_link);
+
+// Whether nothing at all holds `path` (not even a link to nowhere).
+bool name_is_free(const NativeString& path);
+
+// Creates `path` as a new, empty folder. Whatever held the name is removed
+// first, a folder with all it holds included, and links are removed, never
+// followed: it is only called on a name of the program's own.
+Outcome make_fresh_folder(const NativeString& path);
+
+// Gives the folder `from` the name `to`, in one step, where that name is
+// still free. Neither path ends with a separator.
+Outcome name_folder(const NativeString& from, const NativeString& to);
 
 // Renames `from` over `to`, replacing a file of that name in one step.
 Outcome replace_file(const NativeString& from, const NativeString& to);

@@ -2,7 +2,9 @@
 #include "platform/platform.h"
 #include "platform/posix_test_helper.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 #include <limits>
+#include <string>
+#include <vector>
 
 namespace kelvarin::platform {
 namespace {
@@ -184,6 +188,15 @@ Outcome create_file(const NativeString& path, FileHandle& file) {
   return {};
 }
 
+Outcome create_new_file(const NativeString& path, FileHandle& file) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return from_errno();
+  file = FileHandle(fd);
+  return {};
+}
+
+bool name_taken(const Outcome& outcome) { return outcome.os_error == EEXIST; }
+
 Outcome create_file_for_append(const NativeString& path, FileHandle& file) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC | O_NOFOLLOW,
                   0666);
@@ -243,6 +256,88 @@ Outcome make_folder(const NativeString& path, bool follow_link) {
   if (S_ISDIR(info.st_mode)) return {};
   if (S_ISLNK(info.st_mode)) return Outcome::because("is a link, which is not followed");
   return Outcome::because("exists and is not a folder");
+}
+
+bool name_is_free(const NativeString& path) {
+  struct stat info {};
+  return ::lstat(path.c_str(), &info) != 0 && errno == ENOENT;
+}
+
+namespace {
+
+// Removes `path` and, if it is a folder, everything in it. Nothing is
+// followed: a link anywhere in the tree is removed as a name. It works
+// from a list of folders instead of recursing, so no depth exhausts the
+// stack or the descriptors; a folder is listed again until it is empty.
+Outcome remove_tree(const NativeString& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return errno == ENOENT ? Outcome{} : from_errno();
+  if (!S_ISDIR(info.st_mode)) return ::unlink(path.c_str()) == 0 ? Outcome{} : from_errno();
+
+  std::vector<std::string> folders{path};
+  while (!folders.empty()) {
+    if (::rmdir(folders.back().c_str()) == 0 || errno == ENOENT) {
+      folders.pop_back();
+      continue;
+    }
+    if (errno != ENOTEMPTY && errno != EEXIST) return from_errno();
+    const std::string folder = folders.back();
+    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return from_errno();
+    DIR* listing = ::fdopendir(fd);
+    if (listing == nullptr) {
+      Outcome failed = from_errno();
+      ::close(fd);
+      return failed;
+    }
+    Outcome result;
+    bool found_folder = false;
+    while (dirent* entry = ::readdir(listing)) {
+      const std::string_view name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      bool is_folder = entry->d_type == DT_DIR;
+      if (entry->d_type == DT_UNKNOWN) {
+        struct stat entry_info {};
+        is_folder = ::fstatat(fd, entry->d_name, &entry_info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    S_ISDIR(entry_info.st_mode);
+      }
+      if (is_folder) {
+        folders.push_back(folder + '/' + entry->d_name);
+        found_folder = true;
+      } else if (::unlinkat(fd, entry->d_name, 0) != 0 && errno != ENOENT) {
+        result = from_errno();
+        break;
+      }
+    }
+    ::closedir(listing);
+    if (!result.ok()) return result;
+    // Emptied without a folder to descend into, yet not removable: give up
+    // rather than list it forever.
+    if (!found_folder && ::rmdir(folder.c_str()) != 0 && errno != ENOENT) return from_errno();
+  }
+  return {};
+}
+
+}  // namespace
+
+Outcome make_fresh_folder(const NativeString& path) {
+  if (::mkdir(path.c_str(), 0777) == 0) return {};
+  if (errno != EEXIST) return from_errno();
+  Outcome removed = remove_tree(path);
+  if (!removed.ok()) return removed;
+  if (::mkdir(path.c_str(), 0777) != 0) return from_errno();
+  return {};
+}
+
+Outcome name_folder(const NativeString& from, const NativeString& to) {
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+  // Only a kernel or file system that doesn't know the flag gets the plain
+  // rename, which at worst replaces an empty folder.
+  if (errno != EINVAL && errno != ENOSYS) return from_errno();
+#endif
+  if (::rename(from.c_str(), to.c_str()) != 0) return from_errno();
+  return {};
 }
 
 Outcome replace_file(const NativeString& from, const NativeString& to) {

@@ -20,6 +20,7 @@
 #include <climits>
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace kelvarin::platform {
 namespace {
@@ -242,6 +243,18 @@ Outcome create_file(const NativeString& path, FileHandle& file) {
   return {};
 }
 
+Outcome create_new_file(const NativeString& path, FileHandle& file) {
+  HANDLE handle = ::CreateFileW(long_form(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return last_error();
+  file = FileHandle(reinterpret_cast<std::intptr_t>(handle));
+  return {};
+}
+
+bool name_taken(const Outcome& outcome) {
+  return outcome.os_error == ERROR_FILE_EXISTS || outcome.os_error == ERROR_ALREADY_EXISTS;
+}
+
 Outcome write(const FileHandle& file, const void* buffer, std::size_t length) {
   const char* bytes = static_cast<const char*>(buffer);
   while (length > 0) {
@@ -294,6 +307,116 @@ Outcome make_folder(const NativeString& path, bool follow_link) {
     return Outcome::because("exists and is not a folder");
   }
   return {};
+}
+
+bool name_is_free(const NativeString& path) {
+  // A missing folder on the way (ERROR_PATH_NOT_FOUND) is no free name:
+  // nothing could be put there.
+  return ::GetFileAttributesW(long_form(path).c_str()) == INVALID_FILE_ATTRIBUTES &&
+         ::GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+namespace {
+
+// Removes `path` and, if it is a folder, everything in it. Links and
+// junctions are removed as names, never entered. It works from a list of
+// folders instead of recursing; a folder is listed again until it is empty.
+Outcome remove_tree(const std::wstring& path) {
+  DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? Outcome{} : from_error(error);
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    return ::DeleteFileW(path.c_str()) ? Outcome{} : last_error();
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return ::RemoveDirectoryW(path.c_str()) ? Outcome{} : last_error();
+  }
+
+  std::vector<std::wstring> folders{path};
+  while (!folders.empty()) {
+    if (::RemoveDirectoryW(folders.back().c_str())) {
+      folders.pop_back();
+      continue;
+    }
+    DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+      folders.pop_back();
+      continue;
+    }
+    if (error != ERROR_DIR_NOT_EMPTY) return from_error(error);
+    const std::wstring folder = folders.back();
+    WIN32_FIND_DATAW found{};
+    HANDLE search = ::FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
+                                       FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) return last_error();
+    Outcome result;
+    bool found_folder = false;
+    do {
+      const std::wstring_view name = found.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring entry = folder + L"\\" + found.cFileName;
+      const DWORD kind = found.dwFileAttributes;
+      if ((kind & FILE_ATTRIBUTE_DIRECTORY) != 0 && (kind & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        folders.push_back(entry);
+        found_folder = true;
+        continue;
+      }
+      if ((kind & FILE_ATTRIBUTE_READONLY) != 0) {
+        ::SetFileAttributesW(entry.c_str(), FILE_ATTRIBUTE_NORMAL);
+      }
+      BOOL removed = (kind & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ::RemoveDirectoryW(entry.c_str())
+                                                           : ::DeleteFileW(entry.c_str());
+      if (!removed) {
+        result = last_error();
+        break;
+      }
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    if (!result.ok()) return result;
+    // Emptied without a folder to descend into, yet not removable: give up
+    // rather than list it forever.
+    if (!found_folder && !::RemoveDirectoryW(folder.c_str())) {
+      error = ::GetLastError();
+      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return from_error(error);
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+Outcome make_fresh_folder(const NativeString& path) {
+  const std::wstring folder = long_form(path);
+  if (::CreateDirectoryW(folder.c_str(), nullptr)) return {};
+  if (::GetLastError() != ERROR_ALREADY_EXISTS) return last_error();
+  Outcome removed = remove_tree(folder);
+  if (!removed.ok()) return removed;
+  if (!::CreateDirectoryW(folder.c_str(), nullptr)) return last_error();
+  return {};
+}
+
+Outcome name_folder(const NativeString& from, const NativeString& to) {
+  const std::wstring from_path = long_form(from);
+  const std::wstring to_path = long_form(to);
+  // A folder can't be renamed while anything holds a file in it open, and
+  // virus scanners open new files for a moment after they are written: a
+  // refusal of that kind is tried again for two and a half seconds in all.
+  // Without MOVEFILE_REPLACE_EXISTING a taken name is refused.
+  DWORD wait_ms = 10;
+  for (int attempt = 0;; ++attempt) {
+    if (::MoveFileExW(from_path.c_str(), to_path.c_str(), 0)) return {};
+    DWORD error = ::GetLastError();
+    if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || attempt == 8) {
+      return from_error(error);
+    }
+    ::Sleep(wait_ms);
+    wait_ms *= 2;
+  }
 }
 
 Outcome replace_file(const NativeString& from, const NativeString& to) {

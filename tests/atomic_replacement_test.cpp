@@ -118,6 +118,29 @@ TEST(AtomicReplacement, WhatStandsInTheWayIsLeftAlone) {
                                                 {"ok", "ok"}}));
 }
 
+// A folder the run makes is filled under a name of its own; what a killed
+// run left there (planted links included) is removed, never followed.
+TEST(AtomicReplacement, LeftoverOfANewFolderIsRemovedWithoutFollowingLinks) {
+  TempDir dir;
+  const fs::path archive = write_archive(
+      dir / "a.brq", {source_folder("", {source_folder("d", {source_file("x", "new x")})})});
+  const fs::path leftover = dir / "out" / temporary_folder_name("d");
+  fs::create_directories(leftover / "deep" / "deeper");
+  fs::create_directories(dir / "outside");
+  write_file(dir / "outside" / "kept", "outside");
+  write_file(leftover / "x", "half");
+  write_file(leftover / "deep" / "deeper" / "y", "old y");
+  fs::create_hard_link(dir / "outside" / "kept", leftover / "deep" / "hard");
+  std::error_code no_symlinks;
+  fs::create_directory_symlink(dir / "outside", leftover / "deep" / "soft", no_symlinks);
+
+  RunResult run = run_in_process({"e", archive.string(), (dir / "out").string()});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(snapshot(dir / "outside"), (std::map<std::string, std::string>{{"kept", "outside"}}));
+  EXPECT_EQ(snapshot(dir / "out"),
+            (std::map<std::string, std::string>{{"d", "<dir>"}, {"d/x", "new x"}}));
+}
+
 TEST(AtomicReplacement, DestinationBelowAFileCreatesNothing) {
   TempDir dir;
   const fs::path archive = write_archive(dir / "a.brq", two_files());

@@ -26,19 +26,24 @@ TEST(FileExtraction, BytesAreExactAtEveryChunkBoundary) {
   }
 }
 
+// The first run makes "d" and writes it under a temporary name (where the
+// second "x" takes a name already written), the second finds everything.
 TEST(FileExtraction, ExistingFilesAreReplacedAndTheLaterDuplicateWins) {
   TempDir dir;
   const fs::path archive = write_archive(
-      dir / "a.brq", {source_folder("", {source_folder("d", {source_file("x", "first")}),
-                                         source_folder("d", {source_file("x", "second")}),
-                                         source_file("y", "short")})});
-  fs::create_directories(dir / "out" / "d");
+      dir / "a.brq",
+      {source_folder("", {source_folder("d", {source_file("x", "first"), source_file("x", "second"),
+                                              source_file("z", "z")}),
+                          source_folder("d", {source_file("x", "third")}),
+                          source_file("y", "short")})});
+  fs::create_directories(dir / "out");
   write_file(dir / "out" / "y", std::string(5000, 'L'));
   for (int run_number = 0; run_number < 2; ++run_number) {
     RunResult run = run_program({"e", utf8(archive), utf8(dir / "out")});
     EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(snapshot(dir / "out"), (std::map<std::string, std::string>{
-                                         {"d", "<dir>"}, {"d/x", "second"}, {"y", "short"}}));
+    EXPECT_EQ(snapshot(dir / "out"),
+              (std::map<std::string, std::string>{
+                  {"d", "<dir>"}, {"d/x", "third"}, {"d/z", "z"}, {"y", "short"}}));
   }
 }
 
