@@ -1,5 +1,7 @@
 // The tree walk: every node reachable from the start node, in depth-first
-// pre-order, creating folders and handing files to extract_entry.
+// pre-order, creating folders and handing files to extract_entry. A folder
+// it makes is filled under a temporary name and named when its subtree is
+// done.
 #pragma once
 
 #include <cstdint>

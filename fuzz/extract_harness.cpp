@@ -87,8 +87,13 @@ std::string check_sandbox(const Sandbox& sandbox, std::string_view input) {
   return {};
 }
 
-// A temporary file is renamed or removed before its entry is done, so one
-// that stays is a leak, unless the archive itself holds a file of that name.
+// A temporary file is renamed or removed before its entry is done, and a
+// folder filled under a temporary name is named when its subtree is done,
+// so one that stays is a leak, unless the archive itself holds that name.
+bool ends_with(const std::string& text, std::string_view end) {
+  return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
 std::string check_destination(const Sandbox& sandbox, std::string_view input) {
   std::error_code error;
   fs::recursive_directory_iterator it(sandbox.destination(), error);
@@ -96,10 +101,12 @@ std::string check_destination(const Sandbox& sandbox, std::string_view input) {
     const fs::file_status status = it->symlink_status();
     if (fs::is_symlink(status)) return "a link appeared in the destination: " + it->path().string();
     const std::string name = it->path().filename().string();
-    const bool temporary = name.rfind(".kelvarin-", 0) == 0 && name.size() > 5 &&
-                           name.compare(name.size() - 5, 5, ".part") == 0;
-    if (temporary && fs::is_regular_file(status) && input.find(name) == std::string_view::npos) {
+    if (name.rfind(".kelvarin-", 0) != 0 || input.find(name) != std::string_view::npos) continue;
+    if (ends_with(name, ".part") && fs::is_regular_file(status)) {
       return "a temporary file was left behind: " + it->path().string();
+    }
+    if (ends_with(name, ".partdir") && fs::is_directory(status)) {
+      return "a folder was left under its temporary name: " + it->path().string();
     }
   }
   if (error) return "the destination can't be listed: " + error.message();

@@ -136,8 +136,9 @@ bool name_is_free(const NativeString& path);
 // followed: it is only called on a name of the program's own.
 Outcome make_fresh_folder(const NativeString& path);
 
-// Gives the folder `from` the name `to`, in one step, where that name is
-// still free. Neither path ends with a separator.
+// Gives the folder `from` the name `to` in one step, where that name is
+// still free; at most an empty folder is replaced where the OS has no way
+// to refuse. Neither path ends with a separator.
 Outcome name_folder(const NativeString& from, const NativeString& to);
 
 // Renames `from` over `to`, replacing a file of that name in one step.

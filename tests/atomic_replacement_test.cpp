@@ -55,6 +55,35 @@ TEST(AtomicReplacement, LinksUnderTheFinalNameAreReplacedNotFollowed) {
             (std::map<std::string, std::string>{{"a", "new a"}, {"b", "new b"}}));
 }
 
+// An extraction run step by step in this process, so that a test can act
+// between loading the index and the walk, or from the walk's hooks.
+struct StepwiseRun {
+  ExtractState state;
+  std::FILE* out = std::tmpfile();
+
+  StepwiseRun(const fs::path& archive, const fs::path& destination) {
+    state.out = out;
+    state.archive_path = archive.string();
+    state.dest_folder = destination.string();
+    state.dest_folder_native = platform::destination_base(state.dest_folder);
+  }
+  ~StepwiseRun() {
+    if (out != nullptr) std::fclose(out);
+  }
+  bool load() {
+    std::string error;
+    return out != nullptr &&
+           platform::open_archive(platform::native_path(state.archive_path), state.archive).ok() &&
+           load_index(state, error);
+  }
+  std::string printed() {
+    std::rewind(out);
+    std::string text(4096, '\0');
+    text.resize(std::fread(text.data(), 1, text.size(), out));
+    return text;
+  }
+};
+
 // The index promised the bytes; the archive lost them before the copy (it
 // was cut while the run went on). The copy's short read must not cost the
 // file that was there.
@@ -68,31 +97,49 @@ TEST(AtomicReplacement, ShortReadKeepsThePreviousFileAndTheWalkGoesOn) {
   fs::create_directories(dir / "out");
   write_file(dir / "out" / "big", "previous");
 
-  ExtractState state;
-  std::FILE* out = std::tmpfile();
-  ASSERT_NE(out, nullptr);
-  state.out = out;
-  state.archive_path = archive.string();
-  state.dest_folder = (dir / "out").string();
-  state.dest_folder_native = platform::destination_base(state.dest_folder);
-  ASSERT_TRUE(
-      platform::open_archive(platform::native_path(state.archive_path), state.archive).ok());
-  std::string error;
-  ASSERT_TRUE(load_index(state, error)) << error;
+  StepwiseRun run(archive, dir / "out");
+  ASSERT_TRUE(run.load());
   fs::resize_file(archive, fs::file_size(archive) - 1000);
-  walk_node(state, 0);
-  std::rewind(out);
-  std::string printed(4096, '\0');
-  printed.resize(std::fread(printed.data(), 1, printed.size(), out));
-  std::fclose(out);
+  walk_node(run.state, 0);
 
-  EXPECT_TRUE(state.had_failure);
-  EXPECT_NE(printed.find("ERROR: Unable to read the data of entry 1 for " + state.dest_folder +
-                         "\\big: the archive ends before its last byte\n"),
+  EXPECT_TRUE(run.state.had_failure);
+  EXPECT_NE(run.printed().find("ERROR: Unable to read the data of entry 1 for " +
+                               run.state.dest_folder +
+                               "\\big: the archive ends before its last byte\n"),
             std::string::npos)
-      << printed;
+      << run.printed();
   EXPECT_EQ(snapshot(dir / "out"),
             (std::map<std::string, std::string>{{"big", "previous"}, {"small", "s"}}));
+}
+
+// A new folder's name taken by someone else while the run fills it: what
+// they put there stays, the run's files stay under the temporary name, and
+// the failure is reported.
+TEST(AtomicReplacement, NewFolderWhoseNameWasTakenMeanwhileReplacesNothing) {
+  TempDir dir;
+  const fs::path archive = write_archive(
+      dir / "a.brq", {source_folder("", {source_folder("d", {source_file("x", "new x")})})});
+  fs::create_directories(dir / "out");
+  StepwiseRun run(archive, dir / "out");
+  ASSERT_TRUE(run.load());
+  run.state.on_file = [&](std::string_view, std::string_view, std::int32_t) {
+    fs::create_directories(dir / "out" / "d");
+    write_file(dir / "out" / "d" / "theirs", "theirs");
+  };
+  walk_node(run.state, 0);
+
+  const std::string temp_name = temporary_folder_name("d");
+  EXPECT_TRUE(run.state.had_failure);
+  EXPECT_EQ(count_lines(run.printed(), "ERROR: Unable to put folder " + run.state.dest_folder +
+                                           "\\d\\ in place: "),
+            1)
+      << run.printed();
+  EXPECT_NE(run.printed().find(temp_name + " beside it\n"), std::string::npos) << run.printed();
+  EXPECT_EQ(snapshot(dir / "out"), (std::map<std::string, std::string>{
+                                       {"d", "<dir>"},
+                                       {"d/theirs", "theirs"},
+                                       {temp_name, "<dir>"},
+                                       {temp_name + "/x", "new x"}}));
 }
 
 TEST(AtomicReplacement, WhatStandsInTheWayIsLeftAlone) {
