@@ -57,9 +57,12 @@ int fail_to_create(ExtractState& state, const FolderContext& folder, std::string
   return -1;
 }
 
+// `left` is set when the part written stays under the file's name.
 int report_copy_failure(ExtractState& state, const EntryNode& node, const FolderContext& folder,
-                        std::string_view name, const platform::CopyOutcome& copy) {
+                        std::string_view name, const platform::CopyOutcome& copy,
+                        const platform::Outcome& left = {}) {
   std::string where = shown_path(folder, name);
+  if (!left.ok()) where += " (the part written stays: " + platform::describe(left) + ")";
   switch (copy.side) {
     case platform::CopyOutcome::Side::end_of_archive:
       report_error(state, "Unable to read the data of entry " + std::to_string(node.entry_index) +
@@ -130,8 +133,8 @@ int extract_entry(ExtractState& state, const EntryNode& node, std::string_view n
         copy = {platform::CopyOutcome::Side::write, closed};
       }
       output.close();
-      platform::remove_file(final_path);
-      return report_copy_failure(state, node, folder, name, copy);
+      const platform::Outcome removed = platform::remove_file(final_path);
+      return report_copy_failure(state, node, folder, name, copy, removed);
     }
     if (!platform::name_taken(created)) return fail_to_create(state, folder, name);
   }
