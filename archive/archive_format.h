@@ -1,5 +1,5 @@
-// The on-disk layout of a .brq archive, the in-memory tree node built from
-// it, and the explicit little-endian decoding of both.
+// The on-disk layout of a .brq archive and the explicit little-endian
+// decoding and encoding of its records.
 //
 // Layout (N = entry_count, M = offset_count, S = name_pool_size):
 //   0                  header, six 32-bit words
@@ -14,9 +14,6 @@
 #include <cstdint>
 
 namespace kelvarin {
-
-inline constexpr std::uint32_t NODE_DIRECTORY = 0xD0000001u;
-inline constexpr std::uint32_t NODE_FILE = 0xC0000001u;
 
 inline constexpr std::size_t kHeaderSize = 24;
 inline constexpr std::size_t kEntryRecordSize = 16;
@@ -59,30 +56,6 @@ struct SizeRecord {
   std::uint32_t word0 = 0;  // not interpreted
   std::int32_t file_size = 0;
   std::uint32_t word2 = 0;  // not interpreted
-};
-
-// Why a single entry can't be extracted although the archive as a whole is
-// sound. Found while the index is checked, reported when the walk reaches it.
-enum class EntryProblem : std::uint8_t {
-  none,
-  name_outside_pool,
-  name_unterminated,
-  name_too_long,
-  ordinal_beyond_offsets,
-  negative_size,
-  data_beyond_end,
-};
-
-struct EntryNode {
-  std::uint32_t kind = NODE_FILE;
-  std::uint32_t next = kNoNode;
-  std::uint32_t child = kNoNode;
-  std::int32_t entry_index = 0;
-  std::uint32_t name_offset = 0;
-  // Number of file entries before this one in entry order: the index of
-  // its word in the offset table. Meaningful for files only.
-  std::uint32_t file_ordinal = 0;
-  EntryProblem problem = EntryProblem::none;
 };
 
 inline std::uint32_t load_u32(const std::uint8_t* bytes) {

@@ -4,9 +4,7 @@
 
 #include <algorithm>
 #include <deque>
-#include <fstream>
 #include <limits>
-#include <stdexcept>
 #include <unordered_map>
 
 namespace kelvarin {
@@ -45,7 +43,7 @@ std::vector<const SourceNode*> number_entries(const std::vector<SourceNode>& top
 }
 
 std::uint64_t size_of(const SourceNode& node) {
-  return node.source_path.empty() ? node.bytes.size() : node.size;
+  return node.disk_file == kInMemory ? node.bytes.size() : node.size;
 }
 
 }  // namespace
@@ -63,74 +61,6 @@ SourceNode source_file(std::string name, std::string bytes) {
   node.name = std::move(name);
   node.bytes = std::move(bytes);
   return node;
-}
-
-SourceNode source_tree_from_folder(const std::filesystem::path& folder,
-                                   std::vector<std::string>& problems) {
-  namespace fs = std::filesystem;
-  auto report = [&](const fs::path& path, const std::string& what) {
-    const std::u8string text = path.u8string();
-    problems.push_back(std::string(reinterpret_cast<const char*>(text.data()), text.size()) +
-                       ": " + what);
-  };
-  SourceNode root = source_folder("");
-  struct Pending {
-    fs::path path;
-    SourceNode* node;
-  };
-  std::vector<Pending> pending{{folder, &root}};
-  while (!pending.empty()) {
-    Pending current = pending.back();
-    pending.pop_back();
-    std::error_code error;
-    fs::directory_iterator item(current.path, error);
-    for (; !error && item != fs::directory_iterator(); item.increment(error)) {
-      SourceNode child;
-      const std::u8string name = item->path().filename().u8string();
-      child.name.assign(reinterpret_cast<const char*>(name.data()), name.size());
-      fs::file_status status = item->symlink_status(error);
-      if (error) break;
-      if (fs::is_symlink(status)) {
-        report(item->path(), "is a link, which an archive can't hold");
-        continue;
-      }
-      if (fs::is_directory(status)) {
-        child.is_folder = true;
-      } else if (fs::is_regular_file(status)) {
-        child.source_path = item->path();
-        child.size = item->file_size(error);
-        if (error) {
-          report(item->path(), error.message());
-          error.clear();
-          continue;
-        }
-      } else {
-        report(item->path(), "is neither a folder nor a regular file");
-        continue;
-      }
-      current.node->children.push_back(std::move(child));
-    }
-    if (error) report(current.path, error.message());
-    auto& children = current.node->children;
-    std::sort(children.begin(), children.end(),
-              [](const SourceNode& a, const SourceNode& b) { return a.name < b.name; });
-    // Children are final now; their addresses stay put while we descend.
-    // The name is UTF-8; a plain std::string would be read in the ANSI
-    // code page on Windows.
-    for (SourceNode& child : children) {
-      if (!child.is_folder) continue;
-      std::u8string name(reinterpret_cast<const char8_t*>(child.name.data()), child.name.size());
-      pending.push_back({current.path / fs::path(name), &child});
-    }
-  }
-  return root;
-}
-
-SourceNode source_tree_from_folder(const std::filesystem::path& folder) {
-  std::vector<std::string> problems;
-  SourceNode root = source_tree_from_folder(folder, problems);
-  if (!problems.empty()) throw std::runtime_error(problems.front());
-  return root;
 }
 
 ArchiveLayout lay_out(const std::vector<SourceNode>& top_level, const WriterOptions& options) {
@@ -213,8 +143,7 @@ ArchiveLayout lay_out(const std::vector<SourceNode>& top_level, const WriterOpti
   return layout;
 }
 
-bool write_archive(const ArchiveLayout& layout,
-                   const std::function<bool(const char*, std::size_t)>& sink, std::string& error) {
+Error write_archive(const ArchiveLayout& layout, const ArchiveSink& sink, FileSource* files) {
   std::vector<std::uint8_t> index(kHeaderSize + layout.entries.size() * kEntryRecordSize +
                                   layout.sizes.size() * kSizeRecordSize +
                                   layout.offsets.size() * kOffsetWordSize);
@@ -233,90 +162,54 @@ bool write_archive(const ArchiveLayout& layout,
     store_u32(at, offset);
     at += kOffsetWordSize;
   }
-  auto put = [&](const char* bytes, std::size_t length) {
-    if (!sink(bytes, length)) {
-      error = "unable to write the archive";
-      return false;
-    }
-    return true;
-  };
-  if (!put(reinterpret_cast<const char*>(index.data()), index.size()) ||
-      !put(layout.name_pool.data(), layout.name_pool.size())) {
-    return false;
-  }
+  Error error = sink(reinterpret_cast<const char*>(index.data()), index.size());
+  if (error.ok()) error = sink(layout.name_pool.data(), layout.name_pool.size());
   std::uint64_t written = index.size() + layout.name_pool.size();
   static const std::string kZeros(kDataAlignment, '\0');
-  std::vector<char> chunk(1 << 20);
+  std::vector<char> chunk;
   for (const PlacedData& placed : layout.data) {
-    if (placed.position < written) {
-      error = "file data overlap";
-      return false;
-    }
-    while (written < placed.position) {
+    if (!error.ok()) return error;
+    if (placed.position < written) return Error::because("file data overlap");
+    while (error.ok() && written < placed.position) {
       std::size_t gap = static_cast<std::size_t>(
           std::min<std::uint64_t>(placed.position - written, kZeros.size()));
-      if (!put(kZeros.data(), gap)) return false;
+      error = sink(kZeros.data(), gap);
       written += gap;
     }
     const SourceNode& source = *placed.source;
-    if (source.source_path.empty()) {
-      if (!put(source.bytes.data(), source.bytes.size())) return false;
+    if (source.disk_file == kInMemory) {
+      if (error.ok()) error = sink(source.bytes.data(), source.bytes.size());
       written += source.bytes.size();
       continue;
     }
-    std::ifstream in(source.source_path, std::ios::binary);
-    std::uint64_t left = source.size;
-    while (left > 0 && in) {
-      std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, chunk.size()));
-      in.read(chunk.data(), static_cast<std::streamsize>(want));
-      auto got = static_cast<std::size_t>(in.gcount());
-      if (got == 0 || !put(chunk.data(), got)) break;
-      left -= got;
-      written += got;
+    platform::FileHandle file;
+    if (error.ok()) error = files->open(source, file);
+    chunk.resize(1 << 20);
+    for (std::uint64_t done = 0; error.ok() && done < source.size;) {
+      std::size_t got = 0;
+      const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(source.size - done, chunk.size()));
+      error = platform::read_at(file, done, chunk.data(), want, got);
+      if (error.ok() && got < want) {
+        error = Error::because("it shrank to " + std::to_string(done + got) + " of its " +
+                               std::to_string(source.size) + " bytes while it was read");
+      }
+      if (!error.ok()) error.during(Error::Step::read).on(files->path_of(source));
+      if (error.ok()) error = sink(chunk.data(), got);
+      done += got;
     }
-    if (left > 0) {
-      error = "unable to read " + source.source_path.string() + " (" + std::to_string(left) +
-              " bytes short)";
-      return false;
-    }
+    written += source.size;
   }
-  return true;
+  return error;
 }
 
 std::string archive_bytes(const ArchiveLayout& layout) {
   std::string bytes;
   bytes.reserve(static_cast<std::size_t>(layout.total_size));
-  std::string error;
-  write_archive(
-      layout,
-      [&](const char* data, std::size_t length) {
-        bytes.append(data, length);
-        return true;
-      },
-      error);
+  write_archive(layout, [&](const char* data, std::size_t length) {
+    bytes.append(data, length);
+    return Error{};
+  });
   return bytes;
-}
-
-bool write_archive_file(const ArchiveLayout& layout, const std::filesystem::path& path,
-                        std::string& error) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) {
-    error = "unable to create " + path.string();
-    return false;
-  }
-  bool ok = write_archive(
-      layout,
-      [&](const char* data, std::size_t length) {
-        out.write(data, static_cast<std::streamsize>(length));
-        return static_cast<bool>(out);
-      },
-      error);
-  out.close();
-  if (ok && !out) {
-    error = "unable to write " + path.string();
-    return false;
-  }
-  return ok;
 }
 
 }  // namespace kelvarin

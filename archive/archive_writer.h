@@ -5,22 +5,25 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <functional>
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "archive/archive_format.h"
+#include "platform/platform.h"
 
 namespace kelvarin {
 
+inline constexpr std::size_t kInMemory = std::numeric_limits<std::size_t>::max();
+
 // One folder or file to store. A file's bytes are `bytes`, or, when
-// `source_path` is set, the `size` bytes of that file on disk.
+// `disk_file` is set, the `size` bytes a FileSource opens by that number.
 struct SourceNode {
   std::string name;
   bool is_folder = false;
   std::string bytes;
-  std::filesystem::path source_path;
+  std::size_t disk_file = kInMemory;
   std::uint64_t size = 0;
   std::vector<SourceNode> children;
 };
@@ -28,15 +31,15 @@ struct SourceNode {
 SourceNode source_folder(std::string name, std::vector<SourceNode> children = {});
 SourceNode source_file(std::string name, std::string bytes);
 
-// A folder on disk as a tree: the root's name is empty, each folder's
-// entries are sorted bytewise by name, file bytes stay on disk. Only
-// folders and regular files can be stored: a link (not followed, it may
-// lead anywhere), a device or anything that can't be read is left out and
-// named in `problems`, one message each.
-SourceNode source_tree_from_folder(const std::filesystem::path& folder,
-                                   std::vector<std::string>& problems);
-// As above; throws std::runtime_error with the first problem.
-SourceNode source_tree_from_folder(const std::filesystem::path& folder);
+// Where the bytes of files on disk come from.
+class FileSource {
+ public:
+  virtual ~FileSource() = default;
+  // Opens the file `node` stands for, to read its `size` bytes from 0.
+  virtual Error open(const SourceNode& node, platform::FileHandle& file) = 0;
+  // The file's path, for messages.
+  virtual std::string path_of(const SourceNode& node) const = 0;
+};
 
 enum class EntryOrder { depth_first, breadth_first };
 enum class DataOrder { entry_order, reverse_entry_order };
@@ -71,16 +74,15 @@ ArchiveLayout lay_out(const std::vector<SourceNode>& top_level, const WriterOpti
 // The layout would point into a tree that is gone by the time it is written.
 ArchiveLayout lay_out(std::vector<SourceNode>&& top_level, const WriterOptions& options = {}) = delete;
 
-// Writes the layout through `sink` in file order. False with `error` set
-// when a source file can't be read as laid out.
-bool write_archive(const ArchiveLayout& layout,
-                   const std::function<bool(const char*, std::size_t)>& sink, std::string& error);
+// Takes the archive's bytes in file order, one piece at a time.
+using ArchiveSink = std::function<Error(const char* bytes, std::size_t length)>;
+
+// Writes the layout through `sink` in file order, the bytes of files on
+// disk read through `files`. Fails when `sink` does, or when a file can't
+// be read as laid out (it may have changed since).
+Error write_archive(const ArchiveLayout& layout, const ArchiveSink& sink, FileSource* files = nullptr);
 
 // The layout as one byte string (tests' fixtures).
 std::string archive_bytes(const ArchiveLayout& layout);
-
-// The layout written to a file. False with `error` set on failure.
-bool write_archive_file(const ArchiveLayout& layout, const std::filesystem::path& path,
-                        std::string& error);
 
 }  // namespace kelvarin

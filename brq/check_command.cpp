@@ -2,12 +2,10 @@
 // without writing anything, and a summary of what the archive holds.
 #include <cstdio>
 
-#include "archive/index_loader.h"
-#include "brq/archive_session.h"
 #include "brq/commands.h"
 #include "brq/entry_facts.h"
-#include "brq/utf8_text.h"
 #include "extract/entry_name.h"
+#include "extract/report.h"
 
 namespace kelvarin::brq {
 namespace {
@@ -19,28 +17,19 @@ struct Tally {
   std::uint64_t problems = 0;
 };
 
-// Each problem of one entry, as a phrase; none for a sound entry.
-std::vector<std::string> problems_of(const ExtractState& state, const ListedEntry& entry,
-                                     std::uint64_t index_end) {
-  const EntryNode& node = state.node_table[entry.node];
-  std::vector<std::string> problems;
-  if (!entry.name_readable) return {describe_problem(state, node)};
-  const bool is_file = node.kind != NODE_DIRECTORY;
-  std::string_view name = entry_name(state, node);
-  if (const char* reason = unsafe_name_reason(name, is_file)) problems.emplace_back(reason);
-  if (!is_file) return problems;
-  if (node.problem != EntryProblem::none) {
-    problems.push_back(describe_problem(state, node));
-    return problems;
-  }
+// What the extraction would refuse the entry for, or trip over; empty for
+// a sound entry.
+std::string problem_of(const ArchiveIndex& index, const EntryVisit& entry) {
+  std::string problem = refusal(index, entry);
+  if (!problem.empty() || entry.is_folder) return problem;
   // Extraction would copy such bytes without complaint, but they are the
   // index's own: no writer puts data there, so the archive is damaged.
-  const EntryFacts facts = facts_of(state, node);
-  if (facts.size > 0 && facts.position && *facts.position < index_end) {
-    problems.push_back("its data at position " + std::to_string(*facts.position) +
-                       " begin inside the index, which ends at " + std::to_string(index_end));
+  const EntryFacts facts = facts_of(index, entry.entry);
+  if (facts.size > 0 && *facts.position < index.index_end()) {
+    problem = "its data at position " + std::to_string(*facts.position) +
+              " begin inside the index, which ends at " + std::to_string(index.index_end());
   }
-  return problems;
+  return problem;
 }
 
 std::string summary(const Tally& tally, std::uint64_t entry_count) {
@@ -59,33 +48,29 @@ std::string summary(const Tally& tally, std::uint64_t entry_count) {
 }  // namespace
 
 int check_archive(const std::string& archive, const Streams& streams) {
-  ExtractState state;
-  std::string error;
-  switch (open_archive_index(state, archive, error)) {
-    case Opened::not_opened:
-      print_error(streams.err, error);
-      return kStatusUnusable;
-    case Opened::unusable:
-      print(streams.out, "problem: " + one_line(error) + "\nunusable\n");
-      return kStatusUnusable;
-    case Opened::loaded:
-      break;
+  Result<ArchiveIndex> opened = ArchiveIndex::open(archive);
+  if (!opened.ok()) {
+    if (opened.error().step() == Error::Step::open) {
+      print(streams.err, error_line(why_unusable(opened.error(), archive)));
+    } else {
+      print(streams.out, "problem: " + one_line(opened.error().cause()) + "\nunusable\n");
+    }
+    return kStatusUnusable;
   }
+  const ArchiveIndex& index = opened.value();
 
-  const std::uint64_t index_end = index_size(static_cast<std::uint64_t>(state.entry_count),
-                                             state.offset_count, state.name_pool_size);
   Tally tally;
   std::string lines;
-  for_each_entry(state, [&](const ListedEntry& entry) {
-    const EntryNode& node = state.node_table[entry.node];
-    if (node.kind == NODE_DIRECTORY) {
+  for_each_entry(index, [&](const EntryVisit& entry) {
+    if (entry.is_folder) {
       ++tally.folders;
     } else {
       ++tally.files;
-      std::int32_t size = state.size_table[static_cast<std::size_t>(node.entry_index)].file_size;
+      const std::int32_t size = index.node(entry.entry).file_size;
       if (size > 0) tally.bytes += static_cast<std::uint64_t>(size);
     }
-    for (const std::string& problem : problems_of(state, entry, index_end)) {
+    const std::string problem = problem_of(index, entry);
+    if (!problem.empty()) {
       ++tally.problems;
       lines += "problem: " + one_line(describe_entry(entry) + ": " + problem) + "\n";
     }
@@ -94,7 +79,7 @@ int check_archive(const std::string& archive, const Streams& streams) {
       lines.clear();
     }
   });
-  lines += summary(tally, static_cast<std::uint64_t>(state.entry_count));
+  lines += summary(tally, index.entry_count());
   if (tally.problems == 0) {
     lines += "sound\n";
   } else {

@@ -4,7 +4,10 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "platform/error.h"
 
 namespace kelvarin::brq {
 
@@ -17,6 +20,16 @@ struct Streams {
   std::FILE* out = stdout;
   std::FILE* err = stderr;
 };
+
+inline void print(std::FILE* stream, std::string_view text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+}
+
+// Why the index of `archive` could not be had, as an error line says it.
+inline std::string why_unusable(const Error& error, const std::string& archive) {
+  if (error.step() != Error::Step::open) return error.cause();
+  return "Unable to open file: " + archive + ": " + error.cause();
+}
 
 int list_archive(const std::string& archive, bool json, const Streams& streams);
 int check_archive(const std::string& archive, const Streams& streams);

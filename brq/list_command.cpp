@@ -2,65 +2,64 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "archive/index_loader.h"
-#include "brq/archive_session.h"
 #include "brq/commands.h"
 #include "brq/entry_facts.h"
 #include "brq/json_text.h"
-#include "brq/utf8_text.h"
+#include "extract/report.h"
 
 namespace kelvarin::brq {
 namespace {
 
-void append_text_line(std::string& out, const ListedEntry& entry, const EntryFacts& facts) {
+void append_text_line(std::string& out, const std::string& path, const EntryFacts& facts) {
   char numbers[64];
   std::string position = facts.position ? std::to_string(*facts.position) : "-";
   std::snprintf(numbers, sizeof numbers, "%-6s %12" PRId64 " %12s  ",
                 facts.is_folder ? "folder" : "file", facts.size, position.c_str());
   out += numbers;
-  out += entry.path.empty() ? "/" : one_line(entry.path);
+  out += path.empty() ? "/" : one_line(path);
   out += '\n';
 }
 
-void append_json_entry(std::string& out, const ListedEntry& entry, const EntryFacts& facts) {
+void append_json_entry(std::string& out, std::uint32_t entry, const std::string& path,
+                       const EntryFacts& facts) {
   out += "  {\"path\": ";
-  bool exact = append_json_string(out, entry.path);
-  if (!exact) out += ", \"path_hex\": \"" + hex_bytes(entry.path) + "\"";
+  bool exact = append_json_string(out, path);
+  if (!exact) out += ", \"path_hex\": \"" + hex_bytes(path) + "\"";
   out += facts.is_folder ? ", \"kind\": \"folder\"" : ", \"kind\": \"file\"";
   out += ", \"size\": " + std::to_string(facts.size);
   out += ", \"offset\": " + (facts.position ? std::to_string(*facts.position) : "null");
-  out += ", \"index\": " + std::to_string(entry.node) + "}";
+  out += ", \"index\": " + std::to_string(entry) + "}";
 }
 
 }  // namespace
 
 int list_archive(const std::string& archive, bool json, const Streams& streams) {
-  ExtractState state;
-  std::string error;
-  if (open_archive_index(state, archive, error) != Opened::loaded) {
-    print_error(streams.err, error);
+  Result<ArchiveIndex> opened = ArchiveIndex::open(archive);
+  if (!opened.ok()) {
+    print(streams.err, error_line(why_unusable(opened.error(), archive)));
     return kStatusUnusable;
   }
+  const ArchiveIndex& index = opened.value();
 
   bool damaged = false;
   bool first = true;
   std::string chunk = json ? "{\"entries\": [\n" : "";
-  for_each_entry(state, [&](const ListedEntry& entry) {
-    const EntryNode& node = state.node_table[entry.node];
-    if (node.problem != EntryProblem::none) {
+  for_each_entry(index, [&](const EntryVisit& entry) {
+    const std::string problem = index.describe_problem(entry.entry);
+    if (!problem.empty()) {
       damaged = true;
-      print_error(streams.err, "Damaged " + describe_entry(entry) + ": " +
-                                   describe_problem(state, node));
+      print(streams.err, error_line("Damaged " + describe_entry(entry) + ": " + problem));
     }
     // Without a name the entry has no path to list; the extraction skips
     // it and all it holds, and so does the listing.
     if (!entry.name_readable) return;
-    const EntryFacts facts = facts_of(state, node);
+    const EntryFacts facts = facts_of(index, entry.entry);
+    const std::string path = listed_path(entry);
     if (json) {
       if (!first) chunk += ",\n";
-      append_json_entry(chunk, entry, facts);
+      append_json_entry(chunk, entry.entry, path, facts);
     } else {
-      append_text_line(chunk, entry, facts);
+      append_text_line(chunk, path, facts);
     }
     first = false;
     if (chunk.size() >= (1u << 16)) {

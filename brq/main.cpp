@@ -1,6 +1,6 @@
 // brq: the companion executable over the library.
 #include "brq/run_brq.h"
-#include "cli/program_main.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -8,4 +8,4 @@ int brq_main(int argc, char** argv) { return kelvarin::brq::run_brq(argc, argv);
 
 }  // namespace
 
-int main(int argc, char** argv) { return kelvarin::run_program_main(argc, argv, brq_main); }
+int main(int argc, char** argv) { return kelvarin::platform::run_main(argc, argv, brq_main); }

@@ -1,8 +1,7 @@
 // From command line to exit status: help and usage errors here, the work in
 // the command files.
 #include "brq/run_brq.h"
-
-#include "brq/archive_session.h"
+#include "brq/commands.h"
 #include "brq/command_line.h"
 
 namespace kelvarin::brq {

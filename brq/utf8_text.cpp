@@ -41,13 +41,4 @@ bool is_utf8(std::string_view text) {
   return true;
 }
 
-std::string one_line(std::string_view text) {
-  std::string line(text);
-  for (char& c : line) {
-    auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F) c = '?';
-  }
-  return line;
-}
-
 }  // namespace kelvarin::brq

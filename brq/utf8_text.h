@@ -1,5 +1,4 @@
-// Names are bytes meant to be UTF-8; these helpers tell which bytes are
-// and make a name safe to print as part of one line.
+// Names are bytes meant to be UTF-8; these helpers tell which bytes are.
 #pragma once
 
 #include <cstddef>
@@ -14,9 +13,5 @@ namespace kelvarin::brq {
 std::size_t utf8_sequence_length(std::string_view text, std::size_t at);
 
 bool is_utf8(std::string_view text);
-
-// `text` with each control character shown as '?', so that a name holding
-// a line end can't split a line of output in two.
-std::string one_line(std::string_view text);
 
 }  // namespace kelvarin::brq

@@ -1,6 +1,6 @@
 // Kelvarin_Extract: the executable over the library.
-#include "cli/program_main.h"
 #include "cli/run_extract.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -8,4 +8,4 @@ int extract_main(int argc, char** argv) { return kelvarin::run_extract(argc, arg
 
 }  // namespace
 
-int main(int argc, char** argv) { return kelvarin::run_program_main(argc, argv, extract_main); }
+int main(int argc, char** argv) { return kelvarin::platform::run_main(argc, argv, extract_main); }

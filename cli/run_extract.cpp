@@ -1,15 +1,14 @@
-// The run from start to exit status: banner, argument checks, opening the
-// archive, loading its index and walking the tree.
+// The run from command line to exit status: banner, argument checks, the
+// archive's index, then the extraction with Kelvarin_Extract's own lines.
 #include "cli/run_extract.h"
 
 #include <cstring>
 #include <string>
 #include <string_view>
 
-#include "archive/extract_state.h"
-#include "archive/index_loader.h"
+#include "archive/archive_index.h"
+#include "extract/extraction.h"
 #include "extract/report.h"
-#include "extract/walk.h"
 
 namespace kelvarin {
 namespace {
@@ -25,41 +24,44 @@ constexpr std::string_view kUsage =
 
 void write(std::FILE* out, std::string_view text) { std::fwrite(text.data(), 1, text.size(), out); }
 
+// Each file's "FileSize" line and each error line, in order, to `out`.
+class PrintedLines final : public ExtractReporter {
+ public:
+  explicit PrintedLines(std::FILE* out) : out_(out) {}
+  void file(const EntryVisit& file, std::int32_t size) override {
+    format_file_line(file, size, line_);
+    write(out_, line_);
+  }
+  void error_line(std::string_view line) override { write(out_, line); }
+
+ private:
+  std::FILE* out_;
+  std::string line_;  // reused: a line per file costs no allocation
+};
+
 }  // namespace
 
 int run_extract(int argc, char** argv, std::FILE* out) {
   write(out, kBanner);
-  // An empty destination would turn every composed path into an absolute
-  // one ("\maps\..." from the file system's root): refuse it like any other
-  // wrong command line.
+  // An empty destination would name no folder at all: refuse it like any
+  // other wrong command line.
   if (argc <= 3 || std::strcmp(argv[1], "e") != 0 || argv[3][0] == '\0') {
     write(out, kUsage);
     return kStatusUsage;
   }
-
-  ExtractState state;
-  state.out = out;
-  state.archive_path = argv[2];
-  state.dest_folder = argv[3];
-
-  if (!platform::open_archive(platform::native_path(state.archive_path), state.archive).ok()) {
-    write(out, "Unable to open file: " + state.archive_path + "\n");
+  Result<ArchiveIndex> index = ArchiveIndex::open(argv[2]);
+  if (!index.ok()) {
+    if (index.error().step() == Error::Step::open) {
+      write(out, "Unable to open file: " + std::string(argv[2]) + "\n");
+    } else {
+      write(out, error_line(index.error().cause()));
+    }
     return kStatusUnusable;
   }
-
-  std::string error;
-  if (!load_index(state, error)) {
-    report_error(state, error);
-    return kStatusUnusable;
-  }
-
-  state.dest_folder_native = platform::destination_base(state.dest_folder);
-  // The destination itself may be new; its parent must exist. Whether this
-  // worked shows in the walk, which reports what it can't create.
-  platform::make_folder(state.dest_folder_native, true);
-  walk_node(state, 0);
-  state.archive.close();
-  return state.had_failure ? kStatusIncomplete : kStatusComplete;
+  PrintedLines lines(out);
+  const ExtractSummary summary = extract(index.value(), {argv[3]}, lines);
+  if (!summary.destination.ok()) return kStatusUnusable;
+  return summary.complete() ? kStatusComplete : kStatusIncomplete;
 }
 
 }  // namespace kelvarin

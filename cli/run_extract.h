@@ -7,7 +7,7 @@ namespace kelvarin {
 
 // Exit statuses of a run.
 inline constexpr int kStatusComplete = 0;      // every reachable entry written whole
-inline constexpr int kStatusUnusable = 1;      // archive can't be opened or its index is unusable
+inline constexpr int kStatusUnusable = 1;      // archive or destination unusable; nothing done
 inline constexpr int kStatusIncomplete = 2;    // the walk ran, but an entry was refused or failed
 inline constexpr int kStatusUsage = -1;        // wrong command line (255 in a POSIX shell)
 

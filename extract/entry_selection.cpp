@@ -1,22 +1,56 @@
-// Entry selection: matches the listing's paths against the requested ones
-// and marks the nodes the walk is to visit.
+// Entry selection: matches each entry's path against the requested ones
+// during one walk of the tree.
 #include "extract/entry_selection.h"
 
 #include <algorithm>
 #include <unordered_map>
 
-#include "archive/entry_listing.h"
+#include "archive/tree_walk.h"
 
 namespace kelvarin {
 namespace {
 
-// Marks of visit_mask: 0 pass over, kOnTheWay a folder leading to a chosen
-// entry (created, but only its chosen contents visited), kChosen a chosen
-// entry or something below one.
-constexpr std::uint8_t kOnTheWay = 1;
-constexpr std::uint8_t kChosen = 2;
+constexpr std::uint8_t kOnTheWay = 1;  // created, but only its chosen contents visited
+constexpr std::uint8_t kChosen = 2;    // a chosen entry or something below one
+
+class Selector final : public TreeVisitor {
+ public:
+  Selector(const ArchiveIndex& index, std::unordered_map<std::string, bool>& wanted)
+      : wanted_(wanted), marks_(index.entry_count(), 0) {}
+
+  bool enter_folder(const EntryVisit& folder) override {
+    visit(folder);
+    folders_.push_back(folder.entry);
+    return true;
+  }
+  void leave_folder(const EntryVisit&) override { folders_.pop_back(); }
+  void visit_file(const EntryVisit& file) override { visit(file); }
+  void visit_unnamed(const EntryVisit&) override {}
+
+  std::vector<std::uint8_t> take_marks() { return std::move(marks_); }
+
+ private:
+  void visit(const EntryVisit& entry) {
+    const bool inside_chosen = !folders_.empty() && marks_[folders_.back()] == kChosen;
+    auto match = wanted_.find(listed_path(entry));
+    if (match != wanted_.end()) match->second = true;
+    if (!inside_chosen && match == wanted_.end()) return;
+    marks_[entry.entry] = kChosen;
+    for (auto up = folders_.rbegin(); up != folders_.rend() && marks_[*up] == 0; ++up) {
+      marks_[*up] = kOnTheWay;
+    }
+  }
+
+  std::unordered_map<std::string, bool>& wanted_;  // normal path -> found
+  std::vector<std::uint8_t> marks_;
+  std::vector<std::uint32_t> folders_;  // the folders the walk is in
+};
 
 }  // namespace
+
+bool Selection::any() const {
+  return std::any_of(marks.begin(), marks.end(), [](std::uint8_t mark) { return mark != 0; });
+}
 
 std::string normalise_entry_path(std::string_view path) {
   std::string normal;
@@ -32,39 +66,16 @@ std::string normalise_entry_path(std::string_view path) {
   return normal;
 }
 
-std::vector<std::string> select_entries(ExtractState& state, const std::vector<std::string>& paths) {
-  std::unordered_map<std::string, bool> wanted;  // normal path -> found
+Selection select_entries(const ArchiveIndex& index, const std::vector<std::string>& paths) {
+  std::unordered_map<std::string, bool> wanted;
   for (const std::string& path : paths) wanted.emplace(normalise_entry_path(path), false);
-
-  std::vector<std::uint8_t>& mask = state.visit_mask;
-  mask.assign(state.node_table.size(), 0);
-  std::vector<std::uint32_t> parent_of(state.node_table.size(), kTopLevel);
-  for_each_entry(state, [&](const ListedEntry& entry) {
-    parent_of[entry.node] = entry.parent;
-    if (entry.parent != kTopLevel && mask[entry.parent] == kChosen) {
-      mask[entry.node] = kChosen;
-      return;
-    }
-    if (!entry.name_readable) return;
-    auto match = wanted.find(std::string(entry.path));
-    if (match == wanted.end()) return;
-    match->second = true;
-    mask[entry.node] = kChosen;
-    for (std::uint32_t up = entry.parent; up != kTopLevel && mask[up] == 0; up = parent_of[up]) {
-      mask[up] = kOnTheWay;
-    }
-  });
-
-  std::vector<std::string> missing;
+  Selector selector(index, wanted);
+  walk_node(index, selector);
+  Selection selection{selector.take_marks(), {}};
   for (const std::string& path : paths) {
-    if (!wanted[normalise_entry_path(path)]) missing.push_back(path);
+    if (!wanted[normalise_entry_path(path)]) selection.missing.push_back(path);
   }
-  return missing;
-}
-
-bool anything_selected(const ExtractState& state) {
-  return std::any_of(state.visit_mask.begin(), state.visit_mask.end(),
-                     [](std::uint8_t mark) { return mark != 0; });
+  return selection;
 }
 
 }  // namespace kelvarin

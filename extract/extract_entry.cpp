@@ -1,166 +1,96 @@
-// File extraction: one entry's bytes from the archive into a new file.
-#include "extract/extract_entry.h"
-
-#include <algorithm>
-
-#include "extract/report.h"
+// File extraction: one entry's bytes from the archive into a new file,
+// which takes its name only once every byte is there.
+#include "extract/entry_name.h"
+#include "extract/extract_state.h"
 
 namespace kelvarin {
-namespace {
 
-std::uint64_t fnv1a(std::string_view text) {
-  std::uint64_t hash = 0xcbf29ce484222325u;
-  for (unsigned char c : text) {
-    hash ^= c;
-    hash *= 0x100000001b3u;
+void ExtractState::extract_entry(const EntryVisit& file) {
+  const EntryNode& node = index_.node(file.entry);
+  reporter_.file(file, node.file_size);
+  // The index checks let only files with a position and a size through.
+  const std::uint64_t position = *index_.data_position(file.entry);
+  const auto length = static_cast<std::uint64_t>(node.file_size);
+  platform::native_name(file.name, name_);
+  if (!current_folder().fresh || !write_fresh_file(file, position, length)) {
+    write_file(file, position, length);
   }
-  return hash;
 }
 
-std::string shown_path(const FolderContext& folder, std::string_view name) {
-  std::string path(folder.dest_shown);
-  path += folder.dir_path;
-  path += name;
-  return path;
-}
-
-// A hash keeps the temporary names short whatever the length of the final
-// one: prefix, 16 hex digits of the hash, suffix. Files and folders have
-// suffixes of their own, so a leftover of one is never taken for the other.
-constexpr std::string_view kTemporaryPrefix = ".kelvarin-";
-constexpr std::string_view kTemporarySuffix = ".part";
-constexpr std::string_view kTemporaryFolderSuffix = ".partdir";
-constexpr std::size_t kHashDigits = 16;
-constexpr std::size_t kTemporaryNameLength =
-    kTemporaryPrefix.size() + kHashDigits + kTemporarySuffix.size();
-
-// Writes the prefix and the hash of `name` to `text` without taking memory
-// (it runs once per file) and returns where the suffix goes.
-char* format_temporary_stem(std::string_view name, char* text) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::uint64_t hash = fnv1a(name);
-  char* at = std::copy(kTemporaryPrefix.begin(), kTemporaryPrefix.end(), text);
-  for (std::size_t digit = 0; digit < kHashDigits; ++digit) {
-    *at++ = kHex[(hash >> (4 * (kHashDigits - 1 - digit))) & 0xF];
+// In a fresh folder nobody sees the name before the folder is complete, so
+// a free name is written directly and a file that fails is removed again.
+// False when the name is taken (the archive holds it twice): the way below
+// keeps the earlier file until the later one is whole.
+bool ExtractState::write_fresh_file(const EntryVisit& file, std::uint64_t position,
+                                    std::uint64_t length) {
+  const platform::Folder& folder = current_folder().folder;
+  platform::FileHandle output;
+  const Error created = platform::create_new_file(folder, name_, output);
+  if (platform::name_taken(created)) return false;
+  if (!created.ok()) {
+    ++summary_.failed;
+    report("Unable to create file: " + shown_path(file));
+    return true;
   }
-  return at;
-}
-
-// Fills `text` (kTemporaryNameLength chars).
-void format_temporary_name(std::string_view name, char* text) {
-  char* at = format_temporary_stem(name, text);
-  std::copy(kTemporarySuffix.begin(), kTemporarySuffix.end(), at);
-}
-
-int fail_to_create(ExtractState& state, const FolderContext& folder, std::string_view name) {
-  report_error(state, "Unable to create file: " + shown_path(folder, name));
-  return -1;
-}
-
-// `left` is set when the part written stays under the file's name.
-int report_copy_failure(ExtractState& state, const EntryNode& node, const FolderContext& folder,
-                        std::string_view name, const platform::CopyOutcome& copy,
-                        const platform::Outcome& left = {}) {
-  std::string where = shown_path(folder, name);
-  if (!left.ok()) where += " (the part written stays: " + platform::describe(left) + ")";
-  switch (copy.side) {
-    case platform::CopyOutcome::Side::end_of_archive:
-      report_error(state, "Unable to read the data of entry " + std::to_string(node.entry_index) +
-                              " for " + where + ": the archive ends before its last byte");
-      break;
-    case platform::CopyOutcome::Side::read:
-      report_error(state, "Unable to read the data of entry " + std::to_string(node.entry_index) +
-                              " for " + where + ": " + platform::describe(copy.outcome));
-      break;
-    default:
-      report_error(state, "Unable to write file: " + where + ": " +
-                              platform::describe(copy.outcome));
-      break;
+  Error copied;
+  try {
+    copied = platform::copy_range(index_.archive(), position, length, output, copy_buffer_);
+  } catch (...) {
+    // The copy buffer couldn't be had: the walk stops, and the folder it
+    // then names must not hold this file empty.
+    output.close();
+    platform::remove_file(folder, name_);
+    throw;
   }
-  return -1;
-}
-
-}  // namespace
-
-std::string temporary_name(std::string_view name) {
-  char text[kTemporaryNameLength];
-  format_temporary_name(name, text);
-  return std::string(text, sizeof text);
-}
-
-std::string temporary_folder_name(std::string_view name) {
-  char text[kTemporaryNameLength - kTemporarySuffix.size() + kTemporaryFolderSuffix.size()];
-  char* at = format_temporary_stem(name, text);
-  std::copy(kTemporaryFolderSuffix.begin(), kTemporaryFolderSuffix.end(), at);
-  return std::string(text, sizeof text);
-}
-
-int extract_entry(ExtractState& state, const EntryNode& node, std::string_view name,
-                  const FolderContext& folder) {
-  std::int32_t size = state.size_table[static_cast<std::size_t>(node.entry_index)].file_size;
-  print_file_line(state, folder.dir_path, name, size);
-  if (!folder.usable) return fail_to_create(state, folder, name);
-
-  // The paths are composed in buffers of the run, so that once they have
-  // grown a file costs no allocation.
-  platform::NativeString& final_path = state.final_path;
-  final_path.assign(folder.native);
-  final_path += platform::native_path(name);
-  const std::uint64_t position = data_position(state.offset_table[node.file_ordinal]);
-  const auto length = static_cast<std::uint64_t>(size);
-
-  if (folder.fresh) {
-    // Nobody sees this folder under its name before everything in it is
-    // written, so a free name is written directly and a file that fails is
-    // removed again. A taken name (the archive holds it twice) goes the way
-    // below, which keeps the earlier file until the later one is whole.
-    platform::FileHandle output;
-    platform::Outcome created = platform::create_new_file(final_path, output);
-    if (created.ok()) {
-      platform::CopyOutcome copy;
-      try {
-        copy = platform::copy_range(state.archive, position, length, output, state.copy_buffer);
-      } catch (...) {
-        // The copy buffer couldn't be had: the walk stops, and the folder
-        // it then names must not hold this file empty.
-        output.close();
-        platform::remove_file(final_path);
-        throw;
-      }
-      if (copy.ok()) {
-        platform::Outcome closed = output.close();
-        if (closed.ok()) return 1;
-        copy = {platform::CopyOutcome::Side::write, closed};
-      }
-      output.close();
-      const platform::Outcome removed = platform::remove_file(final_path);
-      return report_copy_failure(state, node, folder, name, copy, removed);
-    }
-    if (!platform::name_taken(created)) return fail_to_create(state, folder, name);
+  if (copied.ok()) copied = output.close();
+  if (copied.ok()) {
+    ++summary_.files_written;
+    summary_.bytes_written += length;
+    return true;
   }
+  output.close();
+  report_copy_failure(file, copied, platform::remove_file(folder, name_));
+  return true;
+}
 
-  // The temporary name is ASCII, the same in every path form, and needs no
-  // conversion.
-  platform::NativeString& temp_path = state.temp_path;
-  temp_path.assign(folder.native);
-  char temp_name[kTemporaryNameLength];
-  format_temporary_name(name, temp_name);
-  temp_path.append(temp_name, temp_name + kTemporaryNameLength);
+void ExtractState::write_file(const EntryVisit& file, std::uint64_t position, std::uint64_t length) {
+  const platform::Folder& folder = current_folder().folder;
+  const TemporaryName temp(file.name, false);
+  temp_name_.assign(temp.text().begin(), temp.text().end());
   platform::NewFile output;
-  if (!platform::begin_file(folder.native, temp_path, output).ok()) {
-    return fail_to_create(state, folder, name);
+  Error error = output.begin(folder, temp_name_);
+  if (error.ok()) {
+    error = platform::copy_range(index_.archive(), position, length, output.handle(), copy_buffer_);
+    if (error.ok()) {
+      error = output.finish(folder, temp_name_, name_);
+    } else {
+      output.abandon(folder, temp_name_);
+    }
   }
-  platform::CopyOutcome copy =
-      platform::copy_range(state.archive, position, length, output.handle, state.copy_buffer);
-  if (copy.ok()) {
-    platform::FinishOutcome finished = platform::finish_file(output, temp_path, final_path);
-    if (finished.ok()) return 1;
-    if (!finished.while_closing) return fail_to_create(state, folder, name);
-    copy = {platform::CopyOutcome::Side::write, finished.outcome};
+  if (error.ok()) {
+    ++summary_.files_written;
+    summary_.bytes_written += length;
+  } else if (error.step() == Error::Step::read || error.step() == Error::Step::write) {
+    report_copy_failure(file, error);
   } else {
-    platform::abandon_file(output, temp_path);
+    ++summary_.failed;
+    report("Unable to create file: " + shown_path(file));
   }
-  return report_copy_failure(state, node, folder, name, copy);
+}
+
+// `left` is a failure to remove what was written, which then stays under
+// the file's name.
+void ExtractState::report_copy_failure(const EntryVisit& file, const Error& error,
+                                       const Error& left) {
+  ++summary_.failed;
+  std::string where = shown_path(file);
+  if (!left.ok()) where += " (the part written stays: " + left.cause() + ")";
+  if (error.step() == Error::Step::read) {
+    report("Unable to read the data of entry " + std::to_string(file.entry) + " for " + where +
+           ": " + error.cause());
+  } else {
+    report("Unable to write file: " + where + ": " + error.cause());
+  }
 }
 
 }  // namespace kelvarin

@@ -1,24 +1,24 @@
-// Every line the extraction prints goes through here, to the run's output.
+// The lines the extraction prints, composed in one place.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
-#include "archive/extract_state.h"
+#include "archive/tree_walk.h"
 
 namespace kelvarin {
 
-// Text exactly as given.
-void print_text(ExtractState& state, std::string_view text);
+// A file's line, "%s%s      FileSize: %ld\n" with its printed folder path,
+// its name and its size, into `line` (reused by the caller, so that a line
+// per file costs no allocation once it has grown).
+void format_file_line(const EntryVisit& file, std::int32_t size, std::string& line);
 
-// A file's line: "%s%s      FileSize: %ld\n" with its folder's relative
-// path, its name and its size; or state.on_file's line when it is set.
-void print_file_line(ExtractState& state, std::string_view dir_path, std::string_view name,
-                     std::int32_t size);
+// "ERROR: " + message as one line. Control characters (a name may hold a
+// line end) print as '?', so that one failure is always one line.
+std::string error_line(std::string_view message);
 
-// "ERROR: " + message as one line, and the run no longer ends with 0.
-// Control characters (a name may hold a line end) print as '?', so that one
-// failure is always one line. The line goes to state.on_error when set.
-void report_error(ExtractState& state, std::string_view message);
+// `text` with each control character shown as '?'.
+std::string one_line(std::string_view text);
 
 }  // namespace kelvarin

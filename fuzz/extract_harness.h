@@ -14,9 +14,11 @@ namespace kelvarin::fuzz {
 // second one over the first's output, checks each outcome and removes the
 // destination again. Returns an empty string
 // when every check held, else what went wrong. Checked: nothing appeared or
-// changed in the sandbox outside the destination; the status is 0, 1 or 2;
-// status 1 printed one "ERROR: " line and created nothing; status 2 printed
-// an "ERROR: " line; no temporary file was left behind.
+// changed in the sandbox outside the destination; an unusable archive
+// created nothing; the summary agrees with what was reported (complete
+// exactly when no error line came, every announced file written when
+// complete); every error line is one line; no link and no temporary file
+// or folder was left in the destination.
 std::string extract_one_input(const std::uint8_t* data, std::size_t size);
 
 }  // namespace kelvarin::fuzz

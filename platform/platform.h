@@ -1,7 +1,14 @@
-// The file, folder and text operations the rest of the program uses. Each
-// operating system implements them in one file of its own
-// (platform_posix.cpp, platform_win32.cpp); nothing outside this folder
-// includes an OS header.
+// The file, folder and process operations the rest of the program uses.
+// Each operating system implements them in a file of its own
+// (platform_posix.cpp, platform_win32.cpp); what is built on them the same
+// way everywhere (the copy loop, a new file's way to its name, the start of
+// a process) is in platform.cpp. Nothing outside this folder includes an OS
+// header.
+//
+// Output goes through open folders: a file or folder is made, named and
+// removed relative to the folder that holds it, never by a path resolved
+// from the top again, so that nothing swapped in on the way can send it
+// elsewhere.
 #pragma once
 
 #include <cstddef>
@@ -11,32 +18,21 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/error.h"
+
 namespace kelvarin::platform {
 
-// Paths as the OS takes them: UTF-16 on Windows, bytes elsewhere.
+// Names and paths as the OS takes them: UTF-16 on Windows, bytes elsewhere.
 #ifdef _WIN32
 using NativeString = std::wstring;
-inline constexpr wchar_t kSeparator = L'\\';
 #else
 using NativeString = std::string;
-inline constexpr char kSeparator = '/';
 #endif
 
-// The result of one operation. `os_error` is errno or GetLastError();
-// `what` replaces the OS's text where the failure is the program's own
-// finding (a folder given as the archive, an archive that ends too soon).
-struct Outcome {
-  int os_error = 0;
-  const char* what = nullptr;
+// The OS's own words for an error code.
+std::string describe_os_error(int code);
 
-  bool ok() const { return os_error == 0 && what == nullptr; }
-  static Outcome because(const char* reason) { return Outcome{0, reason}; }
-};
-
-// The OS's own words for a failed outcome ("No such file or directory").
-std::string describe(const Outcome& outcome);
-
-// An open file that closes itself. Movable, not copyable.
+// An open file or folder that closes itself. Movable, not copyable.
 class FileHandle {
  public:
   FileHandle() = default;
@@ -60,140 +56,196 @@ class FileHandle {
     native_ = kInvalid;
     return native;
   }
-  // Closing a written file can still report a failed write; callers that
-  // wrote through the handle check this outcome.
-  Outcome close();
+  // Closing a written file can still report a failed write (the OS may
+  // tell only then): callers that wrote through the handle check it.
+  Error close();
 
  private:
   static constexpr std::intptr_t kInvalid = -1;
   std::intptr_t native_ = kInvalid;
 };
 
+// An open folder. Windows creates nothing relative to a handle, so there
+// the folder is held open without delete sharing (it can't be renamed,
+// removed or replaced while held) and `path` is its long form ("\\?\..."),
+// ending with a separator. Elsewhere `path` is unused.
+struct Folder {
+  FileHandle handle;
+  NativeString path;
+};
+
 // Size of the copy buffer when bytes pass through user memory:
 // 1000 × 1024, the program's fixed chunk.
 inline constexpr std::size_t kCopyChunk = 1'024'000;
 
-// UTF-8 text (an argument, a name) in the OS's path form. No separator is
-// changed: the callers compose paths with kSeparator themselves.
-NativeString native_path(std::string_view utf8);
+// One name in the OS's form, into `out` (reused by the caller, so that a
+// name per file costs no allocation once it has grown).
+void native_name(std::string_view utf8, NativeString& out);
 
-// The destination folder as the base of every composed output path. On
-// Windows it is made absolute and given the "\\?\" prefix, so that paths
-// past the classic 260 characters work; it ends with a separator when the
-// typed one does.
-NativeString destination_base(std::string_view utf8);
+// Whether a path typed as `utf8` ends with what the OS takes as a
+// separator ('/' everywhere, '\' on Windows too).
+bool ends_with_separator(std::string_view utf8);
+
+// ---- Reading ----
 
 // Opens an existing regular file for reading (others may read it too).
 // A folder, a device or a pipe counts as a failure.
-Outcome open_archive(const NativeString& path, FileHandle& archive);
+Error open_archive(std::string_view utf8_path, FileHandle& archive);
 
-Outcome file_size(const FileHandle& file, std::uint64_t& size);
+Error file_size(const FileHandle& file, std::uint64_t& size);
 
-Outcome seek(const FileHandle& file, std::uint64_t position);
+// Reads up to `length` bytes at `position` without using or moving the
+// handle's own position; `got` is short only at the end of the file.
+Error read_at(const FileHandle& file, std::uint64_t position, void* buffer, std::size_t length,
+              std::size_t& got);
 
-// Reads up to `length` bytes at the current position; `got` is short only
-// at the end of the file.
-Outcome read(const FileHandle& file, void* buffer, std::size_t length, std::size_t& got);
+// ---- Folders ----
 
-// Creates a new, empty file for writing. Whatever held the name before (a
-// file, a link of either kind) is removed first, never written into.
-Outcome create_file(const NativeString& path, FileHandle& file);
+// Opens the folder the user named (a link there is followed: it is the
+// user's own choice). With `make`, a missing folder is made first, one
+// level: its parent must exist.
+Error open_folder(std::string_view utf8_path, bool make, Folder& folder);
 
-// Creates a new, empty file for writing only where nothing holds the name;
-// otherwise fails, and `name_taken` tells that failure from others.
-Outcome create_new_file(const NativeString& path, FileHandle& file);
+// Opens the folder that holds the path typed as `utf8_path` (the current
+// folder for a bare name), and gives the path's last component in `name`.
+Error open_parent_folder(std::string_view utf8_path, Folder& folder, std::string& name);
 
-// The failure of a creation that found the name held.
-bool name_taken(const Outcome& outcome);
+// Opens `name` in `parent` as a folder to read. A link, or anything else
+// that is not a folder, is refused and not followed.
+Error open_subfolder(const Folder& parent, const NativeString& name, Folder& folder);
 
-// Writes all `length` bytes at the current position, or fails.
-Outcome write(const FileHandle& file, const void* buffer, std::size_t length);
+// Makes `name` in `parent` where missing and opens it; one that is there
+// already is opened if it is a real folder. A link is refused, never
+// followed.
+Error make_folder(const Folder& parent, const NativeString& name, Folder& folder);
 
-// How a copy ended: where it failed, if it did.
-struct CopyOutcome {
-  enum class Side { none, read, end_of_archive, write };
-  Side side = Side::none;
-  Outcome outcome;
-  bool ok() const { return side == Side::none; }
+// Whether nothing at all holds `name` in `folder` (not even a dangling link).
+bool name_is_free(const Folder& folder, const NativeString& name);
+
+// Makes `name` in `parent` as a new, empty folder and opens it. Whatever
+// held the name is removed first, a folder with all it holds included,
+// relative to open folders and without following any link: it is only
+// called on a name of the program's own.
+Error make_fresh_folder(const Folder& parent, const NativeString& name, Folder& folder);
+
+// Closes `folder` (named `from` in `parent`) and renames it to `to` there,
+// where that name is still free; at most an empty folder is replaced where
+// the OS has no way to refuse.
+Error name_folder(const Folder& parent, Folder& folder, const NativeString& from,
+                  const NativeString& to);
+
+struct FolderItem {
+  enum class Kind { folder, file, link, other };
+  std::string name;  // UTF-8
+  Kind kind = Kind::other;
 };
 
-// Copies `length` bytes from `position` in `from` to the current position
-// of `to`. Where the OS can copy in the kernel it does; otherwise the bytes
-// go through `buffer`, which is grown to kCopyChunk once and reused.
-CopyOutcome copy_range(const FileHandle& from, std::uint64_t position, std::uint64_t length,
-                       const FileHandle& to, std::vector<char>& buffer);
+// What `folder` holds, links and all, as they are (nothing followed).
+Error list_folder(const Folder& folder, std::vector<FolderItem>& items);
 
-// Creates one folder level. Succeeds when the folder exists already as a
-// real folder; a link to a folder counts only where `follow_link` is set
-// (the destination the user named), never inside it.
-Outcome make_folder(const NativeString& path, bool follow_link);
+// What identifies a file or folder while it exists, and its size.
+struct FileIdentity {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  bool is_folder = false;
+  bool is_regular = false;
 
-// Whether nothing at all holds `path` (not even a link to nowhere).
-bool name_is_free(const NativeString& path);
-
-// Creates `path` as a new, empty folder. Whatever held the name is removed
-// first, a folder with all it holds included, and links are removed, never
-// followed: it is only called on a name of the program's own.
-Outcome make_fresh_folder(const NativeString& path);
-
-// Gives the folder `from` the name `to` in one step, where that name is
-// still free; at most an empty folder is replaced where the OS has no way
-// to refuse. Neither path ends with a separator.
-Outcome name_folder(const NativeString& from, const NativeString& to);
-
-// Renames `from` over `to`, replacing a file of that name in one step.
-Outcome replace_file(const NativeString& from, const NativeString& to);
-
-// A file being written that takes its final name only once complete.
-// Where the OS can (Linux, most local file systems) it has no name at all
-// until then, so a killed run leaves nothing behind; elsewhere it is
-// written under its temporary name.
-struct NewFile {
-  FileHandle handle;
-  bool named = false;  // written under the temporary name
+  bool same_object(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode;
+  }
 };
 
-// Starts a new, empty file in `folder` (which ends with a separator).
-// `temp_path`, in that folder, is used where the file can't be unnamed;
-// whatever held it is removed first, never written into.
-Outcome begin_file(const NativeString& folder, const NativeString& temp_path, NewFile& file);
+Error identify(const FileHandle& file, FileIdentity& identity);
+// The same for `name` in `folder` as it is there (a link is a link).
+Error identify_in(const Folder& folder, const NativeString& name, FileIdentity& identity);
 
-// How giving a complete file its name ended. A failure while closing is a
-// failed write (the OS may report one only then); any other is a failure to
-// create. Either way nothing is left under either name, and what held the
-// final name is untouched.
-struct FinishOutcome {
-  Outcome outcome;
-  bool while_closing = false;
-  bool ok() const { return outcome.ok(); }
+// ---- Files ----
+
+// Opens `name` in `folder` for reading: a regular file, no link followed.
+Error open_file(const Folder& folder, const NativeString& name, FileHandle& file);
+
+// Creates `name` in `folder` as a new, empty file for writing where nothing
+// holds the name; otherwise fails, and name_taken tells that failure.
+Error create_new_file(const Folder& folder, const NativeString& name, FileHandle& file);
+
+// The failure of a creation or a link that found the name held.
+bool name_taken(const Error& error);
+
+Error remove_file(const Folder& folder, const NativeString& name);
+
+// Writes all `length` bytes at the handle's position, or fails.
+Error write(const FileHandle& file, const void* buffer, std::size_t length);
+
+// Copies `length` bytes from `position` in `from` to the position of `to`:
+// in the kernel where the OS can, else through `buffer`, which is grown to
+// kCopyChunk once and reused. An archive that ends too soon is a failed
+// read ("the archive ends before its last byte").
+Error copy_range(const FileHandle& from, std::uint64_t position, std::uint64_t length,
+                 const FileHandle& to, std::vector<char>& buffer);
+
+// A file being written that takes its final name only once complete, so
+// that a failed or killed write never shows under that name nor touches
+// what held it. Where the OS can (Linux, most local file systems) it has no
+// name at all until then, so a killed run leaves nothing behind; elsewhere
+// it is written under a temporary name of the caller's, in the same folder.
+class NewFile {
+ public:
+  // Starts a new, empty file in `folder`; whatever held `temp_name` is
+  // removed first, never written into.
+  Error begin(const Folder& folder, const NativeString& temp_name);
+
+  const FileHandle& handle() const { return handle_; }
+
+  // Closes the file and gives it `final_name`, replacing what held that
+  // name (a file, a link of either kind) in one step, never writing into
+  // it. A failure while closing is a failed write (Step::write); either
+  // way nothing is left under either name, and what held the final name is
+  // untouched.
+  Error finish(const Folder& folder, const NativeString& temp_name,
+               const NativeString& final_name);
+
+  // Closes and drops a file that failed.
+  void abandon(const Folder& folder, const NativeString& temp_name);
+
+ private:
+  FileHandle handle_;
+  bool named_ = false;  // written under the temporary name
 };
 
-// Closes the file and gives it `final_path`, replacing what held that name
-// (a file, a link of either kind) in one step, never writing into it.
-FinishOutcome finish_file(NewFile& file, const NativeString& temp_path,
-                          const NativeString& final_path);
-
-// Closes and drops a file that failed.
-void abandon_file(NewFile& file, const NativeString& temp_path);
-
-Outcome remove_file(const NativeString& path);
+// ---- The process ----
 
 bool is_terminal(std::FILE* stream);
-
-// Readies standard output and standard error before anything is written to
-// them. On Windows they are put in binary mode: lines end with "\n" as on
-// every other OS and names pass byte for byte, instead of the C runtime
-// turning "\n" into "\r\n".
-void prepare_output_streams();
-
-// The command line as UTF-8 strings, the program's name first. Windows
-// hands `main` its arguments in the ANSI code page, so there they are taken
-// again from the wide command line, split by the usual rules and without
-// any wildcard expansion; elsewhere they are `argv` as it is.
-std::vector<std::string> utf8_arguments(int argc, char** argv);
 
 // Why a name that is safe everywhere else can't be used on this OS (device
 // names, stream separators), or nullptr when it can.
 const char* unusable_name_reason(std::string_view name);
+
+// What every executable's main does: readies the process and the standard
+// streams, takes the command line as UTF-8, calls `entry` and flushes the
+// output. Returns `entry`'s status.
+int run_main(int argc, char** argv, int (*entry)(int argc, char** argv));
+
+// ---- Used by the parts above, one implementation per OS ----
+
+// An unnamed new file in `folder`, or a failure where the OS or the file
+// system can't make one (the caller then uses a temporary name).
+Error create_unnamed_file(const Folder& folder, FileHandle& file);
+// Gives an unnamed file `name` in `folder`; fails with name_taken where
+// that name is held.
+Error link_unnamed_file(const FileHandle& file, const Folder& folder, const NativeString& name);
+// Creates `name` in `folder` as a new file; whatever held it is removed
+// first, never written into.
+Error create_file(const Folder& folder, const NativeString& name, FileHandle& file);
+// Renames `from` over `to` in `folder`, replacing a file of that name.
+Error replace_file(const Folder& folder, const NativeString& from, const NativeString& to);
+// Copies in the kernel where it can; false when it can't here (the caller
+// copies the rest, from `done` on, through memory).
+bool copy_in_kernel(const FileHandle& from, std::uint64_t position, std::uint64_t length,
+                    const FileHandle& to, std::uint64_t& done);
+// Before anything is written: signals, standard streams.
+void prepare_process();
+// The command line as UTF-8 strings, the program's name first.
+std::vector<std::string> utf8_arguments(int argc, char** argv);
 
 }  // namespace kelvarin::platform

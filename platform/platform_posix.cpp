@@ -1,39 +1,114 @@
 // POSIX implementation of the platform layer (Linux and other Unixes).
-#include "platform/platform.h"
-#include "platform/posix_test_helper.h"
-
+// Every operation on the output is relative to an open folder (openat,
+// mkdirat, linkat, renameat, unlinkat, fstatat without following links),
+// so the kernel resolves one name per operation and nothing another
+// process swaps in on the way is followed.
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <limits>
-#include <string>
-#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix_test_helper.h"
 
 namespace kelvarin::platform {
 namespace {
 
-Outcome from_errno() { return Outcome{errno}; }
+Error from_errno(Error::Step step = Error::Step::other) { return Error::os(errno, step); }
 
 int fd_of(const FileHandle& file) { return static_cast<int>(file.native()); }
+int fd_of(const Folder& folder) { return fd_of(folder.handle); }
 
-// Reads until `length` bytes or the end of the file, at `position`.
-Outcome read_at(int fd, std::uint64_t position, char* buffer, std::size_t length,
-                std::size_t& got) {
-  got = 0;
-  while (got < length) {
-    ssize_t n = ::pread(fd, buffer + got, length - got, static_cast<off_t>(position + got));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return from_errno();
+constexpr int kOpenFolder = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// Why `name` in `folder` could not be opened as a folder: a link is named
+// as one, a file as what it is, anything else in the OS's words.
+Error not_a_folder(int fd, const char* name, int error) {
+  struct stat info {};
+  if ((error == ELOOP || error == ENOTDIR) &&
+      ::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISLNK(info.st_mode)) return Error::because("is a link, which is not followed");
+    if (!S_ISDIR(info.st_mode)) return Error::because("exists and is not a folder");
+  }
+  return Error::os(error);
+}
+
+Error open_in(int fd, const char* name, Folder& folder) {
+  int opened = ::openat(fd, name, kOpenFolder);
+  if (opened < 0) return not_a_folder(fd, name, errno);
+  folder.handle = FileHandle(opened);
+  return {};
+}
+
+// Removes `name` in `parent` and, if it is a folder, everything in it.
+// Nothing is followed: each folder is opened relative to the one holding
+// it, without following a link, and everything in it is removed relative
+// to that handle, so a folder swapped for a link half-way leads nowhere.
+// It keeps a list of open folders instead of recursing, with the names of
+// the folders still to clear in each.
+Error remove_tree(int parent, const std::string& name) {
+  struct stat info {};
+  if (::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return errno == ENOENT ? Error{} : from_errno(Error::Step::remove);
+  }
+  if (!S_ISDIR(info.st_mode)) {
+    return ::unlinkat(parent, name.c_str(), 0) == 0 ? Error{} : from_errno(Error::Step::remove);
+  }
+  struct Level {
+    Folder folder;
+    std::string name;
+    std::vector<std::string> subfolders;  // still to clear
+    int listings = 0;
+  };
+  std::vector<Level> levels;
+  levels.push_back({{}, name, {}, 0});
+  Error opened = open_in(parent, name.c_str(), levels.back().folder);
+  if (!opened.ok()) return opened.during(Error::Step::remove);
+  while (!levels.empty()) {
+    Level& level = levels.back();
+    const int fd = fd_of(level.folder);
+    if (!level.subfolders.empty()) {
+      const std::string sub = std::move(level.subfolders.back());
+      level.subfolders.pop_back();
+      if (::unlinkat(fd, sub.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) continue;
+      Level next{{}, sub, {}, 0};
+      Error entered = open_in(fd, sub.c_str(), next.folder);
+      if (entered.ok()) {
+        levels.push_back(std::move(next));
+      } else if (::unlinkat(fd, sub.c_str(), 0) != 0 && errno != ENOENT) {
+        // No longer a folder (a link put there meanwhile): removed as a name.
+        return from_errno(Error::Step::remove);
+      }
+      continue;
     }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
+    const int holder = levels.size() > 1 ? fd_of(levels[levels.size() - 2].folder) : parent;
+    if (::unlinkat(holder, level.name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) {
+      levels.pop_back();
+      continue;
+    }
+    if ((errno != ENOTEMPTY && errno != EEXIST) || level.listings == 2) {
+      // Listed and cleared twice, yet not removable: give up rather than
+      // list it forever.
+      return from_errno(Error::Step::remove);
+    }
+    ++level.listings;
+    std::vector<FolderItem> items;
+    Error listed = list_folder(level.folder, items);
+    if (!listed.ok()) return listed.during(Error::Step::remove);
+    for (const FolderItem& item : items) {
+      if (item.kind == FolderItem::Kind::folder) {
+        level.subfolders.push_back(item.name);
+      } else if (::unlinkat(fd, item.name.c_str(), 0) != 0 && errno != ENOENT) {
+        return from_errno(Error::Step::remove);
+      }
+    }
   }
   return {};
 }
@@ -41,11 +116,10 @@ Outcome read_at(int fd, std::uint64_t position, char* buffer, std::size_t length
 #ifdef __linux__
 // Copies in the kernel, without passing through user memory. The data
 // position goes in as the in-offset, so one call per file does what a seek
-// and a read did, and the archive handle's own position is neither used nor
-// moved. Returns false when the kernel can't do this copy here, so the
-// caller falls back; `done` counts what was copied before that.
-bool kernel_copy(int from, std::uint64_t position, std::uint64_t length, int to,
-                 std::uint64_t& done) {
+// and a read did. Returns false when the kernel can't do this copy here;
+// `done` counts what was copied before that.
+bool file_range_copy(int from, std::uint64_t position, std::uint64_t length, int to,
+                     std::uint64_t& done) {
   // Large requests are split: the kernel caps one call below 2 GiB anyway.
   constexpr std::uint64_t kMaxRequest = 1u << 30;
   while (done < length) {
@@ -56,14 +130,11 @@ bool kernel_copy(int from, std::uint64_t position, std::uint64_t length, int to,
       done += static_cast<std::uint64_t>(n);
       continue;
     }
-    // 0 means the archive ended early, or a file system that can't say;
-    // the ordinary loop tells which.
-    if (n == 0) return false;
-    if (errno == EINTR) continue;
-    // EXDEV, ENOSYS, EINVAL, EOPNOTSUPP: not here (other file systems, an
-    // old kernel, a file system that can't). EBADF for an output opened to
-    // append. Any other error is left to the ordinary loop too, which tells
-    // a failed read from a failed write.
+    if (n < 0 && errno == EINTR) continue;
+    // 0: the archive ended early, or a file system that can't say. EXDEV,
+    // ENOSYS, EINVAL, EOPNOTSUPP: not here (other file systems, an old
+    // kernel); EBADF for an output opened to append. The loop through
+    // memory tells a failed read from a failed write.
     return false;
   }
   return true;
@@ -76,8 +147,7 @@ bool kernel_copy(int from, std::uint64_t position, std::uint64_t length, int to,
 // megabyte copied the 256 MiB files of the benchmark in about 0.55 of the
 // time. Worth its four extra calls (pipe, size, two closes) only for files
 // of more than one chunk. Returns false when the kernel refuses, `done`
-// counting what reached the file; bytes still in the pipe are read again
-// by whichever copy follows.
+// counting what reached the file.
 bool pipe_copy(int from, std::uint64_t position, std::uint64_t length, int to,
                std::uint64_t& done) {
   constexpr std::size_t kPipeBytes = std::size_t{1} << 20;
@@ -92,7 +162,7 @@ bool pipe_copy(int from, std::uint64_t position, std::uint64_t length, int to,
     std::size_t ask = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, kPipeBytes));
     ssize_t in_pipe = ::splice(from, &in_offset, ends[1], nullptr, ask, SPLICE_F_MOVE);
     if (in_pipe < 0 && errno == EINTR) continue;
-    // 0: the archive ended early, which the ordinary loop reports.
+    // 0: the archive ended early, which the loop through memory reports.
     if (in_pipe <= 0) break;
     while (in_pipe > 0) {
       ssize_t out = ::splice(ends[0], nullptr, to, nullptr, static_cast<std::size_t>(in_pipe),
@@ -114,58 +184,52 @@ bool pipe_copy(int from, std::uint64_t position, std::uint64_t length, int to,
 
 }  // namespace
 
-std::string describe(const Outcome& outcome) {
-  if (outcome.what != nullptr) return outcome.what;
-  return std::strerror(outcome.os_error);
+std::string describe_os_error(int code) {
+  if (code < 0) return "unknown error";
+  return std::strerror(code);
 }
 
-Outcome FileHandle::close() {
+Error FileHandle::close() {
   if (!is_open()) return {};
   int fd = static_cast<int>(release());
-  if (::close(fd) != 0 && errno != EINTR) return from_errno();
+  if (::close(fd) != 0 && errno != EINTR) return from_errno(Error::Step::write);
   return {};
 }
 
-NativeString native_path(std::string_view utf8) { return NativeString(utf8); }
+void native_name(std::string_view utf8, NativeString& out) { out.assign(utf8); }
 
-NativeString destination_base(std::string_view utf8) { return NativeString(utf8); }
+bool ends_with_separator(std::string_view utf8) { return !utf8.empty() && utf8.back() == '/'; }
 
-Outcome open_archive(const NativeString& path, FileHandle& archive) {
+Error open_archive(std::string_view utf8_path, FileHandle& archive) {
+  const std::string path(utf8_path);
   // O_NONBLOCK keeps a named pipe from hanging the open; it has no effect on
   // the regular files that pass the check below.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return from_errno();
+  if (fd < 0) return from_errno(Error::Step::open);
   FileHandle file(fd);
   struct stat info {};
-  if (::fstat(fd, &info) != 0) return from_errno();
-  if (!S_ISREG(info.st_mode)) return Outcome::because("not a regular file");
+  if (::fstat(fd, &info) != 0) return from_errno(Error::Step::open);
+  if (!S_ISREG(info.st_mode)) return Error::because("not a regular file", Error::Step::open);
   archive = std::move(file);
   return {};
 }
 
-Outcome file_size(const FileHandle& file, std::uint64_t& size) {
+Error file_size(const FileHandle& file, std::uint64_t& size) {
   struct stat info {};
-  if (::fstat(fd_of(file), &info) != 0) return from_errno();
+  if (::fstat(fd_of(file), &info) != 0) return from_errno(Error::Step::read);
   size = static_cast<std::uint64_t>(info.st_size);
   return {};
 }
 
-Outcome seek(const FileHandle& file, std::uint64_t position) {
-  if (position > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) {
-    return Outcome{EINVAL};
-  }
-  if (::lseek(fd_of(file), static_cast<off_t>(position), SEEK_SET) < 0) return from_errno();
-  return {};
-}
-
-Outcome read(const FileHandle& file, void* buffer, std::size_t length, std::size_t& got) {
+Error read_at(const FileHandle& file, std::uint64_t position, void* buffer, std::size_t length,
+              std::size_t& got) {
   got = 0;
   char* bytes = static_cast<char*>(buffer);
   while (got < length) {
-    ssize_t n = ::read(fd_of(file), bytes + got, length - got);
+    ssize_t n = ::pread(fd_of(file), bytes + got, length - got, static_cast<off_t>(position + got));
     if (n < 0) {
       if (errno == EINTR) continue;
-      return from_errno();
+      return from_errno(Error::Step::read);
     }
     if (n == 0) break;
     got += static_cast<std::size_t>(n);
@@ -173,284 +237,260 @@ Outcome read(const FileHandle& file, void* buffer, std::size_t length, std::size
   return {};
 }
 
-Outcome create_file(const NativeString& path, FileHandle& file) {
-  // Never opened when it exists: a hard link of that name would take the
-  // bytes into a file elsewhere, a symbolic one would be refused for good.
-  // The name is unlinked and made anew instead.
-  constexpr int kFlags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
-  int fd = ::open(path.c_str(), kFlags, 0666);
-  if (fd < 0 && errno == EEXIST) {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) return from_errno();
-    fd = ::open(path.c_str(), kFlags, 0666);
+Error open_folder(std::string_view utf8_path, bool make, Folder& folder) {
+  const std::string path(utf8_path);
+  if (make && ::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
+    return from_errno(Error::Step::create);
   }
-  if (fd < 0) return from_errno();
+  int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return from_errno(Error::Step::open);
+  folder.handle = FileHandle(fd);
+  return {};
+}
+
+Error open_parent_folder(std::string_view utf8_path, Folder& folder, std::string& name) {
+  const std::size_t slash = utf8_path.find_last_of('/');
+  name = utf8_path.substr(slash == std::string_view::npos ? 0 : slash + 1);
+  if (slash == std::string_view::npos) return open_folder(".", false, folder);
+  return open_folder(slash == 0 ? "/" : utf8_path.substr(0, slash), false, folder);
+}
+
+Error open_subfolder(const Folder& parent, const NativeString& name, Folder& folder) {
+  return open_in(fd_of(parent), name.c_str(), folder).during(Error::Step::open);
+}
+
+Error make_folder(const Folder& parent, const NativeString& name, Folder& folder) {
+  if (::mkdirat(fd_of(parent), name.c_str(), 0777) != 0 && errno != EEXIST) {
+    return from_errno(Error::Step::create);
+  }
+  return open_in(fd_of(parent), name.c_str(), folder).during(Error::Step::create);
+}
+
+bool name_is_free(const Folder& folder, const NativeString& name) {
+  struct stat info {};
+  return ::fstatat(fd_of(folder), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
+}
+
+Error make_fresh_folder(const Folder& parent, const NativeString& name, Folder& folder) {
+  const int fd = fd_of(parent);
+  if (::mkdirat(fd, name.c_str(), 0777) != 0) {
+    if (errno != EEXIST) return from_errno(Error::Step::create);
+    Error removed = remove_tree(fd, name);
+    if (!removed.ok()) return removed;
+    if (::mkdirat(fd, name.c_str(), 0777) != 0) return from_errno(Error::Step::create);
+  }
+  return open_in(fd, name.c_str(), folder).during(Error::Step::create);
+}
+
+Error name_folder(const Folder& parent, Folder& folder, const NativeString& from,
+                  const NativeString& to) {
+  folder.handle.close();
+  const int fd = fd_of(parent);
+#ifdef RENAME_NOREPLACE
+  if (::renameat2(fd, from.c_str(), fd, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+  // Only a kernel or file system that doesn't know the flag gets the plain
+  // rename, which at worst replaces an empty folder.
+  if (errno != EINVAL && errno != ENOSYS) return from_errno(Error::Step::rename);
+#endif
+  if (::renameat(fd, from.c_str(), fd, to.c_str()) != 0) return from_errno(Error::Step::rename);
+  return {};
+}
+
+Error list_folder(const Folder& folder, std::vector<FolderItem>& items) {
+  // A descriptor of its own: a listing moves the descriptor's position.
+  int fd = ::openat(fd_of(folder), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return from_errno(Error::Step::read);
+  DIR* listing = ::fdopendir(fd);
+  if (listing == nullptr) {
+    Error failed = from_errno(Error::Step::read);
+    ::close(fd);
+    return failed;
+  }
+  items.clear();
+  errno = 0;
+  while (dirent* entry = ::readdir(listing)) {
+    const std::string_view name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    unsigned char type = entry->d_type;
+    if (type == DT_UNKNOWN) {
+      struct stat info {};
+      if (::fstatat(fd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        type = S_ISDIR(info.st_mode) ? DT_DIR : S_ISREG(info.st_mode) ? DT_REG
+               : S_ISLNK(info.st_mode)                                 ? DT_LNK
+                                                                       : DT_UNKNOWN;
+      }
+    }
+    using Kind = FolderItem::Kind;
+    items.push_back({std::string(name), type == DT_DIR   ? Kind::folder
+                                        : type == DT_REG ? Kind::file
+                                        : type == DT_LNK ? Kind::link
+                                                         : Kind::other});
+    errno = 0;
+  }
+  Error result = errno != 0 ? from_errno(Error::Step::read) : Error{};
+  ::closedir(listing);
+  return result;
+}
+
+namespace {
+
+FileIdentity identity_of(const struct stat& info) {
+  return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+          static_cast<std::uint64_t>(info.st_size), S_ISDIR(info.st_mode), S_ISREG(info.st_mode)};
+}
+
+}  // namespace
+
+Error identify(const FileHandle& file, FileIdentity& identity) {
+  struct stat info {};
+  if (::fstat(fd_of(file), &info) != 0) return from_errno(Error::Step::read);
+  identity = identity_of(info);
+  return {};
+}
+
+Error identify_in(const Folder& folder, const NativeString& name, FileIdentity& identity) {
+  struct stat info {};
+  if (::fstatat(fd_of(folder), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    return from_errno(Error::Step::read);
+  }
+  identity = identity_of(info);
+  return {};
+}
+
+Error open_file(const Folder& folder, const NativeString& name, FileHandle& file) {
+  int fd = ::openat(fd_of(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ELOOP) return Error::because("is a link, which is not followed", Error::Step::open);
+    return from_errno(Error::Step::open);
+  }
+  FileHandle opened(fd);
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return from_errno(Error::Step::open);
+  if (!S_ISREG(info.st_mode)) return Error::because("not a regular file", Error::Step::open);
+  file = std::move(opened);
+  return {};
+}
+
+Error create_new_file(const Folder& folder, const NativeString& name, FileHandle& file) {
+  int fd = ::openat(fd_of(folder), name.c_str(),
+                    O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return from_errno(Error::Step::create);
   file = FileHandle(fd);
   return {};
 }
 
-Outcome create_new_file(const NativeString& path, FileHandle& file) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (fd < 0) return from_errno();
-  file = FileHandle(fd);
+bool name_taken(const Error& error) { return error.os_code() == EEXIST; }
+
+Error remove_file(const Folder& folder, const NativeString& name) {
+  if (::unlinkat(fd_of(folder), name.c_str(), 0) != 0) return from_errno(Error::Step::remove);
   return {};
 }
 
-bool name_taken(const Outcome& outcome) { return outcome.os_error == EEXIST; }
-
-Outcome create_file_for_append(const NativeString& path, FileHandle& file) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC | O_NOFOLLOW,
-                  0666);
-  if (fd < 0) return from_errno();
-  file = FileHandle(fd);
-  return {};
-}
-
-Outcome write(const FileHandle& file, const void* buffer, std::size_t length) {
+Error write(const FileHandle& file, const void* buffer, std::size_t length) {
   const char* bytes = static_cast<const char*>(buffer);
   while (length > 0) {
     ssize_t n = ::write(fd_of(file), bytes, length);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return from_errno();
+      return from_errno(Error::Step::write);
     }
-    if (n == 0) return Outcome{ENOSPC};
+    if (n == 0) return Error::os(ENOSPC, Error::Step::write);
     bytes += n;
     length -= static_cast<std::size_t>(n);
   }
   return {};
 }
 
-CopyOutcome copy_range(const FileHandle& from, std::uint64_t position, std::uint64_t length,
-                       const FileHandle& to, std::vector<char>& buffer) {
-  CopyOutcome result;
-  std::uint64_t done = 0;
-#ifdef __linux__
-  if (length > kCopyChunk && pipe_copy(fd_of(from), position, length, fd_of(to), done)) {
-    return result;
-  }
-  if (kernel_copy(fd_of(from), position, length, fd_of(to), done)) return result;
-#endif
-  if (buffer.size() < kCopyChunk) buffer.resize(kCopyChunk);
-  while (done < length) {
-    std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, kCopyChunk));
-    std::size_t got = 0;
-    Outcome read_outcome = read_at(fd_of(from), position + done, buffer.data(), chunk, got);
-    if (!read_outcome.ok()) return CopyOutcome{CopyOutcome::Side::read, read_outcome};
-    if (got < chunk) return CopyOutcome{CopyOutcome::Side::end_of_archive, {}};
-    Outcome write_outcome = write(to, buffer.data(), chunk);
-    if (!write_outcome.ok()) return CopyOutcome{CopyOutcome::Side::write, write_outcome};
-    done += chunk;
-  }
-  return result;
-}
-
-Outcome make_folder(const NativeString& path, bool follow_link) {
-  if (::mkdir(path.c_str(), 0777) == 0) return {};
-  if (errno != EEXIST) return from_errno();
-  // A trailing slash would make lstat follow a link: look at the name itself.
-  NativeString name = path;
-  while (name.size() > 1 && name.back() == '/') name.pop_back();
-  struct stat info {};
-  int rc = follow_link ? ::stat(name.c_str(), &info) : ::lstat(name.c_str(), &info);
-  if (rc != 0) return from_errno();
-  if (S_ISDIR(info.st_mode)) return {};
-  if (S_ISLNK(info.st_mode)) return Outcome::because("is a link, which is not followed");
-  return Outcome::because("exists and is not a folder");
-}
-
-bool name_is_free(const NativeString& path) {
-  struct stat info {};
-  return ::lstat(path.c_str(), &info) != 0 && errno == ENOENT;
-}
-
-namespace {
-
-// Removes `path` and, if it is a folder, everything in it. Nothing is
-// followed: a link anywhere in the tree is removed as a name. It works
-// from a list of folders instead of recursing, so no depth exhausts the
-// stack or the descriptors; a folder is listed again until it is empty.
-Outcome remove_tree(const NativeString& path) {
-  struct stat info {};
-  if (::lstat(path.c_str(), &info) != 0) return errno == ENOENT ? Outcome{} : from_errno();
-  if (!S_ISDIR(info.st_mode)) return ::unlink(path.c_str()) == 0 ? Outcome{} : from_errno();
-
-  std::vector<std::string> folders{path};
-  while (!folders.empty()) {
-    if (::rmdir(folders.back().c_str()) == 0 || errno == ENOENT) {
-      folders.pop_back();
-      continue;
-    }
-    if (errno != ENOTEMPTY && errno != EEXIST) return from_errno();
-    const std::string folder = folders.back();
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) return from_errno();
-    DIR* listing = ::fdopendir(fd);
-    if (listing == nullptr) {
-      Outcome failed = from_errno();
-      ::close(fd);
-      return failed;
-    }
-    Outcome result;
-    bool found_folder = false;
-    while (dirent* entry = ::readdir(listing)) {
-      const std::string_view name = entry->d_name;
-      if (name == "." || name == "..") continue;
-      bool is_folder = entry->d_type == DT_DIR;
-      if (entry->d_type == DT_UNKNOWN) {
-        struct stat entry_info {};
-        is_folder = ::fstatat(fd, entry->d_name, &entry_info, AT_SYMLINK_NOFOLLOW) == 0 &&
-                    S_ISDIR(entry_info.st_mode);
-      }
-      if (is_folder) {
-        folders.push_back(folder + '/' + entry->d_name);
-        found_folder = true;
-      } else if (::unlinkat(fd, entry->d_name, 0) != 0 && errno != ENOENT) {
-        result = from_errno();
-        break;
-      }
-    }
-    ::closedir(listing);
-    if (!result.ok()) return result;
-    // Emptied without a folder to descend into, yet not removable: give up
-    // rather than list it forever.
-    if (!found_folder && ::rmdir(folder.c_str()) != 0 && errno != ENOENT) return from_errno();
-  }
-  return {};
-}
-
-}  // namespace
-
-Outcome make_fresh_folder(const NativeString& path) {
-  if (::mkdir(path.c_str(), 0777) == 0) return {};
-  if (errno != EEXIST) return from_errno();
-  Outcome removed = remove_tree(path);
-  if (!removed.ok()) return removed;
-  if (::mkdir(path.c_str(), 0777) != 0) return from_errno();
-  return {};
-}
-
-Outcome name_folder(const NativeString& from, const NativeString& to) {
-#ifdef RENAME_NOREPLACE
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
-  // Only a kernel or file system that doesn't know the flag gets the plain
-  // rename, which at worst replaces an empty folder.
-  if (errno != EINVAL && errno != ENOSYS) return from_errno();
-#endif
-  if (::rename(from.c_str(), to.c_str()) != 0) return from_errno();
-  return {};
-}
-
-Outcome replace_file(const NativeString& from, const NativeString& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) return from_errno();
-  return {};
-}
-
-Outcome remove_file(const NativeString& path) {
-  if (::unlink(path.c_str()) != 0) return from_errno();
-  return {};
-}
-
+Error create_unnamed_file(const Folder& folder, FileHandle& file) {
 #ifdef O_TMPFILE
-namespace {
+  int fd = ::openat(fd_of(folder), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+  if (fd < 0) return from_errno(Error::Step::create);
+  file = FileHandle(fd);
+  return {};
+#else
+  (void)folder;
+  (void)file;
+  return Error::os(EOPNOTSUPP, Error::Step::create);
+#endif
+}
 
-// Gives an unnamed file a name. Linking the descriptor itself needs
-// CAP_DAC_READ_SEARCH, and without it the kernel answers ENOENT; /proc
-// names the same file for everyone else, at the cost of a longer lookup,
-// so once that has worked it is the only way tried.
-Outcome link_unnamed(int fd, const NativeString& path) {
-  static bool by_descriptor = true;
+Error link_unnamed_file(const FileHandle& file, const Folder& folder, const NativeString& name) {
+  // Linking the descriptor itself needs CAP_DAC_READ_SEARCH before Linux
+  // 6.10, and without it the kernel answers ENOENT; /proc names the same
+  // file for everyone else, so once that has worked it is the only way
+  // tried. (A fact about the process, the same for every file.)
+  static std::atomic<bool> by_descriptor{true};
+  const int fd = fd_of(file);
   if (by_descriptor) {
-    if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return {};
-    if (errno != ENOENT && errno != EPERM) return from_errno();
+    if (::linkat(fd, "", fd_of(folder), name.c_str(), AT_EMPTY_PATH) == 0) return {};
+    if (errno != ENOENT && errno != EPERM) return from_errno(Error::Step::create);
   }
   char proc_path[32];
   std::snprintf(proc_path, sizeof proc_path, "/proc/self/fd/%d", fd);
-  if (::linkat(AT_FDCWD, proc_path, AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) {
-    return from_errno();
+  if (::linkat(AT_FDCWD, proc_path, fd_of(folder), name.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    return from_errno(Error::Step::create);
   }
   by_descriptor = false;
   return {};
 }
 
-}  // namespace
-#endif
-
-Outcome begin_file(const NativeString& folder, const NativeString& temp_path, NewFile& file) {
-#ifdef O_TMPFILE
-  // One folder lookup now and one insertion at the end, where a temporary
-  // name costs an insertion, a removal and a second lookup in the rename.
-  int fd = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
-  if (fd >= 0) {
-    file.handle = FileHandle(fd);
-    file.named = false;
-    return {};
+Error create_file(const Folder& folder, const NativeString& name, FileHandle& file) {
+  // Never opened when it exists: a hard link of that name would take the
+  // bytes into a file elsewhere, a symbolic one would be refused for good.
+  // The name is unlinked and made anew instead.
+  Error created = create_new_file(folder, name, file);
+  if (!name_taken(created)) return created;
+  if (::unlinkat(fd_of(folder), name.c_str(), 0) != 0 && errno != ENOENT) {
+    return from_errno(Error::Step::create);
   }
-  // EOPNOTSUPP, EISDIR (a kernel without O_TMPFILE) or EINVAL: the file
-  // system can't. Any other failure the named way reports in its own words.
-#endif
-  file.named = true;
-  return create_file(temp_path, file.handle);
+  return create_new_file(folder, name, file);
 }
 
-FinishOutcome finish_file(NewFile& file, const NativeString& temp_path,
-                          const NativeString& final_path) {
-#ifdef O_TMPFILE
-  if (!file.named) {
-    // linkat never replaces nor follows what holds the name: a free name
-    // is taken directly, a taken one (EEXIST) is replaced by a rename.
-    Outcome linked = link_unnamed(fd_of(file.handle), final_path);
-    if (linked.ok()) {
-      Outcome closed = file.handle.close();
-      if (closed.ok()) return {};
-      // The name was free: removing it again loses nothing of anyone's.
-      ::unlink(final_path.c_str());
-      return {closed, true};
-    }
-    if (linked.os_error == EEXIST) {
-      // The temporary name is free unless a killed run left it behind (or
-      // someone put a link there): only then is it removed and tried again.
-      linked = link_unnamed(fd_of(file.handle), temp_path);
-      if (linked.os_error == EEXIST) {
-        if (::unlink(temp_path.c_str()) != 0 && errno != ENOENT) {
-          linked = from_errno();
-        } else {
-          linked = link_unnamed(fd_of(file.handle), temp_path);
-        }
-      }
-    }
-    if (!linked.ok()) {
-      file.handle.close();
-      return {linked};
-    }
-    file.named = true;
-  }
-#endif
-  Outcome closed = file.handle.close();
-  if (!closed.ok()) {
-    ::unlink(temp_path.c_str());
-    return {closed, true};
-  }
-  if (::rename(temp_path.c_str(), final_path.c_str()) != 0) {
-    Outcome renamed = from_errno();
-    ::unlink(temp_path.c_str());
-    return {renamed};
+Error replace_file(const Folder& folder, const NativeString& from, const NativeString& to) {
+  if (::renameat(fd_of(folder), from.c_str(), fd_of(folder), to.c_str()) != 0) {
+    return from_errno(Error::Step::rename);
   }
   return {};
 }
 
-void abandon_file(NewFile& file, const NativeString& temp_path) {
-  file.handle.close();
-  if (file.named) ::unlink(temp_path.c_str());
+bool copy_in_kernel(const FileHandle& from, std::uint64_t position, std::uint64_t length,
+                    const FileHandle& to, std::uint64_t& done) {
+#ifdef __linux__
+  if (length > kCopyChunk && pipe_copy(fd_of(from), position, length, fd_of(to), done)) {
+    return true;
+  }
+  return file_range_copy(fd_of(from), position, length, fd_of(to), done);
+#else
+  (void)from;
+  (void)position;
+  (void)length;
+  (void)to;
+  (void)done;
+  return false;
+#endif
 }
 
 bool is_terminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
 
-void prepare_output_streams() {}
+void prepare_process() {
+  // Past a file size limit (ulimit -f) a write raises SIGXFSZ, which ends
+  // the process at once, losing the output still buffered. Ignored, such a
+  // write fails with EFBIG and is reported like any failed write.
+  ::signal(SIGXFSZ, SIG_IGN);
+}
 
 std::vector<std::string> utf8_arguments(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }
 
 const char* unusable_name_reason(std::string_view) { return nullptr; }
+
+Error create_file_for_append(const Folder& folder, const NativeString& name, FileHandle& file) {
+  int fd = ::openat(fd_of(folder), name.c_str(),
+                    O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd < 0) return from_errno(Error::Step::create);
+  file = FileHandle(fd);
+  return {};
+}
 
 }  // namespace kelvarin::platform

@@ -7,10 +7,10 @@
 
 namespace kelvarin::platform {
 
-// Creates an empty file (replacing one of that name) open for appending.
-// copy_file_range refuses to write into such a file, so copy_range into it
-// takes the buffered path, as on a kernel or file system without the
-// in-kernel copy.
-Outcome create_file_for_append(const NativeString& path, FileHandle& file);
+// Creates an empty file `name` in `folder` (replacing one of that name)
+// open for appending. copy_file_range refuses to write into such a file, so
+// copy_range into it takes the loop through memory, as on a kernel or file
+// system without the in-kernel copy.
+Error create_file_for_append(const Folder& folder, const NativeString& name, FileHandle& file);
 
 }  // namespace kelvarin::platform

@@ -1,0 +1,99 @@
+// An archive's index in memory: opened, read and checked by one call, and
+// read-only afterwards. It owns the archive's handle and answers, for every
+// entry, its links, name, kind, size, data position and problem.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "archive/archive_format.h"
+#include "platform/platform.h"
+
+namespace kelvarin {
+
+inline constexpr std::uint32_t NODE_DIRECTORY = 0xD0000001u;
+inline constexpr std::uint32_t NODE_FILE = 0xC0000001u;
+
+// Why a single entry can't be extracted although the archive as a whole is
+// sound. Found while the index is checked, reported where the entry is met.
+enum class EntryProblem : std::uint8_t {
+  none,
+  name_outside_pool,
+  name_unterminated,
+  name_too_long,
+  ordinal_beyond_offsets,
+  negative_size,
+  data_beyond_end,
+};
+
+// One entry of the tree. Nodes are addressed by their entry's index; a
+// link of 0 means none, since entry 0 is the root.
+struct EntryNode {
+  std::uint32_t kind = NODE_FILE;
+  std::uint32_t next = kNoNode;
+  std::uint32_t child = kNoNode;
+  std::uint32_t name_offset = 0;  // as stored
+  // Number of file entries before this one in entry order: the index of
+  // its word in the offset table. Meaningful for files only.
+  std::uint32_t file_ordinal = 0;
+  std::int32_t file_size = 0;  // as stored; meaningful for files only
+  EntryProblem problem = EntryProblem::none;
+};
+
+class ArchiveIndex {
+ public:
+  // Opens the archive at `path` (UTF-8, kept as typed for messages) and
+  // loads and checks its index. A failure to open has Step::open; any other
+  // means the index is unusable, and its cause is the whole reason
+  // ("a.brq is not a usable archive: ..."). Counts are checked against the
+  // archive's real size before anything is allocated for them.
+  static Result<ArchiveIndex> open(std::string path);
+
+  const std::string& path() const { return path_; }
+  const platform::FileHandle& archive() const { return archive_; }
+  std::uint64_t archive_size() const { return archive_size_; }
+  // Header words 2, 3 and 4, as stored.
+  std::uint32_t entry_count() const { return static_cast<std::uint32_t>(node_table_.size()); }
+  std::uint32_t offset_count() const { return offset_count_; }
+  std::uint32_t name_pool_size() const { return name_pool_size_; }
+  // Where the index ends and file data may begin.
+  std::uint64_t index_end() const {
+    return index_size(entry_count(), offset_count_, name_pool_size_);
+  }
+
+  const EntryNode& node(std::uint32_t entry) const { return node_table_[entry]; }
+  bool is_folder(std::uint32_t entry) const { return node(entry).kind == NODE_DIRECTORY; }
+  // Whether the entry's name can be read from the pool at all.
+  bool name_readable(std::uint32_t entry) const;
+  // The entry's name as stored. Only for entries whose name is readable.
+  std::string_view name(std::uint32_t entry) const;
+  // A file's first byte, where the offset table names it.
+  std::optional<std::uint64_t> data_position(std::uint32_t entry) const;
+  // The entry's problem as a phrase for a message ("its size -5 is
+  // negative"); empty for none.
+  std::string describe_problem(std::uint32_t entry) const;
+  // How many entries lie below `entry` (its contents, all the way down).
+  std::uint64_t count_inside(std::uint32_t entry) const;
+
+ private:
+  class Loader;
+  ArchiveIndex() = default;
+
+  std::string path_;
+  platform::FileHandle archive_;
+  std::uint64_t archive_size_ = 0;
+  std::uint32_t offset_count_ = 0;
+  std::uint32_t name_pool_size_ = 0;
+  std::vector<EntryNode> node_table_;
+  // Offset-table words, only those a file can use: one per file at most.
+  std::vector<std::uint32_t> offset_table_;
+  // The names. Either the whole pool, when every byte of it can be a name,
+  // or only the names the entries use, at name_at_ of each entry.
+  std::vector<char> names_;
+  std::vector<std::uint32_t> name_at_;
+};
+
+}  // namespace kelvarin

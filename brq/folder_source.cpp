@@ -1,0 +1,155 @@
+// Scanning a folder for brq pack, and opening its files again to read them.
+#include "brq/folder_source.h"
+
+#include <algorithm>
+
+namespace kelvarin::brq {
+
+FolderSource::FolderSource(platform::Folder root, std::string shown) : shown_(std::move(shown)) {
+  platform::FileIdentity identity;
+  platform::identify(root.handle, identity);
+  folders_.push_back({0, "", identity});
+  chain_.push_back(std::move(root));
+  chain_ids_.push_back(0);
+}
+
+SourceNode FolderSource::scan(std::vector<std::string>& problems) {
+  // A folder being scanned, held open while the folders below it are: the
+  // depth of the tree bounds the handles open at once.
+  struct Level {
+    platform::Folder folder;  // unused for the root, which chain_[0] holds
+    std::size_t id;
+    std::vector<SourceNode*> subfolders;  // still to scan
+  };
+  SourceNode root = source_folder("");
+  std::vector<Level> levels;
+  auto scan_folder = [&](const platform::Folder& folder, std::size_t id, SourceNode& node,
+                         std::vector<SourceNode*>& subfolders) {
+    std::vector<platform::FolderItem> items;
+    Error listed = platform::list_folder(folder, items);
+    if (!listed.ok()) problems.push_back(folder_path(id) + ": " + listed.cause());
+    for (const platform::FolderItem& item : items) {
+      auto refuse = [&](const std::string& why) {
+        problems.push_back(folder_path(id) + "/" + item.name + ": " + why);
+      };
+      SourceNode child;
+      child.name = item.name;
+      if (item.kind == platform::FolderItem::Kind::link) {
+        refuse("is a link, which an archive can't hold");
+        continue;
+      }
+      if (item.kind == platform::FolderItem::Kind::other) {
+        refuse("is neither a folder nor a regular file");
+        continue;
+      }
+      child.is_folder = item.kind == platform::FolderItem::Kind::folder;
+      if (!child.is_folder) {
+        Scanned file{id, item.name, {}};
+        platform::native_name(item.name, name_);
+        Error looked = platform::identify_in(folder, name_, file.identity);
+        if (!looked.ok() || !file.identity.is_regular) {
+          refuse(looked.ok() ? "is neither a folder nor a regular file" : looked.cause());
+          continue;
+        }
+        child.disk_file = files_.size();
+        child.size = file.identity.size;
+        files_.push_back(std::move(file));
+      }
+      node.children.push_back(std::move(child));
+    }
+    std::sort(node.children.begin(), node.children.end(),
+              [](const SourceNode& a, const SourceNode& b) { return a.name < b.name; });
+    // The children are final now: their addresses stay put while the scan
+    // goes below them.
+    for (SourceNode& child : node.children) {
+      if (child.is_folder) subfolders.push_back(&child);
+    }
+  };
+
+  levels.push_back({{}, 0, {}});
+  scan_folder(chain_[0], 0, root, levels.back().subfolders);
+  while (!levels.empty()) {
+    Level& level = levels.back();
+    if (level.subfolders.empty()) {
+      levels.pop_back();
+      continue;
+    }
+    SourceNode& child = *level.subfolders.back();
+    level.subfolders.pop_back();
+    const platform::Folder& parent = levels.size() == 1 ? chain_[0] : level.folder;
+    Level next{{}, folders_.size(), {}};
+    platform::FileIdentity identity;
+    platform::native_name(child.name, name_);
+    Error opened = platform::open_subfolder(parent, name_, next.folder);
+    if (opened.ok()) opened = platform::identify(next.folder.handle, identity);
+    if (!opened.ok()) {
+      problems.push_back(folder_path(level.id) + "/" + child.name + ": " + opened.cause());
+      continue;
+    }
+    folders_.push_back({level.id, child.name, identity});
+    scan_folder(next.folder, next.id, child, next.subfolders);
+    levels.push_back(std::move(next));
+  }
+  return root;
+}
+
+bool FolderSource::holds_folder(const platform::FileIdentity& folder) const {
+  return std::any_of(folders_.begin(), folders_.end(),
+                     [&](const Scanned& scanned) { return scanned.identity.same_object(folder); });
+}
+
+Error FolderSource::open(const SourceNode& node, platform::FileHandle& file) {
+  const Scanned& scanned = files_[node.disk_file];
+  Error error = open_folder_chain(scanned.folder);
+  platform::native_name(scanned.name, name_);
+  if (error.ok()) error = platform::open_file(chain_.back(), name_, file);
+  platform::FileIdentity now;
+  if (error.ok()) error = platform::identify(file, now);
+  if (error.ok() && !(now.same_object(scanned.identity) && now.size == scanned.identity.size)) {
+    error = Error::because("it changed while the archive was written");
+  }
+  if (!error.ok()) error.during(Error::Step::read).on(path_of(node));
+  return error;
+}
+
+std::string FolderSource::path_of(const SourceNode& node) const {
+  const Scanned& file = files_[node.disk_file];
+  return folder_path(file.folder) + "/" + file.name;
+}
+
+std::string FolderSource::folder_path(std::size_t folder) const {
+  std::vector<std::size_t> up;
+  for (std::size_t id = folder; id != 0; id = folders_[id].folder) up.push_back(id);
+  std::string path = shown_;
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  for (auto id = up.rbegin(); id != up.rend(); ++id) path += "/" + folders_[*id].name;
+  return path;
+}
+
+Error FolderSource::open_folder_chain(std::size_t folder) {
+  std::vector<std::size_t> wanted;
+  for (std::size_t id = folder; id != 0; id = folders_[id].folder) wanted.push_back(id);
+  wanted.push_back(0);
+  std::reverse(wanted.begin(), wanted.end());
+  // Keep what the chain shares with the last one, open the rest.
+  std::size_t kept = 1;
+  while (kept < chain_ids_.size() && kept < wanted.size() && chain_ids_[kept] == wanted[kept]) ++kept;
+  chain_.resize(kept);
+  chain_ids_.resize(kept);
+  for (std::size_t i = kept; i < wanted.size(); ++i) {
+    platform::Folder next;
+    platform::FileIdentity identity;
+    platform::native_name(folders_[wanted[i]].name, name_);
+    Error opened = platform::open_subfolder(chain_.back(), name_, next);
+    if (opened.ok()) opened = platform::identify(next.handle, identity);
+    if (opened.ok() && !identity.same_object(folders_[wanted[i]].identity)) {
+      opened = Error::because("its folder changed while the archive was written");
+    }
+    if (!opened.ok()) return opened;
+    chain_.push_back(std::move(next));
+    chain_ids_.push_back(wanted[i]);
+  }
+  return {};
+}
+
+}  // namespace kelvarin::brq

@@ -1,0 +1,54 @@
+// A folder on disk as a tree to pack. Every folder is opened relative to
+// the one holding it and every file relative to its folder, never through
+// a link, and what is opened to be read is checked to be what was scanned:
+// a file or folder swapped for another (or for a link) meanwhile is
+// refused, not packed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "archive/archive_writer.h"
+#include "platform/platform.h"
+
+namespace kelvarin::brq {
+
+class FolderSource final : public FileSource {
+ public:
+  // `shown` is the folder as typed, the start of every path in messages.
+  FolderSource(platform::Folder root, std::string shown);
+
+  // The whole tree below the root, the root's name empty and each folder's
+  // entries sorted bytewise by name. Only folders and regular files can be
+  // stored: a link (not followed, it may lead anywhere), a device or
+  // anything that can't be read is left out and named in `problems`.
+  SourceNode scan(std::vector<std::string>& problems);
+
+  // Whether `folder` is the root or a folder below it that was scanned.
+  bool holds_folder(const platform::FileIdentity& folder) const;
+
+  Error open(const SourceNode& node, platform::FileHandle& file) override;
+  std::string path_of(const SourceNode& node) const override;
+
+ private:
+  struct Scanned {
+    std::size_t folder;  // the folder holding it; the root holds itself
+    std::string name;
+    platform::FileIdentity identity;
+  };
+  std::string folder_path(std::size_t folder) const;
+  // Opens the scanned folder `folder` by the folders on the way from the
+  // root, keeping those open for the next file.
+  Error open_folder_chain(std::size_t folder);
+
+  std::string shown_;
+  std::vector<Scanned> folders_;  // [0] is the root
+  std::vector<Scanned> files_;
+  // The folders open from the root down to the last one a file was read
+  // from: [i] is scanned folder chain_ids_[i].
+  std::vector<platform::Folder> chain_;
+  std::vector<std::size_t> chain_ids_;
+  platform::NativeString name_;
+};
+
+}  // namespace kelvarin::brq

@@ -1,0 +1,116 @@
+// The parts of the platform layer that are the same on every OS, built on
+// the operations each OS file implements: error texts, the copy loop, a new
+// file's way to its name, and the frame of main().
+#include <algorithm>
+
+#include "platform/platform.h"
+
+namespace kelvarin {
+
+std::string Error::cause() const {
+  if (!reason_.empty()) return reason_;
+  return platform::describe_os_error(code_);
+}
+
+std::string Error::message() const {
+  static constexpr const char* kVerbs[] = {"use", "open", "read", "write", "create", "rename", "remove"};
+  std::string text = "Unable to ";
+  text += kVerbs[static_cast<int>(step_)];
+  if (!path_.empty()) text += " " + path_;
+  return text + ": " + cause();
+}
+
+}  // namespace kelvarin
+
+namespace kelvarin::platform {
+
+Error copy_range(const FileHandle& from, std::uint64_t position, std::uint64_t length,
+                 const FileHandle& to, std::vector<char>& buffer) {
+  std::uint64_t done = 0;
+  if (copy_in_kernel(from, position, length, to, done)) return {};
+  if (buffer.size() < kCopyChunk) buffer.resize(kCopyChunk);
+  while (done < length) {
+    std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, kCopyChunk));
+    std::size_t got = 0;
+    Error read = read_at(from, position + done, buffer.data(), chunk, got);
+    if (!read.ok()) return read.during(Error::Step::read);
+    if (got < chunk) return Error::because("the archive ends before its last byte", Error::Step::read);
+    Error written = write(to, buffer.data(), chunk);
+    if (!written.ok()) return written.during(Error::Step::write);
+    done += chunk;
+  }
+  return {};
+}
+
+Error NewFile::begin(const Folder& folder, const NativeString& temp_name) {
+  // One insertion into the folder at the end, where a temporary name costs
+  // an insertion, a removal and a second lookup in the rename.
+  named_ = false;
+  if (create_unnamed_file(folder, handle_).ok()) return {};
+  // Whatever kept it unnamed, the named way reports in its own words.
+  named_ = true;
+  return create_file(folder, temp_name, handle_).during(Error::Step::create);
+}
+
+Error NewFile::finish(const Folder& folder, const NativeString& temp_name,
+                      const NativeString& final_name) {
+  if (!named_) {
+    // Linking never replaces nor follows what holds the name: a free name
+    // is taken directly, a taken one goes through the temporary name and
+    // a rename that replaces it in one step.
+    Error linked = link_unnamed_file(handle_, folder, final_name);
+    if (linked.ok()) {
+      Error closed = handle_.close();
+      if (closed.ok()) return {};
+      // The name was free: removing it again loses nothing of anyone's.
+      remove_file(folder, final_name);
+      return closed;
+    }
+    if (name_taken(linked)) {
+      // The temporary name is free unless a killed run left it (or someone
+      // put a link there): only then is it removed and tried again.
+      linked = link_unnamed_file(handle_, folder, temp_name);
+      if (name_taken(linked)) {
+        linked = remove_file(folder, temp_name);
+        if (linked.ok()) linked = link_unnamed_file(handle_, folder, temp_name);
+      }
+    }
+    if (!linked.ok()) {
+      handle_.close();
+      return linked.during(Error::Step::create);
+    }
+    named_ = true;
+  }
+  Error closed = handle_.close();
+  if (!closed.ok()) {
+    remove_file(folder, temp_name);
+    return closed;
+  }
+  Error replaced = replace_file(folder, temp_name, final_name);
+  if (!replaced.ok()) remove_file(folder, temp_name);
+  return replaced.during(Error::Step::create);
+}
+
+void NewFile::abandon(const Folder& folder, const NativeString& temp_name) {
+  handle_.close();
+  if (named_) remove_file(folder, temp_name);
+}
+
+int run_main(int argc, char** argv, int (*entry)(int argc, char** argv)) {
+  prepare_process();
+  // One line per file: when nobody watches, write them in large blocks
+  // instead of one system call per line.
+  if (!is_terminal(stdout)) {
+    static char buffer[1 << 16];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+  }
+  std::vector<std::string> arguments = utf8_arguments(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  int status = entry(static_cast<int>(arguments.size()), pointers.data());
+  std::fflush(stdout);
+  return status;
+}
+
+}  // namespace kelvarin::platform
