@@ -77,6 +77,11 @@ class ArchiveIndex {
   std::string describe_problem(std::uint32_t entry) const;
   // How many entries lie below `entry` (its contents, all the way down).
   std::uint64_t count_inside(std::uint32_t entry) const;
+  // The memory the index's tables take.
+  std::size_t table_bytes() const {
+    return node_table_.capacity() * sizeof(EntryNode) + offset_table_.capacity() * 4 +
+           names_.capacity() + name_at_.capacity() * 4;
+  }
 
  private:
   class Loader;

@@ -10,8 +10,10 @@
 #include <map>
 #include <string>
 
+#include <fstream>
+
+#include "archive/archive_index.h"
 #include "archive/archive_writer.h"
-#include "archive/index_loader.h"
 
 namespace kelvarin {
 namespace {
@@ -57,15 +59,13 @@ const fs::path& archive_of(std::int64_t entries) {
   top_level.push_back(std::move(root));
   ArchiveLayout layout = lay_out(top_level);
   fs::path path = scratch.path / (std::to_string(entries) + ".brq");
-  std::string error = layout.error;
-  if (error.empty() && !write_archive_file(layout, path, error)) path.clear();
-  if (!error.empty()) std::fprintf(stderr, "index_load_benchmark: %s\n", error.c_str());
+  if (layout.error.empty()) {
+    std::ofstream(path, std::ios::binary) << archive_bytes(layout);
+  } else {
+    std::fprintf(stderr, "index_load_benchmark: %s\n", layout.error.c_str());
+    path.clear();
+  }
   return made.emplace(entries, path).first->second;
-}
-
-template <typename T>
-double bytes_of(const std::vector<T>& table) {
-  return static_cast<double>(table.capacity() * sizeof(T));
 }
 
 void BM_LoadIndex(benchmark::State& bench) {
@@ -77,21 +77,13 @@ void BM_LoadIndex(benchmark::State& bench) {
   }
   double kept_bytes = 0;
   for (auto _ : bench) {
-    ExtractState state;
-    state.archive_path = path.string();
-    if (!platform::open_archive(platform::native_path(state.archive_path), state.archive).ok()) {
-      bench.SkipWithError("the archive could not be opened");
+    Result<ArchiveIndex> index = ArchiveIndex::open(path.string());
+    if (!index.ok()) {
+      bench.SkipWithError(index.error().cause().c_str());
       return;
     }
-    std::string error;
-    if (!load_index(state, error)) {
-      bench.SkipWithError(error.c_str());
-      return;
-    }
-    benchmark::DoNotOptimize(state.node_table.data());
-    kept_bytes = bytes_of(state.entry_table) + bytes_of(state.node_table) +
-                 bytes_of(state.size_table) + bytes_of(state.offset_table) +
-                 bytes_of(state.name_pool);
+    benchmark::DoNotOptimize(&index.value().node(0));
+    kept_bytes = static_cast<double>(index.value().table_bytes());
   }
   bench.counters["bytes_per_entry"] = kept_bytes / static_cast<double>(entries);
   bench.counters["entries"] = benchmark::Counter(static_cast<double>(entries),

@@ -83,8 +83,8 @@ std::string refusal(const ArchiveIndex& index, const EntryVisit& visit) {
   if (!visit.name_readable) return index.describe_problem(visit.entry);
   if (const char* reason = unsafe_name_reason(visit.name, !visit.is_folder)) return reason;
   if (!visit.is_folder) return index.describe_problem(visit.entry);
-  if (visit.depth >= kMaxFolderDepth) {
-    return "it would be folder " + std::to_string(visit.depth + 1) + " down, deeper than the " +
+  if (visit.depth > kMaxFolderDepth) {
+    return "it lies inside " + std::to_string(visit.depth) + " folders, more than the " +
            std::to_string(kMaxFolderDepth) + " a tree may nest";
   }
   return {};

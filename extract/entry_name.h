@@ -12,10 +12,11 @@
 
 namespace kelvarin {
 
-// Folders nest at most this deep below the destination. Each folder on the
-// way down is held open while its contents are written, and this keeps the
-// run well within the usual limit of 1,024 open files; it is far beyond
-// any real tree (Linux resolves paths of at most 4,096 bytes).
+// A folder inside more folders than this is refused, with all it holds.
+// Each folder on the way down is held open while its contents are written,
+// and this keeps the run well within the usual limit of 1,024 open files;
+// it is far beyond any real tree (Linux resolves paths of at most 4,096
+// bytes).
 inline constexpr std::uint32_t kMaxFolderDepth = 512;
 
 // A temporary name: ".kelvarin-", 16 hex digits of a hash of the final

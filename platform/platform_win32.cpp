@@ -1,6 +1,13 @@
 // Win32 implementation of the platform layer. Paths are UTF-16 and reach the
 // OS in their long form ("\\?\C:\..."), which lifts the 260-character limit
 // of ordinary Win32 paths.
+//
+// Win32 creates nothing relative to a handle, so output goes by paths, and
+// what keeps them from being redirected is that every folder from the
+// destination down is held open without delete sharing while it is used:
+// nobody can rename, remove or replace a held folder, so the path through
+// held folders always leads where it led when they were opened, and a link
+// swapped in on the way has no place to go.
 #include "platform/platform.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
@@ -25,6 +32,8 @@
 namespace kelvarin::platform {
 namespace {
 
+using Step = Error::Step;
+
 // ReadFile and WriteFile count in 32-bit DWORDs: longer transfers go in
 // steps of this size.
 constexpr std::size_t kMaxTransfer = std::size_t{1} << 30;
@@ -33,28 +42,66 @@ constexpr std::wstring_view kLongPrefix = L"\\\\?\\";
 constexpr std::wstring_view kLongUncPrefix = L"\\\\?\\UNC\\";
 constexpr std::wstring_view kDevicePrefix = L"\\\\.\\";
 
-// Stands in for a text that can't be converted: '?' is refused in every
+// Stands in for a text that can't be converted, an empty name, or one
+// holding a NUL (where the OS would end it): '?' is refused in every
 // Windows name, so a path made with it fails instead of naming something
 // else (an empty name would name the folder it is in).
 constexpr std::wstring_view kUnconvertible = L"?";
 
+// Sharing is enforced only between opens that ask for data or delete
+// access: a folder held with attribute access alone would keep nobody from
+// renaming it. Listing is a folder's data access.
+constexpr DWORD kFolderAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+// Others may read and write in a held folder, and so may the program: a
+// rename into the folder opens it for writing. Nobody may delete, rename or
+// replace it.
+constexpr DWORD kFolderShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 HANDLE handle_of(const FileHandle& file) { return reinterpret_cast<HANDLE>(file.native()); }
 
-Outcome from_error(DWORD error) {
-  // A failed call sets an error; should one not, it must still not read as
-  // a success.
-  return Outcome{error != 0 ? static_cast<int>(error) : static_cast<int>(ERROR_GEN_FAILURE)};
+FileHandle owned(HANDLE handle) { return FileHandle(reinterpret_cast<std::intptr_t>(handle)); }
+
+Error os_error(DWORD code, Step step) { return Error::os(static_cast<int>(code), step); }
+
+Error last_error(Step step) { return os_error(::GetLastError(), step); }
+
+bool is_gone(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
+
+void append_utf8(std::string& text, std::uint32_t code_point) {
+  if (code_point < 0x80) {
+    text += static_cast<char>(code_point);
+  } else if (code_point < 0x800) {
+    text += static_cast<char>(0xC0 | (code_point >> 6));
+    text += static_cast<char>(0x80 | (code_point & 0x3F));
+  } else if (code_point < 0x10000) {
+    text += static_cast<char>(0xE0 | (code_point >> 12));
+    text += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (code_point & 0x3F));
+  } else {
+    text += static_cast<char>(0xF0 | (code_point >> 18));
+    text += static_cast<char>(0x80 | ((code_point >> 12) & 0x3F));
+    text += static_cast<char>(0x80 | ((code_point >> 6) & 0x3F));
+    text += static_cast<char>(0x80 | (code_point & 0x3F));
+  }
 }
 
-Outcome last_error() { return from_error(::GetLastError()); }
-
+// Windows names are any 16-bit units, paired surrogates or not. A lone
+// surrogate is written as UTF-8 would write its number, which is not
+// well-formed UTF-8: brq pack then refuses the name as not being text,
+// where U+FFFD in its place would make it another file's name.
 std::string to_utf8(std::wstring_view wide) {
-  if (wide.empty() || wide.size() > INT_MAX) return {};
-  const int length = static_cast<int>(wide.size());
-  int size = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return {};
-  std::string text(static_cast<std::size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, text.data(), size, nullptr, nullptr);
+  std::string text;
+  text.reserve(wide.size());
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    std::uint32_t unit = wide[i];
+    if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+        wide[i + 1] < 0xE000) {
+      unit = 0x10000 + ((unit - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+      ++i;
+    }
+    append_utf8(text, unit);
+  }
   return text;
 }
 
@@ -91,24 +138,264 @@ std::wstring long_form(const std::wstring& path) {
   return std::wstring(kLongPrefix) + single_separators(full_view, 0);
 }
 
-// The attributes and reparse tag of what is at `path`, the link itself or,
-// with `follow`, what it leads to.
-bool look_at(const std::wstring& path, bool follow, FILE_ATTRIBUTE_TAG_INFO& info) {
-  DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  HANDLE handle = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, flags, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  FileHandle closer(reinterpret_cast<std::intptr_t>(handle));
-  return ::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info) != 0;
+// A folder's own name, without a separator at its end; a drive's root
+// ("\\?\C:\") keeps it, as it is the whole name there.
+std::wstring without_final_separator(std::wstring path) {
+  while (path.size() > 1 && path.back() == L'\\' && path[path.size() - 2] != L':') {
+    path.pop_back();
+  }
+  return path;
 }
 
 // Symbolic links and junctions: reparse points that stand for another
 // name. Other reparse points (cloud placeholders, deduplicated files) are
 // the folders and files they seem.
+bool is_link(DWORD attributes, DWORD reparse_tag) {
+  return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && IsReparseTagNameSurrogate(reparse_tag);
+}
+
 bool is_link(const FILE_ATTRIBUTE_TAG_INFO& info) {
-  return (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 &&
-         IsReparseTagNameSurrogate(info.ReparseTag);
+  return is_link(info.FileAttributes, info.ReparseTag);
+}
+
+// The attributes and reparse tag of what is at `path`, the link itself or,
+// with `follow`, what it leads to. Attribute access alone takes part in no
+// sharing, so this works whoever holds the file. False with the error left
+// for GetLastError.
+bool look_at(const std::wstring& path, bool follow, FILE_ATTRIBUTE_TAG_INFO& info) {
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  HANDLE handle = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                OPEN_EXISTING, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  FileHandle closer = owned(handle);
+  return ::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info) != 0;
+}
+
+// Why `path` could not be opened as a folder: a link is named as one, a
+// file as what it is, anything else in the OS's words.
+Error not_a_folder(const std::wstring& path, bool follow, DWORD error) {
+  FILE_ATTRIBUTE_TAG_INFO info{};
+  if (!look_at(path, follow, info)) return os_error(error, Step::other);
+  if (is_link(info)) return Error::because("is a link, which is not followed");
+  if ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return Error::because("exists and is not a folder");
+  }
+  return os_error(error, Step::other);
+}
+
+// Opens `path` (no separator at its end) as a folder and holds it; a link
+// there is followed only with `follow`, and refused otherwise.
+Error hold_folder(const std::wstring& path, bool follow, Folder& folder) {
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (follow ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  HANDLE handle =
+      ::CreateFileW(path.c_str(), kFolderAccess, kFolderShare, nullptr, OPEN_EXISTING, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return not_a_folder(path, follow, ::GetLastError());
+  FileHandle held = owned(handle);
+  FILE_ATTRIBUTE_TAG_INFO info{};
+  if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info)) {
+    return last_error(Step::other);
+  }
+  if (is_link(info)) return Error::because("is a link, which is not followed");
+  // A device opens too ("\\.\NUL"), and a file: only a folder on a disk is one.
+  if ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || ::GetFileType(handle) != FILE_TYPE_DISK) {
+    return Error::because("exists and is not a folder");
+  }
+  folder.handle = std::move(held);
+  folder.path = path;
+  if (folder.path.back() != L'\\') folder.path += L'\\';
+  return {};
+}
+
+// Opens `name` in `parent` as a folder without following a link there.
+Error hold_subfolder(const Folder& parent, const std::wstring& name, Folder& folder) {
+  return hold_folder(parent.path + name, false, folder);
+}
+
+// Takes the read-only attribute off what `path` names (the link itself,
+// where it is one), which keeps a file or folder from being removed.
+void clear_read_only(const std::wstring& path) {
+  HANDLE handle = ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr,
+                                OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return;
+  FileHandle closer = owned(handle);
+  // Zero times are left as they are; the other attributes don't matter on
+  // something about to be removed.
+  FILE_BASIC_INFO basic{};
+  basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+  ::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
+}
+
+// Removes the file or link `path` names, never what a link leads to. A
+// link to a folder (a junction, a folder's symbolic link) is removed as a
+// folder is, which takes the link alone; a real folder is not removed.
+Error remove_name(const std::wstring& path) {
+  if (::DeleteFileW(path.c_str())) return {};
+  const DWORD error = ::GetLastError();
+  if (is_gone(error)) return os_error(error, Step::remove);
+  // Refused: maybe read-only, or a link that counts as a folder.
+  FILE_ATTRIBUTE_TAG_INFO info{};
+  if (!look_at(path, false, info)) return os_error(error, Step::remove);
+  const bool folder_link = is_link(info) && (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if ((info.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0 && !folder_link) {
+    return os_error(error, Step::remove);
+  }
+  if ((info.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) clear_read_only(path);
+  const BOOL removed = folder_link ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str());
+  return removed ? Error{} : last_error(Step::remove);
+}
+
+// Removes the empty folder `path`; nothing may hold it open.
+bool remove_empty_folder(const std::wstring& path) {
+  if (::RemoveDirectoryW(path.c_str()) || is_gone(::GetLastError())) return true;
+  if (::GetLastError() != ERROR_ACCESS_DENIED) return false;
+  FILE_ATTRIBUTE_TAG_INFO info{};
+  if (!look_at(path, false, info) || (info.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0) {
+    ::SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+  clear_read_only(path);
+  return ::RemoveDirectoryW(path.c_str()) != 0;
+}
+
+FolderItem::Kind kind_of(const WIN32_FIND_DATAW& found) {
+  // dwReserved0 holds the reparse tag where the attribute says there is one.
+  if (is_link(found.dwFileAttributes, found.dwReserved0)) return FolderItem::Kind::link;
+  if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return FolderItem::Kind::folder;
+  if ((found.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0) return FolderItem::Kind::other;
+  return FolderItem::Kind::file;
+}
+
+// Calls `visit` with everything in the folder at `folder_path` (which ends
+// with a separator) but "." and "..", as it is there, until one fails.
+template <typename Visit>
+Error list_entries(const std::wstring& folder_path, Visit visit) {
+  WIN32_FIND_DATAW found{};
+  HANDLE search = ::FindFirstFileExW((folder_path + L"*").c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (search == INVALID_HANDLE_VALUE) {
+    // A drive's root has no "." nor "..": empty, it matches nothing.
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? Error{} : os_error(error, Step::read);
+  }
+  Error result;
+  for (;;) {
+    const std::wstring_view name = found.cFileName;
+    if (name != L"." && name != L"..") {
+      result = visit(found);
+      if (!result.ok()) break;
+    }
+    if (!::FindNextFileW(search, &found)) {
+      if (::GetLastError() != ERROR_NO_MORE_FILES) result = last_error(Step::read);
+      break;
+    }
+  }
+  ::FindClose(search);
+  return result;
+}
+
+// Removes `name` in `parent` and, if it is a folder, everything in it.
+// Nothing is followed: each folder is opened without following a link and
+// held while what it holds is removed by the path through it, so a folder
+// can't be swapped for a link half-way; links and junctions are removed as
+// names. It keeps a list of held folders instead of recursing, with the
+// names of the folders still to clear in each. A folder's own handle is
+// closed before it is removed, which it would prevent.
+Error remove_tree(const Folder& parent, const std::wstring& name) {
+  const std::wstring path = parent.path + name;
+  FILE_ATTRIBUTE_TAG_INFO info{};
+  if (!look_at(path, false, info)) {
+    const DWORD error = ::GetLastError();
+    return is_gone(error) ? Error{} : os_error(error, Step::remove);
+  }
+  if (is_link(info) || (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return remove_name(path);
+  }
+  struct Level {
+    Folder folder;
+    std::wstring name;
+    std::vector<std::wstring> subfolders;  // still to clear
+    int listings = 0;
+  };
+  std::vector<Level> levels;
+  levels.push_back({{}, name, {}, 0});
+  Error opened = hold_folder(path, false, levels.back().folder);
+  if (!opened.ok()) return opened.during(Step::remove);
+  while (!levels.empty()) {
+    Level& level = levels.back();
+    if (!level.subfolders.empty()) {
+      const std::wstring sub = std::move(level.subfolders.back());
+      level.subfolders.pop_back();
+      Level next{{}, sub, {}, 0};
+      if (hold_subfolder(level.folder, sub, next.folder).ok()) {
+        levels.push_back(std::move(next));
+        continue;
+      }
+      // No longer a folder (a link put there meanwhile): removed as a name.
+      Error removed = remove_name(level.folder.path + sub);
+      if (!removed.ok() && !is_gone(static_cast<DWORD>(removed.os_code()))) return removed;
+      continue;
+    }
+    const Folder& holder = levels.size() > 1 ? levels[levels.size() - 2].folder : parent;
+    const std::wstring own_path = holder.path + level.name;
+    if (level.listings > 0) {
+      level.folder.handle.close();
+      if (remove_empty_folder(own_path)) {
+        levels.pop_back();
+        continue;
+      }
+      const DWORD error = ::GetLastError();
+      if (error != ERROR_DIR_NOT_EMPTY || level.listings == 2) {
+        // Listed and cleared twice, yet not removable: give up rather than
+        // list it forever.
+        return os_error(error, Step::remove);
+      }
+      // Something was put in it meanwhile: held again and cleared again.
+      if (!hold_folder(own_path, false, level.folder).ok()) {
+        Error removed = remove_name(own_path);
+        if (!removed.ok() && !is_gone(static_cast<DWORD>(removed.os_code()))) return removed;
+        levels.pop_back();
+        continue;
+      }
+    }
+    ++level.listings;
+    Error listed = list_entries(level.folder.path, [&](const WIN32_FIND_DATAW& found) {
+      if (kind_of(found) == FolderItem::Kind::folder) {
+        level.subfolders.emplace_back(found.cFileName);
+        return Error{};
+      }
+      Error removed = remove_name(level.folder.path + found.cFileName);
+      return removed.ok() || is_gone(static_cast<DWORD>(removed.os_code())) ? Error{} : removed;
+    });
+    if (!listed.ok()) return listed.during(Step::remove);
+  }
+  return {};
+}
+
+FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info, bool link, bool on_disk) {
+  const bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  FileIdentity identity;
+  identity.device = info.dwVolumeSerialNumber;
+  identity.inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  identity.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  identity.is_folder = folder && !link;
+  identity.is_regular = !folder && !link && on_disk;
+  return identity;
+}
+
+Error identify_handle(HANDLE handle, FileIdentity& identity) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(handle, &info)) return last_error(Step::read);
+  bool link = false;
+  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+      return last_error(Step::read);
+    }
+    link = is_link(tag);
+  }
+  identity = identity_of(info, link, ::GetFileType(handle) == FILE_TYPE_DISK);
+  return {};
 }
 
 char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
@@ -137,13 +424,12 @@ bool is_device_name(std::string_view name) {
 
 }  // namespace
 
-std::string describe(const Outcome& outcome) {
-  if (outcome.what != nullptr) return outcome.what;
+std::string describe_os_error(int code) {
+  if (code < 0) return "unknown error";
   wchar_t* text = nullptr;
   DWORD length = ::FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(outcome.os_error), 0, reinterpret_cast<wchar_t*>(&text), 0,
-      nullptr);
+      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
   std::string message = length > 0 ? to_utf8(std::wstring_view(text, length)) : std::string();
   if (text != nullptr) ::LocalFree(text);
   // System messages end with ".\r\n"; the error line has its own end.
@@ -151,258 +437,147 @@ std::string describe(const Outcome& outcome) {
                               message.back() == ' ' || message.back() == '.')) {
     message.pop_back();
   }
-  if (message.empty()) message = "Windows error " + std::to_string(outcome.os_error);
+  if (message.empty()) message = "Windows error " + std::to_string(code);
   return message;
 }
 
-Outcome FileHandle::close() {
+Error FileHandle::close() {
   if (!is_open()) return {};
   HANDLE handle = reinterpret_cast<HANDLE>(release());
-  if (!::CloseHandle(handle)) return last_error();
+  if (!::CloseHandle(handle)) return last_error(Step::write);
   return {};
 }
 
-NativeString native_path(std::string_view utf8) {
-  if (utf8.empty()) return {};
-  if (utf8.size() > INT_MAX) return NativeString(kUnconvertible);
-  const int length = static_cast<int>(utf8.size());
+void native_name(std::string_view utf8, NativeString& out) {
+  if (utf8.empty() || utf8.size() > INT_MAX || utf8.find('\0') != std::string_view::npos) {
+    out.assign(kUnconvertible);
+    return;
+  }
+  // UTF-16 takes at most one unit per byte of UTF-8, so one call does.
   // Flags 0: a byte that isn't UTF-8 becomes U+FFFD instead of failing.
-  int size = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
-  if (size <= 0) return NativeString(kUnconvertible);
-  NativeString wide(static_cast<std::size_t>(size), L'\0');
-  ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), size);
-  return wide;
+  out.resize(utf8.size());
+  const int length = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
+                                           out.data(), static_cast<int>(out.size()));
+  if (length <= 0) {
+    out.assign(kUnconvertible);
+    return;
+  }
+  out.resize(static_cast<std::size_t>(length));
 }
 
-NativeString destination_base(std::string_view utf8) {
-  NativeString base = long_form(native_path(utf8));
-  const bool typed_separator = !utf8.empty() && (utf8.back() == '\\' || utf8.back() == '/');
-  if (typed_separator && !base.empty() && base.back() != kSeparator) base += kSeparator;
-  return base;
+bool ends_with_separator(std::string_view utf8) {
+  return !utf8.empty() && (utf8.back() == '/' || utf8.back() == '\\');
 }
 
-Outcome open_archive(const NativeString& path, FileHandle& archive) {
+Error open_archive(std::string_view utf8_path, FileHandle& archive) {
+  NativeString path;
+  native_name(utf8_path, path);
   HANDLE handle = ::CreateFileW(long_form(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return last_error();
-  FileHandle file(reinterpret_cast<std::intptr_t>(handle));
+  if (handle == INVALID_HANDLE_VALUE) return last_error(Step::open);
+  FileHandle file = owned(handle);
   // Devices, pipes and consoles open too; only a file on a disk is an archive.
-  if (::GetFileType(handle) != FILE_TYPE_DISK) return Outcome::because("not a regular file");
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!::GetFileInformationByHandle(handle, &info)) return last_error();
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return Outcome::because("not a regular file");
+  FileIdentity identity;
+  if (!identify_handle(handle, identity).ok() || !identity.is_regular) {
+    return Error::because("not a regular file", Step::open);
   }
   archive = std::move(file);
   return {};
 }
 
-Outcome file_size(const FileHandle& file, std::uint64_t& size) {
+Error file_size(const FileHandle& file, std::uint64_t& size) {
   LARGE_INTEGER value{};
-  if (!::GetFileSizeEx(handle_of(file), &value)) return last_error();
+  if (!::GetFileSizeEx(handle_of(file), &value)) return last_error(Step::read);
   size = static_cast<std::uint64_t>(value.QuadPart);
   return {};
 }
 
-Outcome seek(const FileHandle& file, std::uint64_t position) {
-  if (position > static_cast<std::uint64_t>(INT64_MAX)) return from_error(ERROR_NEGATIVE_SEEK);
-  LARGE_INTEGER distance{};
-  distance.QuadPart = static_cast<LONGLONG>(position);
-  if (!::SetFilePointerEx(handle_of(file), distance, nullptr, FILE_BEGIN)) return last_error();
-  return {};
-}
-
-Outcome read(const FileHandle& file, void* buffer, std::size_t length, std::size_t& got) {
+Error read_at(const FileHandle& file, std::uint64_t position, void* buffer, std::size_t length,
+              std::size_t& got) {
+  // On a handle opened for synchronous use, the offset in OVERLAPPED says
+  // where to read and the call returns once it is done. It leaves the
+  // handle's position after the bytes read, which nothing here uses: the
+  // archive is only ever read by position.
   got = 0;
   char* bytes = static_cast<char*>(buffer);
   while (got < length) {
+    const std::uint64_t at = position + got;
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
     DWORD ask = static_cast<DWORD>(std::min(length - got, kMaxTransfer));
     DWORD n = 0;
-    if (!::ReadFile(handle_of(file), bytes + got, ask, &n, nullptr)) return last_error();
+    if (!::ReadFile(handle_of(file), bytes + got, ask, &n, &where)) {
+      if (::GetLastError() == ERROR_HANDLE_EOF) break;
+      return last_error(Step::read);
+    }
     if (n == 0) break;
     got += n;
   }
   return {};
 }
 
-Outcome create_file(const NativeString& path, FileHandle& file) {
-  // Always a new file: whatever holds the name (a hard link to a file
-  // elsewhere, a link, a leftover) is removed, never written into.
-  const std::wstring long_path = long_form(path);
-  auto create_new = [&] {
-    return ::CreateFileW(long_path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  };
-  HANDLE handle = create_new();
-  if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_FILE_EXISTS) {
-    if (!::DeleteFileW(long_path.c_str())) return last_error();
-    handle = create_new();
+Error open_folder(std::string_view utf8_path, bool make, Folder& folder) {
+  NativeString typed;
+  native_name(utf8_path, typed);
+  const std::wstring path = without_final_separator(long_form(typed));
+  if (make && !::CreateDirectoryW(path.c_str(), nullptr)) {
+    const DWORD error = ::GetLastError();
+    // A drive's root, or a folder where the user may make none, can be
+    // there all the same.
+    if (error != ERROR_ALREADY_EXISTS) {
+      return hold_folder(path, true, folder).ok() ? Error{} : os_error(error, Step::create);
+    }
   }
-  if (handle == INVALID_HANDLE_VALUE) return last_error();
-  file = FileHandle(reinterpret_cast<std::intptr_t>(handle));
-  return {};
+  return hold_folder(path, true, folder).during(Step::open);
 }
 
-Outcome create_new_file(const NativeString& path, FileHandle& file) {
-  HANDLE handle = ::CreateFileW(long_form(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return last_error();
-  file = FileHandle(reinterpret_cast<std::intptr_t>(handle));
-  return {};
+Error open_parent_folder(std::string_view utf8_path, Folder& folder, std::string& name) {
+  const std::size_t slash = utf8_path.find_last_of("/\\");
+  name = utf8_path.substr(slash == std::string_view::npos ? 0 : slash + 1);
+  if (slash == std::string_view::npos) return open_folder(".", false, folder);
+  // "\x" is in the current drive's root, "C:\x" in that drive's: the
+  // separator stays, where "C:" alone would be the drive's current folder.
+  std::string_view parent = utf8_path.substr(0, slash);
+  if (parent.empty() || parent.back() == ':') parent = utf8_path.substr(0, slash + 1);
+  return open_folder(parent, false, folder);
 }
 
-bool name_taken(const Outcome& outcome) {
-  return outcome.os_error == ERROR_FILE_EXISTS || outcome.os_error == ERROR_ALREADY_EXISTS;
+Error open_subfolder(const Folder& parent, const NativeString& name, Folder& folder) {
+  return hold_subfolder(parent, name, folder).during(Step::open);
 }
 
-Outcome write(const FileHandle& file, const void* buffer, std::size_t length) {
-  const char* bytes = static_cast<const char*>(buffer);
-  while (length > 0) {
-    DWORD ask = static_cast<DWORD>(std::min(length, kMaxTransfer));
-    DWORD n = 0;
-    if (!::WriteFile(handle_of(file), bytes, ask, &n, nullptr)) return last_error();
-    if (n == 0) return from_error(ERROR_DISK_FULL);
-    bytes += n;
-    length -= n;
+Error make_folder(const Folder& parent, const NativeString& name, Folder& folder) {
+  if (!::CreateDirectoryW((parent.path + name).c_str(), nullptr) &&
+      ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    return last_error(Step::create);
   }
-  return {};
+  return hold_subfolder(parent, name, folder).during(Step::create);
 }
 
-CopyOutcome copy_range(const FileHandle& from, std::uint64_t position, std::uint64_t length,
-                       const FileHandle& to, std::vector<char>& buffer) {
-  Outcome positioned = seek(from, position);
-  if (!positioned.ok()) return CopyOutcome{CopyOutcome::Side::read, positioned};
-  if (buffer.size() < kCopyChunk) buffer.resize(kCopyChunk);
-  std::uint64_t done = 0;
-  while (done < length) {
-    std::size_t chunk =
-        static_cast<std::size_t>(std::min<std::uint64_t>(length - done, kCopyChunk));
-    std::size_t got = 0;
-    Outcome read_outcome = read(from, buffer.data(), chunk, got);
-    if (!read_outcome.ok()) return CopyOutcome{CopyOutcome::Side::read, read_outcome};
-    if (got < chunk) return CopyOutcome{CopyOutcome::Side::end_of_archive, {}};
-    Outcome write_outcome = write(to, buffer.data(), chunk);
-    if (!write_outcome.ok()) return CopyOutcome{CopyOutcome::Side::write, write_outcome};
-    done += chunk;
-  }
-  return {};
-}
-
-Outcome make_folder(const NativeString& path, bool follow_link) {
-  std::wstring folder = long_form(path);
-  // The folder's own name, without the separator the walk ends it with; a
-  // drive's root ("\\?\C:\") keeps it, as it is the whole name there.
-  if (folder.size() > 1 && folder.back() == L'\\' && folder[folder.size() - 2] != L':') {
-    folder.pop_back();
-  }
-  if (::CreateDirectoryW(folder.c_str(), nullptr)) return {};
-  DWORD error = ::GetLastError();
-  FILE_ATTRIBUTE_TAG_INFO info{};
-  if (!look_at(folder, false, info)) return from_error(error);
-  if (is_link(info)) {
-    if (!follow_link) return Outcome::because("is a link, which is not followed");
-    if (!look_at(folder, true, info)) return last_error();
-  }
-  if ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    return Outcome::because("exists and is not a folder");
-  }
-  return {};
-}
-
-bool name_is_free(const NativeString& path) {
-  // A missing folder on the way (ERROR_PATH_NOT_FOUND) is no free name:
-  // nothing could be put there.
-  return ::GetFileAttributesW(long_form(path).c_str()) == INVALID_FILE_ATTRIBUTES &&
+bool name_is_free(const Folder& folder, const NativeString& name) {
+  // The attributes of a link are its own: a link to nowhere holds the name.
+  return ::GetFileAttributesW((folder.path + name).c_str()) == INVALID_FILE_ATTRIBUTES &&
          ::GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-namespace {
-
-// Removes `path` and, if it is a folder, everything in it. Links and
-// junctions are removed as names, never entered. It works from a list of
-// folders instead of recursing; a folder is listed again until it is empty.
-Outcome remove_tree(const std::wstring& path) {
-  DWORD attributes = ::GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) {
-    DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? Outcome{} : from_error(error);
+Error make_fresh_folder(const Folder& parent, const NativeString& name, Folder& folder) {
+  const std::wstring path = parent.path + name;
+  if (!::CreateDirectoryW(path.c_str(), nullptr)) {
+    if (::GetLastError() != ERROR_ALREADY_EXISTS) return last_error(Step::create);
+    Error removed = remove_tree(parent, name);
+    if (!removed.ok()) return removed;
+    if (!::CreateDirectoryW(path.c_str(), nullptr)) return last_error(Step::create);
   }
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    }
-    return ::DeleteFileW(path.c_str()) ? Outcome{} : last_error();
-  }
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    return ::RemoveDirectoryW(path.c_str()) ? Outcome{} : last_error();
-  }
-
-  std::vector<std::wstring> folders{path};
-  while (!folders.empty()) {
-    if (::RemoveDirectoryW(folders.back().c_str())) {
-      folders.pop_back();
-      continue;
-    }
-    DWORD error = ::GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-      folders.pop_back();
-      continue;
-    }
-    if (error != ERROR_DIR_NOT_EMPTY) return from_error(error);
-    const std::wstring folder = folders.back();
-    WIN32_FIND_DATAW found{};
-    HANDLE search = ::FindFirstFileExW((folder + L"\\*").c_str(), FindExInfoBasic, &found,
-                                       FindExSearchNameMatch, nullptr, 0);
-    if (search == INVALID_HANDLE_VALUE) return last_error();
-    Outcome result;
-    bool found_folder = false;
-    do {
-      const std::wstring_view name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring entry = folder + L"\\" + found.cFileName;
-      const DWORD kind = found.dwFileAttributes;
-      if ((kind & FILE_ATTRIBUTE_DIRECTORY) != 0 && (kind & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        folders.push_back(entry);
-        found_folder = true;
-        continue;
-      }
-      if ((kind & FILE_ATTRIBUTE_READONLY) != 0) {
-        ::SetFileAttributesW(entry.c_str(), FILE_ATTRIBUTE_NORMAL);
-      }
-      BOOL removed = (kind & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ::RemoveDirectoryW(entry.c_str())
-                                                           : ::DeleteFileW(entry.c_str());
-      if (!removed) {
-        result = last_error();
-        break;
-      }
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
-    if (!result.ok()) return result;
-    // Emptied without a folder to descend into, yet not removable: give up
-    // rather than list it forever.
-    if (!found_folder && !::RemoveDirectoryW(folder.c_str())) {
-      error = ::GetLastError();
-      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return from_error(error);
-    }
-  }
-  return {};
+  return hold_subfolder(parent, name, folder).during(Step::create);
 }
 
-}  // namespace
-
-Outcome make_fresh_folder(const NativeString& path) {
-  const std::wstring folder = long_form(path);
-  if (::CreateDirectoryW(folder.c_str(), nullptr)) return {};
-  if (::GetLastError() != ERROR_ALREADY_EXISTS) return last_error();
-  Outcome removed = remove_tree(folder);
-  if (!removed.ok()) return removed;
-  if (!::CreateDirectoryW(folder.c_str(), nullptr)) return last_error();
-  return {};
-}
-
-Outcome name_folder(const NativeString& from, const NativeString& to) {
-  const std::wstring from_path = long_form(from);
-  const std::wstring to_path = long_form(to);
+Error name_folder(const Folder& parent, Folder& folder, const NativeString& from,
+                  const NativeString& to) {
+  // Held, the folder could not be renamed.
+  folder.handle.close();
+  const std::wstring from_path = parent.path + from;
+  const std::wstring to_path = parent.path + to;
   // A folder can't be renamed while anything holds a file in it open, and
   // virus scanners open new files for a moment after they are written: a
   // refusal of that kind is tried again for two and a half seconds in all.
@@ -410,49 +585,141 @@ Outcome name_folder(const NativeString& from, const NativeString& to) {
   DWORD wait_ms = 10;
   for (int attempt = 0;; ++attempt) {
     if (::MoveFileExW(from_path.c_str(), to_path.c_str(), 0)) return {};
-    DWORD error = ::GetLastError();
+    const DWORD error = ::GetLastError();
     if ((error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION) || attempt == 8) {
-      return from_error(error);
+      return os_error(error, Step::rename);
     }
     ::Sleep(wait_ms);
     wait_ms *= 2;
   }
 }
 
-Outcome replace_file(const NativeString& from, const NativeString& to) {
-  if (!::MoveFileExW(long_form(from).c_str(), long_form(to).c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    return last_error();
+Error list_folder(const Folder& folder, std::vector<FolderItem>& items) {
+  items.clear();
+  return list_entries(folder.path, [&](const WIN32_FIND_DATAW& found) {
+    items.push_back({to_utf8(found.cFileName), kind_of(found)});
+    return Error{};
+  });
+}
+
+Error identify(const FileHandle& file, FileIdentity& identity) {
+  return identify_handle(handle_of(file), identity);
+}
+
+Error identify_in(const Folder& folder, const NativeString& name, FileIdentity& identity) {
+  HANDLE handle = ::CreateFileW((folder.path + name).c_str(), FILE_READ_ATTRIBUTES, kShareAll,
+                                nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return last_error(Step::read);
+  FileHandle closer = owned(handle);
+  return identify_handle(handle, identity);
+}
+
+Error open_file(const Folder& folder, const NativeString& name, FileHandle& file) {
+  const std::wstring path = folder.path + name;
+  // Shared for reading only: while it is open nobody can write it, nor
+  // rename it or put a link in its place.
+  auto open = [&](DWORD flags) {
+    return ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | flags, nullptr);
+  };
+  HANDLE handle = open(FILE_FLAG_OPEN_REPARSE_POINT);
+  if (handle == INVALID_HANDLE_VALUE) return last_error(Step::open);
+  FileHandle opened = owned(handle);
+  FILE_ATTRIBUTE_TAG_INFO info{};
+  if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info)) {
+    return last_error(Step::open);
+  }
+  if (is_link(info)) return Error::because("is a link, which is not followed", Step::open);
+  if ((info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    // Opened as the reparse point itself, a deduplicated file or a cloud
+    // placeholder gives its stub's bytes, not its own: it is opened again
+    // through the driver that owns it, and must still be the same file.
+    HANDLE through = open(0);
+    if (through == INVALID_HANDLE_VALUE) return last_error(Step::open);
+    FileHandle reopened = owned(through);
+    FileIdentity first, second;
+    if (!identify_handle(handle, first).ok() || !identify_handle(through, second).ok() ||
+        !first.same_object(second)) {
+      return Error::because("changed while it was opened", Step::open);
+    }
+    opened = std::move(reopened);
+    handle = through;
+  }
+  FileIdentity identity;
+  Error identified = identify_handle(handle, identity);
+  if (!identified.ok()) return identified.during(Step::open);
+  if (!identity.is_regular) return Error::because("not a regular file", Step::open);
+  file = std::move(opened);
+  return {};
+}
+
+Error create_new_file(const Folder& folder, const NativeString& name, FileHandle& file) {
+  // FILE_FLAG_OPEN_REPARSE_POINT: a link that holds the name is the name
+  // taken, never followed to create its target.
+  HANDLE handle = ::CreateFileW((folder.path + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return last_error(Step::create);
+  file = owned(handle);
+  return {};
+}
+
+bool name_taken(const Error& error) {
+  return error.os_code() == static_cast<int>(ERROR_FILE_EXISTS) ||
+         error.os_code() == static_cast<int>(ERROR_ALREADY_EXISTS);
+}
+
+Error remove_file(const Folder& folder, const NativeString& name) {
+  return remove_name(folder.path + name);
+}
+
+Error write(const FileHandle& file, const void* buffer, std::size_t length) {
+  const char* bytes = static_cast<const char*>(buffer);
+  while (length > 0) {
+    DWORD ask = static_cast<DWORD>(std::min(length, kMaxTransfer));
+    DWORD n = 0;
+    if (!::WriteFile(handle_of(file), bytes, ask, &n, nullptr)) return last_error(Step::write);
+    if (n == 0) return os_error(ERROR_DISK_FULL, Step::write);
+    bytes += n;
+    length -= n;
   }
   return {};
 }
 
-Outcome remove_file(const NativeString& path) {
-  if (!::DeleteFileW(long_form(path).c_str())) return last_error();
+// Windows has no unnamed files: every new file that replaces one is
+// written under its temporary name and moved over the final one.
+Error create_unnamed_file(const Folder&, FileHandle&) {
+  return os_error(ERROR_NOT_SUPPORTED, Step::create);
+}
+
+Error link_unnamed_file(const FileHandle&, const Folder&, const NativeString&) {
+  return os_error(ERROR_NOT_SUPPORTED, Step::create);
+}
+
+Error create_file(const Folder& folder, const NativeString& name, FileHandle& file) {
+  // Never opened when it exists: a hard link of that name would take the
+  // bytes into a file elsewhere. The name is removed and made anew instead.
+  Error created = create_new_file(folder, name, file);
+  if (!name_taken(created)) return created;
+  Error removed = remove_name(folder.path + name);
+  if (!removed.ok() && !is_gone(static_cast<DWORD>(removed.os_code()))) {
+    return removed.during(Step::create);
+  }
+  return create_new_file(folder, name, file);
+}
+
+Error replace_file(const Folder& folder, const NativeString& from, const NativeString& to) {
+  if (!::MoveFileExW((folder.path + from).c_str(), (folder.path + to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING)) {
+    return last_error(Step::rename);
+  }
   return {};
 }
 
-// Windows has no unnamed files: the file is written under its temporary
-// name and moved over the final one when complete.
-Outcome begin_file(const NativeString&, const NativeString& temp_path, NewFile& file) {
-  file.named = true;
-  return create_file(temp_path, file.handle);
-}
-
-FinishOutcome finish_file(NewFile& file, const NativeString& temp_path,
-                          const NativeString& final_path) {
-  Outcome closed = file.handle.close();
-  if (!closed.ok()) {
-    remove_file(temp_path);
-    return {closed, true};
-  }
-  Outcome replaced = replace_file(temp_path, final_path);
-  if (!replaced.ok()) remove_file(temp_path);
-  return {replaced};
-}
-
-void abandon_file(NewFile& file, const NativeString& temp_path) {
-  file.handle.close();
-  remove_file(temp_path);
+// No copy in the kernel here: the bytes go through memory.
+bool copy_in_kernel(const FileHandle&, std::uint64_t, std::uint64_t, const FileHandle&,
+                    std::uint64_t&) {
+  return false;
 }
 
 bool is_terminal(std::FILE* stream) {
@@ -466,12 +733,15 @@ bool is_terminal(std::FILE* stream) {
   return ::GetFileType(handle) == FILE_TYPE_CHAR && ::GetConsoleMode(handle, &mode) != 0;
 }
 
-void prepare_output_streams() {
+void prepare_process() {
   // Lines end with "\n" as on every other OS, and names print byte for
   // byte as the archive holds them: the C runtime's text mode would turn
   // each "\n" into "\r\n".
   ::_setmode(::_fileno(stdout), _O_BINARY);
   ::_setmode(::_fileno(stderr), _O_BINARY);
+  // A drive without its medium fails the call that touches it, instead of
+  // stopping the run at a dialog box nobody may be there to answer.
+  ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS);
 }
 
 std::vector<std::string> utf8_arguments(int argc, char** argv) {

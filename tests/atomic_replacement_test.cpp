@@ -1,88 +1,55 @@
 // A file reaches its final name whole or not at all: what held the name
-// before stays untouched when the file fails, and whatever holds the
-// temporary name (a leftover, a link) is replaced, never written into.
+// before stays untouched when the file fails, whatever holds the temporary
+// name (a leftover, a link) is replaced, never written into, and a folder
+// swapped for a link while it is being filled sends nothing through it.
 #include <gtest/gtest.h>
 
-#include "archive/index_loader.h"
-#include "extract/extract_entry.h"
-#include "extract/walk.h"
+#include <cctype>
+#include <cstdio>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#endif
+
+#include "extract/entry_name.h"
 #include "support/test_support.h"
 
 namespace kelvarin::testing {
 namespace {
 
-std::vector<SourceNode> two_files() {
-  return {source_folder("", {source_file("a", "new a"), source_file("b", "new b")})};
+std::string temporary_name(std::string_view name, bool folder) {
+  return std::string(TemporaryName(name, folder).text());
 }
 
-TEST(AtomicReplacement, WhatHoldsTheTemporaryNameIsReplacedNotWrittenInto) {
-  TempDir dir;
-  const fs::path archive = write_archive(dir / "a.brq", two_files());
-  fs::create_directories(dir / "out");
-  write_file(dir / "hard", "outside, hard-linked");
-  write_file(dir / "soft", "outside, sym-linked");
-  // The temporary name is taken only when the final one is.
-  write_file(dir / "out" / "a", "old a");
-  write_file(dir / "out" / "b", "old b");
-  fs::create_hard_link(dir / "hard", dir / "out" / temporary_name("a"));
-  std::error_code no_symlinks;
-  fs::create_symlink(dir / "soft", dir / "out" / temporary_name("b"), no_symlinks);
+TEST(AtomicReplacement, LinksUnderTheFinalOrTheTemporaryNameAreReplacedNotFollowed) {
+  for (const bool under_temporary_name : {false, true}) {
+    TempDir dir;
+    const fs::path archive = write_archive(
+        dir / "a.brq", {source_folder("", {source_file("a", "new a"), source_file("b", "new b")})});
+    fs::create_directories(dir / "out");
+    write_file(dir / "hard", "outside, hard-linked");
+    write_file(dir / "soft", "outside, sym-linked");
+    // The temporary name is taken only when the final one is.
+    if (under_temporary_name) {
+      write_file(dir / "out" / "a", "old a");
+      write_file(dir / "out" / "b", "old b");
+    }
+    auto name = [&](const char* final) {
+      return dir / "out" / (under_temporary_name ? temporary_name(final, false) : final);
+    };
+    fs::create_hard_link(dir / "hard", name("a"));
+    std::error_code no_symlinks;
+    fs::create_symlink(dir / "soft", name("b"), no_symlinks);
 
-  RunResult run = run_in_process({"e", archive.string(), (dir / "out").string()});
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(read_file(dir / "hard"), "outside, hard-linked");
-  EXPECT_EQ(read_file(dir / "soft"), "outside, sym-linked");
-  EXPECT_EQ(snapshot(dir / "out"),
-            (std::map<std::string, std::string>{{"a", "new a"}, {"b", "new b"}}));
+    RunResult run = run_in_process({"e", archive.string(), (dir / "out").string()});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(read_file(dir / "hard"), "outside, hard-linked");
+    EXPECT_EQ(read_file(dir / "soft"), "outside, sym-linked");
+    EXPECT_EQ(snapshot(dir / "out"),
+              (std::map<std::string, std::string>{{"a", "new a"}, {"b", "new b"}}))
+        << under_temporary_name;
+  }
 }
-
-TEST(AtomicReplacement, LinksUnderTheFinalNameAreReplacedNotFollowed) {
-  TempDir dir;
-  const fs::path archive = write_archive(dir / "a.brq", two_files());
-  fs::create_directories(dir / "out");
-  write_file(dir / "hard", "outside, hard-linked");
-  write_file(dir / "soft", "outside, sym-linked");
-  fs::create_hard_link(dir / "hard", dir / "out" / "a");
-  std::error_code no_symlinks;
-  fs::create_symlink(dir / "soft", dir / "out" / "b", no_symlinks);
-
-  RunResult run = run_in_process({"e", archive.string(), (dir / "out").string()});
-  EXPECT_EQ(run.status, 0) << run.out;
-  EXPECT_EQ(read_file(dir / "hard"), "outside, hard-linked");
-  EXPECT_EQ(read_file(dir / "soft"), "outside, sym-linked");
-  EXPECT_FALSE(fs::is_symlink(dir / "out" / "b"));
-  EXPECT_EQ(snapshot(dir / "out"),
-            (std::map<std::string, std::string>{{"a", "new a"}, {"b", "new b"}}));
-}
-
-// An extraction run step by step in this process, so that a test can act
-// between loading the index and the walk, or from the walk's hooks.
-struct StepwiseRun {
-  ExtractState state;
-  std::FILE* out = std::tmpfile();
-
-  StepwiseRun(const fs::path& archive, const fs::path& destination) {
-    state.out = out;
-    state.archive_path = archive.string();
-    state.dest_folder = destination.string();
-    state.dest_folder_native = platform::destination_base(state.dest_folder);
-  }
-  ~StepwiseRun() {
-    if (out != nullptr) std::fclose(out);
-  }
-  bool load() {
-    std::string error;
-    return out != nullptr &&
-           platform::open_archive(platform::native_path(state.archive_path), state.archive).ok() &&
-           load_index(state, error);
-  }
-  std::string printed() {
-    std::rewind(out);
-    std::string text(4096, '\0');
-    text.resize(std::fread(text.data(), 1, text.size(), out));
-    return text;
-  }
-};
 
 // The index promised the bytes; the archive lost them before the copy (it
 // was cut while the run went on). The copy's short read must not cost the
@@ -97,17 +64,14 @@ TEST(AtomicReplacement, ShortReadKeepsThePreviousFileAndTheWalkGoesOn) {
   fs::create_directories(dir / "out");
   write_file(dir / "out" / "big", "previous");
 
-  StepwiseRun run(archive, dir / "out");
-  ASSERT_TRUE(run.load());
-  fs::resize_file(archive, fs::file_size(archive) - 1000);
-  walk_node(run.state, 0);
-
-  EXPECT_TRUE(run.state.had_failure);
-  EXPECT_NE(run.printed().find("ERROR: Unable to read the data of entry 1 for " +
-                               run.state.dest_folder +
-                               "\\big: the archive ends before its last byte\n"),
+  const Extracted run = extract_with(archive, dir / "out", {}, [&] {
+    fs::resize_file(archive, fs::file_size(archive) - 1000);
+  });
+  EXPECT_EQ(run.summary.failed, 1u);
+  EXPECT_NE(run.lines.find("ERROR: Unable to read the data of entry 1 for " + utf8(dir / "out") +
+                           "\\big: the archive ends before its last byte\n"),
             std::string::npos)
-      << run.printed();
+      << run.lines;
   EXPECT_EQ(snapshot(dir / "out"),
             (std::map<std::string, std::string>{{"big", "previous"}, {"small", "s"}}));
 }
@@ -120,21 +84,18 @@ TEST(AtomicReplacement, NewFolderWhoseNameWasTakenMeanwhileReplacesNothing) {
   const fs::path archive = write_archive(
       dir / "a.brq", {source_folder("", {source_folder("d", {source_file("x", "new x")})})});
   fs::create_directories(dir / "out");
-  StepwiseRun run(archive, dir / "out");
-  ASSERT_TRUE(run.load());
-  run.state.on_file = [&](std::string_view, std::string_view, std::int32_t) {
+  const Extracted run = extract_with(archive, dir / "out", [&](const EntryVisit&) {
     fs::create_directories(dir / "out" / "d");
     write_file(dir / "out" / "d" / "theirs", "theirs");
-  };
-  walk_node(run.state, 0);
+  });
 
-  const std::string temp_name = temporary_folder_name("d");
-  EXPECT_TRUE(run.state.had_failure);
-  EXPECT_EQ(count_lines(run.printed(), "ERROR: Unable to put folder " + run.state.dest_folder +
-                                           "\\d\\ in place: "),
+  const std::string temp_name = temporary_name("d", true);
+  EXPECT_FALSE(run.summary.complete());
+  EXPECT_EQ(count_lines(run.lines, "ERROR: Unable to put folder " + utf8(dir / "out") +
+                                       "\\d\\ in place: "),
             1)
-      << run.printed();
-  EXPECT_NE(run.printed().find(temp_name + " beside it\n"), std::string::npos) << run.printed();
+      << run.lines;
+  EXPECT_NE(run.lines.find(temp_name + " beside it\n"), std::string::npos) << run.lines;
   EXPECT_EQ(snapshot(dir / "out"), (std::map<std::string, std::string>{
                                        {"d", "<dir>"},
                                        {"d/theirs", "theirs"},
@@ -153,11 +114,17 @@ TEST(AtomicReplacement, WhatStandsInTheWayIsLeftAlone) {
   write_file(dir / "out" / "was_file", "a file");
   RunResult run = run_in_process({"e", archive.string(), (dir / "out").string()});
   EXPECT_EQ(run.status, 2);
-  // The file over the folder, and the file inside the folder that is a file.
-  EXPECT_EQ(count_lines(run.out, "ERROR: Unable to create file: "), 2) << run.out;
-  EXPECT_EQ(
-      count_lines(run.out, "ERROR: " + (dir / "out").string() + "\\was_file\\ doesn't exist!"), 1)
+  EXPECT_EQ(count_lines(run.out, "ERROR: Unable to create file: " + (dir / "out").string() +
+                                     "\\was_folder"),
+            1)
       << run.out;
+  // Nothing is tried inside the folder that is a file: one line for all.
+  EXPECT_EQ(count_lines(run.out, "ERROR: " + (dir / "out").string() +
+                                     "\\was_file\\ doesn't exist! (exists and is not a folder; "
+                                     "the 1 entry inside it is skipped)"),
+            1)
+      << run.out;
+  EXPECT_EQ(count_lines(run.out, "ERROR: "), 2) << run.out;
   EXPECT_EQ(snapshot(dir / "out"),
             (std::map<std::string, std::string>{{"was_folder", "<dir>"},
                                                 {"was_folder/inner", "inner"},
@@ -171,7 +138,7 @@ TEST(AtomicReplacement, LeftoverOfANewFolderIsRemovedWithoutFollowingLinks) {
   TempDir dir;
   const fs::path archive = write_archive(
       dir / "a.brq", {source_folder("", {source_folder("d", {source_file("x", "new x")})})});
-  const fs::path leftover = dir / "out" / temporary_folder_name("d");
+  const fs::path leftover = dir / "out" / temporary_name("d", true);
   fs::create_directories(leftover / "deep" / "deeper");
   fs::create_directories(dir / "outside");
   write_file(dir / "outside" / "kept", "outside");
@@ -188,15 +155,72 @@ TEST(AtomicReplacement, LeftoverOfANewFolderIsRemovedWithoutFollowingLinks) {
             (std::map<std::string, std::string>{{"d", "<dir>"}, {"d/x", "new x"}}));
 }
 
-TEST(AtomicReplacement, DestinationBelowAFileCreatesNothing) {
+// An archive that names an entry as the run would name its own unfinished
+// file or folder: the entry is refused, so that it is neither removed as a
+// leftover nor written over, and nothing is lost with status 0.
+TEST(AtomicReplacement, EntriesNamedLikeTemporaryNamesAreRefused) {
   TempDir dir;
-  const fs::path archive = write_archive(dir / "a.brq", two_files());
-  write_file(dir / "plain", "keep");
-  RunResult run = run_in_process({"e", archive.string(), (dir / "plain" / "out").string()});
+  const std::string file_temp = temporary_name("a", false);
+  const std::string folder_temp = temporary_name("d", true);
+  std::string upper_temp = folder_temp;
+  for (char& c : upper_temp) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const fs::path archive = write_archive(
+      dir / "a.brq",
+      {source_folder("", {source_file(file_temp, "T"), source_file("a", "new a"),
+                          source_file(folder_temp, "D"), source_folder(upper_temp),
+                          source_folder("d", {source_file("x", "x")})})});
+  fs::create_directories(dir / "out");
+  write_file(dir / "out" / "a", "old a");
+  RunResult run = run_in_process({"e", archive.string(), (dir / "out").string()});
   EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(count_lines(run.out, "ERROR: Unable to create file: "), 2) << run.out;
-  EXPECT_EQ(read_file(dir / "plain"), "keep");
-  EXPECT_EQ(strays(dir.path(), "none", {"a.brq", "plain"}), std::vector<std::string>{});
+  EXPECT_EQ(count_lines(run.out, "ERROR: Skipping entry "), 3) << run.out;
+  EXPECT_EQ(count_lines(run.out, "ERROR: "), 3) << run.out;
+  EXPECT_NE(run.out.find(file_temp + ": the name is one Kelvarin_Extract keeps for its unfinished files"),
+            std::string::npos)
+      << run.out;
+  EXPECT_EQ(snapshot(dir / "out"), (std::map<std::string, std::string>{
+                                       {"a", "new a"}, {"d", "<dir>"}, {"d/x", "x"}}));
+}
+
+#ifndef _WIN32
+// Exchanges two names in one step, as another process working inside the
+// destination could.
+void exchange(const fs::path& a, const fs::path& b) {
+  ASSERT_EQ(::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE), 0)
+      << a << " " << b;
+}
+#endif
+
+// A folder the run is filling is exchanged for a link to a folder outside,
+// once, right after its first file. The run holds the folder it opened, so
+// the rest of its files go there, wherever it now stands, and nothing goes
+// through the link.
+TEST(AtomicReplacement, FolderSwappedForALinkMidRunSendsNothingThroughIt) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows holds the folder so that it can't be renamed; exchanging needs Linux";
+#else
+  for (const bool existing : {true, false}) {
+    TempDir dir;
+    const fs::path archive = write_archive(
+        dir / "a.brq", {source_folder("", {source_folder("d", {source_file("x1", "1"), source_file("x2", "2"),
+                                                               source_file("x3", "3")})})});
+    fs::create_directories(dir / "outside");
+    fs::create_directories(dir / "out");
+    if (existing) fs::create_directories(dir / "out" / "d");
+    fs::create_directory_symlink(dir / "outside", dir / "out" / "swap");
+    const fs::path filled = dir / "out" / (existing ? "d" : temporary_name("d", true));
+    bool swapped = false;
+    const Extracted run = extract_with(archive, dir / "out", [&](const EntryVisit&) {
+      if (!swapped) exchange(filled, dir / "out" / "swap");
+      swapped = true;
+    });
+    EXPECT_TRUE(run.summary.complete()) << run.lines;
+    EXPECT_TRUE(fs::is_empty(dir / "outside")) << existing;
+    EXPECT_EQ(snapshot(dir / "out" / "swap"),
+              (std::map<std::string, std::string>{{"x1", "1"}, {"x2", "2"}, {"x3", "3"}}))
+        << existing;
+  }
+#endif
 }
 
 }  // namespace

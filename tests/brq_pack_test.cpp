@@ -123,7 +123,7 @@ TEST(BrqPack, DataBeyondWhatTheOffsetTableCanNameIsRefused) {
   std::vector<SourceNode> files(33);
   for (std::size_t i = 0; i < files.size(); ++i) {
     files[i].name = "f" + std::to_string(i);
-    files[i].source_path = "unused";
+    files[i].disk_file = i;
     files[i].size = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
   }
   const std::vector<SourceNode> tree = {source_folder("", std::move(files))};

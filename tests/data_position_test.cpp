@@ -1,4 +1,4 @@
-// Files whose data lie beyond 2 GiB are reached with 64-bit positions, and
+// Files whose data lie beyond 4 GiB are reached with 64-bit positions, and
 // index sizes are summed without overflow.
 #include <gtest/gtest.h>
 
@@ -16,13 +16,13 @@ TEST(DataPosition, PositionsAndIndexSizesUseSixtyFourBits) {
             24 + 28ull * 0x7FFFFFF + 4ull * 0x3FFFFFFF + 0xFFFFFFFFull);
 }
 
-TEST(DataPosition, FileDataAtThreeGibibytesExtracts) {
+TEST(DataPosition, FileDataAtFiveGibibytesExtracts) {
   TempDir dir;
   const std::string far_bytes = "far away bytes";
   const std::vector<SourceNode> tree = {
       source_folder("", {source_file("near", "near"), source_file("far", far_bytes)})};
   ArchiveLayout layout = lay_out(tree);
-  const std::uint64_t far_position = std::uint64_t{3} << 30;
+  const std::uint64_t far_position = std::uint64_t{5} << 30;
   layout.offsets[1] = static_cast<std::uint32_t>(far_position / 16);
   layout.data.pop_back();  // "far" is written by hand below, sparsely
   const fs::path archive = write_layout(dir / "big.brq", layout);

@@ -1,5 +1,5 @@
 // Writing files: exact bytes at every chunk boundary, replacing what is
-// there, and a missing parent reported for every file.
+// there, and a destination that can't be used refused whole.
 #include <gtest/gtest.h>
 
 #include "support/test_support.h"
@@ -47,19 +47,24 @@ TEST(FileExtraction, ExistingFilesAreReplacedAndTheLaterDuplicateWins) {
   }
 }
 
-TEST(FileExtraction, MissingParentReportsEveryFileAndCreatesNothing) {
+TEST(FileExtraction, DestinationThatCantBeUsedIsRefusedWithNothingCreated) {
   TempDir dir;
   const fs::path archive = write_archive(
       dir / "a.brq",
       {source_folder("", {source_folder("d", {source_file("a", "1")}), source_file("b", "2")})});
-  const std::string dest = utf8(dir / "missing" / "out");
-  RunResult run = run_program({"e", utf8(archive), dest});
-  EXPECT_EQ(run.out, kBanner + "ERROR: " + dest + "\\ doesn't exist!\n" + "ERROR: " + dest +
-                         "\\d\\ doesn't exist!\n" + file_line("\\d\\a", 1) +
-                         "ERROR: Unable to create file: " + dest + "\\d\\a\n" + file_line("\\b", 1) +
-                         "ERROR: Unable to create file: " + dest + "\\b\n");
-  EXPECT_EQ(run.status, 2);
-  EXPECT_FALSE(fs::exists(dir / "missing"));
+  write_file(dir / "plain", "keep");
+  for (const fs::path& dest : {dir / "missing" / "out", dir / "plain", dir / "plain" / "out"}) {
+    RunResult run = run_program({"e", utf8(archive), utf8(dest)});
+    EXPECT_EQ(run.status, 1) << dest;
+    EXPECT_EQ(run.out.rfind(kBanner + "ERROR: Unable to use " + utf8(dest) +
+                                " as the destination folder: ",
+                            0),
+              0u)
+        << run.out;
+    EXPECT_EQ(count_lines(run.out, ""), 4) << run.out;
+  }
+  EXPECT_EQ(read_file(dir / "plain"), "keep");
+  EXPECT_EQ(strays(dir.path(), "none", {"a.brq", "plain"}), std::vector<std::string>{});
 }
 
 }  // namespace

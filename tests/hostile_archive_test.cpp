@@ -5,10 +5,11 @@
 // outside the destination, and the format's sound corners are taken.
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <functional>
 #include <limits>
 
-#include "archive/index_loader.h"
+#include "archive/archive_index.h"
 #include "support/test_support.h"
 
 namespace kelvarin::testing {
@@ -124,19 +125,54 @@ TEST(HostileArchive, CountsAtAndPastTheirLimits) {
                  "but the archive has", "name pool one byte past the end");
 }
 
-TEST(HostileArchive, HugeClaimInTinyFileFailsWithoutAllocating) {
+// One file entry, "solo" holding "12345", whose offset table claims
+// `offset_count` words and whose name pool `pool_size` bytes, the name at
+// the pool's end. Written sparse: what lies between is never written.
+fs::path sparse_archive(const fs::path& path, std::uint32_t offset_count, std::uint32_t pool_size) {
+  const std::uint64_t names = kHeaderSize + kEntryRecordSize + kSizeRecordSize + 4ull * offset_count;
+  const std::uint64_t data = (names + pool_size + 15) / 16 * 16;
+  std::uint8_t index[kHeaderSize + kEntryRecordSize + kSizeRecordSize + 4] = {};
+  encode_header({0, 0, 1, offset_count, pool_size, 0}, index);
+  encode_entry({kNoEntry, kNoEntry, kNoEntry, pool_size - 5}, index + kHeaderSize);
+  encode_size({0, 5, 0}, index + kHeaderSize + kEntryRecordSize);
+  store_u32(index + kHeaderSize + kEntryRecordSize + kSizeRecordSize, static_cast<std::uint32_t>(data / 16));
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(index), sizeof index);
+  out.seekp(static_cast<std::streamoff>(names + pool_size - 5));
+  out.write("solo\0", 5);
+  out.seekp(static_cast<std::streamoff>(data));
+  out.write("12345", 5);
+  EXPECT_TRUE(out.good());
+  return path;
+}
+
+TEST(HostileArchive, MemoryFollowsWhatTheIndexCanUseNotWhatItClaims) {
   TempDir dir;
-  std::string bytes(100, '\0');
-  store_u32(reinterpret_cast<std::uint8_t*>(bytes.data()) + 8, (1u << 27) - 1);
-  write_file(dir / "claim.brq", bytes);
-  ExtractState state;
-  state.archive_path = utf8(dir / "claim.brq");
-  ASSERT_TRUE(platform::open_archive(platform::native_path(state.archive_path), state.archive).ok());
-  std::string error;
-  EXPECT_FALSE(load_index(state, error));
-  EXPECT_NE(error.find("index needs"), std::string::npos) << error;
-  EXPECT_EQ(state.entry_table.capacity(), 0u);
-  EXPECT_EQ(state.node_table.capacity(), 0u);
+  // 2^27 - 1 entries claimed in 100 bytes: refused before anything is
+  // allocated for them.
+  std::string claim(100, '\0');
+  store_u32(reinterpret_cast<std::uint8_t*>(claim.data()) + 8, (1u << 27) - 1);
+  write_file(dir / "claim.brq", claim);
+  const std::uint64_t refused = peak_memory_kib([&] {
+    EXPECT_NE(ArchiveIndex::open(utf8(dir / "claim.brq")).error().cause().find("index needs"),
+              std::string::npos);
+  });
+  // One file, with 4 GiB of offset words claimed, or a 4 GiB name pool:
+  // only the one word and the one name are read.
+  const std::vector<std::pair<std::uint32_t, std::uint32_t>> claims = {{(1u << 30) - 1, 5},
+                                                                       {1, 0xFFFFFFF0u}};
+  for (const auto& [offsets, pool] : claims) {
+    const fs::path archive = sparse_archive(dir / "sparse.brq", offsets, pool);
+    const fs::path out = dir / ("out" + std::to_string(offsets));
+    const std::uint64_t loaded = peak_memory_kib([&] {
+      const Extracted run = extract_with(archive, out);
+      EXPECT_TRUE(run.summary.complete()) << run.lines;
+    });
+    EXPECT_EQ(read_file(out / "solo"), "12345") << offsets;
+    if (loaded > 0) {
+      EXPECT_LT(loaded, refused + 64 * 1024) << offsets;
+    }
+  }
 }
 
 TEST(HostileArchive, DamagedEntriesAreSkippedAndTheRestExtracted) {

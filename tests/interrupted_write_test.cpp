@@ -4,7 +4,7 @@
 // and nothing half-written takes its name.
 #include <gtest/gtest.h>
 
-#include "extract/extract_entry.h"
+#include "extract/entry_name.h"
 #include "support/test_support.h"
 
 namespace kelvarin::testing {
@@ -82,7 +82,7 @@ struct NewFolderFixture {
   std::string big = pattern(3 * kFileLimit + 12345, 'n');
   fs::path archive;
   fs::path out = dir / "out";
-  std::string staging = temporary_folder_name("d");
+  std::string staging{TemporaryName("d", true).text()};
 
   NewFolderFixture() {
     archive = write_archive(

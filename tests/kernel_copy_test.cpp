@@ -1,7 +1,6 @@
 // Copying a file's bytes on Linux: in the kernel where it can (spliced
 // through a pipe above one chunk, copy_file_range up to it), else through
-// the one copy buffer; exact at every chunk boundary either way, taken from
-// the data position whatever the archive handle's own position, and a
+// the one copy buffer; exact at every chunk boundary either way, and a
 // source that ends early told apart from a failed write.
 #include <gtest/gtest.h>
 
@@ -11,7 +10,6 @@
 namespace kelvarin::testing {
 namespace {
 
-using platform::CopyOutcome;
 using platform::FileHandle;
 using platform::kCopyChunk;
 
@@ -26,16 +24,18 @@ struct Source {
 
   explicit Source(std::size_t size) : bytes(pattern(size, 7)) {
     write_file(dir / "source", bytes);
-    EXPECT_TRUE(platform::open_archive(platform::native_path((dir / "source").string()), handle).ok());
+    EXPECT_TRUE(platform::open_archive((dir / "source").string(), handle).ok());
   }
 };
 
 FileHandle open_output(const fs::path& path, Output kind) {
   FileHandle file;
-  const platform::NativeString native = platform::native_path(path.string());
-  platform::Outcome opened = kind == Output::plain ? platform::create_file(native, file)
-                                                   : platform::create_file_for_append(native, file);
-  EXPECT_TRUE(opened.ok()) << platform::describe(opened);
+  platform::Folder folder;
+  EXPECT_TRUE(platform::open_folder(path.parent_path().string(), false, folder).ok());
+  const std::string name = path.filename().string();
+  Error opened = kind == Output::plain ? platform::create_file(folder, name, file)
+                                       : platform::create_file_for_append(folder, name, file);
+  EXPECT_TRUE(opened.ok()) << opened.cause();
   return file;
 }
 
@@ -47,16 +47,11 @@ constexpr std::uint64_t kPosition = 12'345;
 void expect_exact_copies(Output kind) {
   Source source(kPosition + kSizes.back() + 100);
   for (std::size_t size : kSizes) {
-    // The handle's own position is moved away; only the data position counts.
-    char skipped[7];
-    std::size_t got = 0;
-    ASSERT_TRUE(platform::read(source.handle, skipped, sizeof skipped, got).ok());
-
     const fs::path out = source.dir / ("out" + std::to_string(size));
     FileHandle output = open_output(out, kind);
     std::vector<char> buffer;
-    CopyOutcome copy = platform::copy_range(source.handle, kPosition, size, output, buffer);
-    EXPECT_TRUE(copy.ok()) << size << ": " << platform::describe(copy.outcome);
+    Error copy = platform::copy_range(source.handle, kPosition, size, output, buffer);
+    EXPECT_TRUE(copy.ok()) << size << ": " << copy.cause();
     EXPECT_TRUE(output.close().ok());
     EXPECT_TRUE(read_file(out) == source.bytes.substr(kPosition, size)) << size;
     if (kind == Output::plain) {
@@ -83,9 +78,9 @@ TEST(KernelCopy, SourceEndingEarlyIsReportedOnBothPaths) {
     for (std::uint64_t position : {kCopyChunk + 1, 2 * kCopyChunk, 3 * kCopyChunk}) {
       FileHandle output = open_output(source.dir / "out", kind);
       std::vector<char> buffer;
-      CopyOutcome copy = platform::copy_range(source.handle, position, 2 * kCopyChunk, output,
-                                              buffer);
-      EXPECT_EQ(copy.side, CopyOutcome::Side::end_of_archive) << position;
+      Error copy = platform::copy_range(source.handle, position, 2 * kCopyChunk, output, buffer);
+      EXPECT_EQ(copy.step(), Error::Step::read) << position;
+      EXPECT_EQ(copy.cause(), "the archive ends before its last byte") << position;
     }
   }
 }
@@ -95,13 +90,11 @@ TEST(KernelCopy, OutputThatCannotBeWrittenIsAWriteFailure) {
   // A handle open for reading only: the kernel refuses it, and so does write.
   FileHandle read_only;
   write_file(source.dir / "target", "");
-  ASSERT_TRUE(platform::open_archive(platform::native_path((source.dir / "target").string()),
-                                     read_only)
-                  .ok());
+  ASSERT_TRUE(platform::open_archive((source.dir / "target").string(), read_only).ok());
   std::vector<char> buffer;
-  CopyOutcome copy = platform::copy_range(source.handle, 0, kCopyChunk + 10, read_only, buffer);
-  EXPECT_EQ(copy.side, CopyOutcome::Side::write);
-  EXPECT_NE(copy.outcome.os_error, 0);
+  Error copy = platform::copy_range(source.handle, 0, kCopyChunk + 10, read_only, buffer);
+  EXPECT_EQ(copy.step(), Error::Step::write);
+  EXPECT_NE(copy.os_code(), 0);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Running the built executables from a test, on each OS the suite runs on.
 #include <cstdio>
+#include <cstdlib>
 
 #include "support/test_support.h"
 
@@ -158,8 +159,13 @@ RunResult run_shell(const std::string& command) {
   return result;
 }
 
+const char* program_under_test() {
+  const char* other = std::getenv("KELVARIN_EXTRACT_UNDER_TEST");
+  return other != nullptr && other[0] != '\0' ? other : KELVARIN_EXE;
+}
+
 RunResult run_program(const std::vector<std::string>& args) {
-  return run_executable(KELVARIN_EXE, args, nullptr);
+  return run_executable(program_under_test(), args, nullptr);
 }
 
 RunResult run_brq(const std::vector<std::string>& args) {

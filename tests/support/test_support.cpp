@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "cli/run_extract.h"
+#include "extract/report.h"
 
 namespace kelvarin::testing {
 
@@ -91,8 +92,7 @@ fs::path write_archive(const fs::path& path, const std::vector<SourceNode>& top_
 }
 
 fs::path write_layout(const fs::path& path, const ArchiveLayout& layout) {
-  std::string error;
-  EXPECT_TRUE(write_archive_file(layout, path, error)) << error;
+  write_file(path, archive_bytes(layout));
   return path;
 }
 
@@ -117,6 +117,38 @@ RunResult run_in_process(const std::vector<std::string>& args) {
   std::size_t got;
   while ((got = std::fread(buffer, 1, sizeof buffer, out)) > 0) result.out.append(buffer, got);
   std::fclose(out);
+  return result;
+}
+
+Extracted extract_with(const fs::path& archive, const fs::path& destination,
+                       const std::function<void(const EntryVisit&)>& on_file,
+                       const std::function<void()>& before) {
+  class Collector final : public ExtractReporter {
+   public:
+    Collector(std::string& lines, const std::function<void(const EntryVisit&)>& on_file)
+        : lines_(lines), on_file_(on_file) {}
+    void file(const EntryVisit& file, std::int32_t size) override {
+      std::string line;
+      format_file_line(file, size, line);
+      lines_ += line;
+      if (on_file_) on_file_(file);
+    }
+    void error_line(std::string_view line) override { lines_ += line; }
+
+   private:
+    std::string& lines_;
+    const std::function<void(const EntryVisit&)>& on_file_;
+  };
+  Extracted result;
+  Result<ArchiveIndex> index = ArchiveIndex::open(utf8(archive));
+  if (!index.ok()) {
+    result.lines = error_line(index.error().cause());
+    return result;
+  }
+  result.loaded = true;
+  if (before) before();
+  Collector collector(result.lines, on_file);
+  result.summary = extract(index.value(), {utf8(destination)}, collector);
   return result;
 }
 

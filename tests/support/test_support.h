@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/archive_writer.h"
+#include "extract/extraction.h"
 
 namespace kelvarin::testing {
 
@@ -67,7 +68,8 @@ struct RunResult {
 };
 
 // Runs the built Kelvarin_Extract with `args` and collects its standard
-// output and exit status.
+// output and exit status. $KELVARIN_EXTRACT_UNDER_TEST names another
+// executable to run instead (an older build, to see a test fail on it).
 RunResult run_program(const std::vector<std::string>& args);
 
 // Runs the built brq with `args`, collecting standard output and standard
@@ -84,10 +86,26 @@ std::string shell_quoted(const std::string& arg);
 // process each time would be slow.
 RunResult run_in_process(const std::vector<std::string>& args);
 
+// An extraction through the engine in this process, with Kelvarin_Extract's
+// lines collected. `before` runs once the index is loaded; `on_file` as
+// each file is announced, before it is written: tests act there.
+struct Extracted {
+  bool loaded = false;
+  ExtractSummary summary;
+  std::string lines;
+};
+Extracted extract_with(const fs::path& archive, const fs::path& destination,
+                       const std::function<void(const EntryVisit&)>& on_file = {},
+                       const std::function<void()>& before = {});
+
 // What lies below `root` outside the folder `inside` (relative paths with
 // '/' separators), leaving out the names in `expected`.
 std::vector<std::string> strays(const fs::path& root, const std::string& inside,
                                 const std::vector<std::string>& expected = {});
+
+// Runs `work` in a child process and returns the child's peak resident
+// memory in KiB; 0 where that can't be measured (Windows).
+std::uint64_t peak_memory_kib(const std::function<void()>& work);
 
 // Faults from the real OS (file size limits, signals) for the tests of
 // failed and killed runs. False where this suite can't make them.
