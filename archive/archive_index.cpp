@@ -185,13 +185,14 @@ class ArchiveIndex::Loader {
       }
       // A name is the bytes up to a zero, within the pool and the limit.
       const std::size_t span = std::min<std::size_t>(pool_size - node.name_offset, kMaxNameBytes + 1);
-      const char* name = index_.names_.data() + node.name_offset;
-      if (!names_whole_) {
+      const char* name = window.data();
+      if (names_whole_) {
+        name = index_.names_.data() + node.name_offset;
+      } else {
         std::size_t got = 0;
         Error read = platform::read_at(index_.archive_, names_start + node.name_offset,
                                        window.data(), span, got);
         if (!read.ok() || got != span) return read_failure("the name pool of ", read);
-        name = window.data();
       }
       const char* end = static_cast<const char*>(std::memchr(name, '\0', span));
       if (end == nullptr) {

@@ -1,17 +1,20 @@
 #!/usr/bin/env bash
 # Extraction benchmark: Kelvarin_Extract against GNU tar, bsdtar and cp -r.
 #
-#   bench/run_benchmark.sh [--quick] [--rounds N] [--trees large,small,mixed]
-#                          [--wait-for-quiet MINUTES] [--keep]
+#   bench/run_benchmark.sh [--quick] [--rounds N] [--trees large,small,mixed,deep]
+#                          [--baseline EXECUTABLE] [--wait-for-quiet MINUTES] [--keep]
 #
 # For each tree (large: 4 files of 256 MiB; small: 10,000 files of 1 KiB in
 # 10 folders; mixed: 10,000 files of log-normal sizes, median 16 KiB, in
-# nested folders) it generates the files deterministically, packs them with
-# make_archive and into an uncompressed tar, then runs every tool once per
-# round, in an order that rotates from round to round, each into a fresh,
-# empty folder after a sync. It prints the median time of each tool, the
-# ratios to each peer and the peak memory. cp -r of the source tree is the
-# kernel's own copy: a floor, not a peer.
+# nested folders; deep: 10,000 files of 1 KiB eight folders down) it
+# generates the files deterministically, packs them with brq pack and into
+# an uncompressed tar, then runs every tool once per round, in an order
+# that rotates from round to round, each into a fresh, empty folder after a
+# sync. It prints the median time of each tool, the ratios to each peer and
+# the peak memory. cp -r of the source tree is the kernel's own copy: a
+# floor, not a peer. --baseline adds another Kelvarin_Extract (an older
+# build, say) to the rotation, so that two versions are timed side by side
+# in one run.
 #
 # Trees of many files and their outputs stay until the end: on ext4
 # without a journal, every file created after thousands were deleted is
@@ -33,13 +36,15 @@ rounds=5
 quick=0
 keep=0
 wait_minutes=0
-trees="large,small,mixed"
+trees="large,small,mixed,deep"
+baseline=""
 
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) quick=1 ;;
     --rounds) rounds="$2"; shift ;;
     --trees) trees="$2"; shift ;;
+    --baseline) baseline="$(realpath "$2")"; shift ;;
     --keep) keep=1 ;;
     --wait-for-quiet) wait_minutes="$2"; shift ;;
     -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
@@ -63,13 +68,13 @@ if [ ${#need_packages[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${need_packages[@]}" >/dev/null
 fi
 
-if [ ! -x "$build_dir/Kelvarin_Extract" ] || [ ! -x "$build_dir/make_archive" ]; then
+if [ ! -x "$build_dir/Kelvarin_Extract" ] || [ ! -x "$build_dir/brq" ]; then
   (cd "$repo" && cmake --workflow --preset build >/dev/null)
 else
-  cmake --build "$build_dir" --target Kelvarin_Extract make_archive >/dev/null
+  cmake --build "$build_dir" --target Kelvarin_Extract brq >/dev/null
 fi
 extractor="$build_dir/Kelvarin_Extract"
-make_archive="$build_dir/make_archive"
+brq="$build_dir/brq"
 
 scratch_parent="${BENCH_DIR:-/tmp}"
 mkdir -p "$scratch_parent"
@@ -154,6 +159,12 @@ elif kind == "mixed":
         size = max(1, min(size, 64 << 20))
         folder = folders[rng.randrange(len(folders))]
         write(os.path.join(root, folder, f"asset{i:05d}{extensions[i % 6]}"), size)
+elif kind == "deep":
+    files = 1000 if quick else 10000
+    # Ten chains of eight folders; the files in the deepest of each.
+    for i in range(files):
+        chain = os.path.join(f"top{i % 10}", *[f"level{n}" for n in range(2, 9)])
+        write(os.path.join(root, chain, f"file{i:05d}.dat"), 1024)
 PY
 }
 
@@ -166,6 +177,7 @@ run_once() {  # tool tree_dir out
   start=$EPOCHREALTIME
   case "$tool" in
     kelvarin) /usr/bin/time -f %M -o "$dir/rss" "$extractor" e "$dir/tree.brq" "$out" >/dev/null ;;
+    baseline) /usr/bin/time -f %M -o "$dir/rss" "$baseline" e "$dir/tree.brq" "$out" >/dev/null ;;
     tar) /usr/bin/time -f %M -o "$dir/rss" tar -xf "$dir/tree.tar" -C "$out" ;;
     bsdtar) /usr/bin/time -f %M -o "$dir/rss" bsdtar -xf "$dir/tree.tar" -C "$out" ;;
     cp) /usr/bin/time -f %M -o "$dir/rss" cp -r "$dir/src/." "$out" ;;
@@ -177,7 +189,14 @@ run_once() {  # tool tree_dir out
 median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 tools=(kelvarin tar bsdtar cp)
-declare -A label=([kelvarin]="Kelvarin_Extract" [tar]="GNU tar -xf" [bsdtar]="bsdtar -xf" [cp]="cp -r (floor)")
+peers=(tar bsdtar cp)
+declare -A label=([kelvarin]="Kelvarin_Extract" [baseline]="baseline" [tar]="GNU tar -xf"
+                  [bsdtar]="bsdtar -xf" [cp]="cp -r (floor)")
+if [ -n "$baseline" ]; then
+  tools=(kelvarin baseline tar bsdtar cp)
+  peers=(baseline tar bsdtar cp)
+  label[baseline]="baseline ($(basename "$(dirname "$baseline")"))"
+fi
 summary=()
 
 bench_tree() {  # kind
@@ -185,7 +204,7 @@ bench_tree() {  # kind
   mkdir -p "$dir/src"
   echo "== $kind: generating"
   generate_tree "$kind" "$dir/src" "$quick"
-  "$make_archive" "$dir/src" "$dir/tree.brq"
+  "$brq" pack "$dir/src" "$dir/tree.brq" >/dev/null
   tar -cf "$dir/tree.tar" --sort=name -C "$dir/src" .
   local files bytes
   files=$(find "$dir/src" -type f | wc -l)
@@ -202,7 +221,7 @@ bench_tree() {  # kind
   avail_kib=$(df -Pk "$dir" | awk 'NR == 2 { print $4 }')
   used_kib=$(du -sk "$dir/src" | cut -f1)
   if [ "$files" -ge 1000 ]; then
-    if [ "$avail_kib" -gt $((used_kib * (rounds * 4 + 2))) ]; then
+    if [ "$avail_kib" -gt $((used_kib * (rounds * ${#tools[@]} + 2))) ]; then
       keep_outputs=1
     else
       echo "   (not enough space to keep the outputs: each is removed after its run)"
@@ -244,7 +263,7 @@ bench_tree() {  # kind
   done
   echo
   # Ratios of medians, and the spread of the same ratio taken round by round.
-  for tool in tar bsdtar cp; do
+  for tool in "${peers[@]}"; do
     local per_round
     per_round=$(paste -d' ' <(tr ' ' '\n' <<<"${times[kelvarin]}" | grep .) \
                             <(tr ' ' '\n' <<<"${times[$tool]}" | grep .) |
@@ -275,7 +294,7 @@ bench_tree() {  # kind
 IFS=',' read -r -a selected <<<"$trees"
 for kind in "${selected[@]}"; do
   case "$kind" in
-    large|small|mixed) bench_tree "$kind" ;;
+    large|small|mixed|deep) bench_tree "$kind" ;;
     *) echo "unknown tree: $kind" >&2; exit 64 ;;
   esac
 done

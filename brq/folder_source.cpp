@@ -105,7 +105,7 @@ Error FolderSource::open(const SourceNode& node, platform::FileHandle& file) {
   if (error.ok()) error = platform::open_file(chain_.back(), name_, file);
   platform::FileIdentity now;
   if (error.ok()) error = platform::identify(file, now);
-  if (error.ok() && !(now.same_object(scanned.identity) && now.size == scanned.identity.size)) {
+  if (error.ok() && !now.unchanged_since(scanned.identity)) {
     error = Error::because("it changed while the archive was written");
   }
   if (!error.ok()) error.during(Error::Step::read).on(path_of(node));

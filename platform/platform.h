@@ -143,16 +143,22 @@ struct FolderItem {
 // What `folder` holds, links and all, as they are (nothing followed).
 Error list_folder(const Folder& folder, std::vector<FolderItem>& items);
 
-// What identifies a file or folder while it exists, and its size.
+// What identifies a file or folder while it exists, its size, and when it
+// last changed (an inode number freed is soon given to a new file: the
+// time tells them apart).
 struct FileIdentity {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   std::uint64_t size = 0;
+  std::uint64_t changed = 0;  // the OS's change time, in its own units
   bool is_folder = false;
   bool is_regular = false;
 
   bool same_object(const FileIdentity& other) const {
     return device == other.device && inode == other.inode;
+  }
+  bool unchanged_since(const FileIdentity& earlier) const {
+    return same_object(earlier) && size == earlier.size && changed == earlier.changed;
   }
 };
 

@@ -335,8 +335,11 @@ Error list_folder(const Folder& folder, std::vector<FolderItem>& items) {
 namespace {
 
 FileIdentity identity_of(const struct stat& info) {
+  const std::uint64_t changed = static_cast<std::uint64_t>(info.st_ctim.tv_sec) * 1'000'000'000u +
+                                static_cast<std::uint64_t>(info.st_ctim.tv_nsec);
   return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-          static_cast<std::uint64_t>(info.st_size), S_ISDIR(info.st_mode), S_ISREG(info.st_mode)};
+          static_cast<std::uint64_t>(info.st_size), changed, S_ISDIR(info.st_mode),
+          S_ISREG(info.st_mode)};
 }
 
 }  // namespace

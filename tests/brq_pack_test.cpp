@@ -8,6 +8,7 @@
 #include <iterator>
 #include <limits>
 
+#include "brq/folder_source.h"
 #include "support/test_support.h"
 
 namespace kelvarin::testing {
@@ -106,7 +107,12 @@ TEST(BrqPack, ArchiveInsideThePackedFolderIsRefused) {
   TempDir dir;
   fs::create_directories(dir / "src" / "sub");
   write_file(dir / "src" / "f", "x");
-  for (const fs::path& target : {dir / "src" / "sub" / ".." / "a.brq", dir / "src"}) {
+  std::vector<fs::path> targets = {dir / "src" / "sub" / ".." / "a.brq", dir / "src"};
+  // The same folder under another name: told by what it is, not its spelling.
+  std::error_code no_symlinks;
+  fs::create_directory_symlink(dir / "src" / "sub", dir / "alias", no_symlinks);
+  if (!no_symlinks) targets.push_back(dir / "alias" / "a.brq");
+  for (const fs::path& target : targets) {
     RunResult run = run_brq({"pack", (dir / "src").string(), target.string()});
     EXPECT_EQ(run.status, 1) << target;
     EXPECT_NE(run.err.find("ERROR: "), std::string::npos) << run.err;
@@ -115,6 +121,54 @@ TEST(BrqPack, ArchiveInsideThePackedFolderIsRefused) {
   RunResult missing = run_brq({"pack", (dir / "nowhere").string(), (dir / "a.brq").string()});
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("is not a folder"), std::string::npos) << missing.err;
+}
+
+// Between the scan and the read, a file is swapped for a link to a secret,
+// for another file, or its folder for a link: what is read must be what
+// was scanned, so each is refused and the secret never reaches the archive.
+TEST(BrqPack, FilesSwappedAfterTheScanAreRefusedNotPacked) {
+  if (kOnWindows) GTEST_SKIP() << "needs symbolic links";
+  const std::vector<std::pair<const char*, std::function<void(const fs::path&)>>> swaps = {
+      {"is a link", [](const fs::path& dir) {
+         fs::remove(dir / "src" / "sub" / "f");
+         fs::create_symlink(dir / "secret", dir / "src" / "sub" / "f");
+       }},
+      {"changed while", [](const fs::path& dir) {
+         fs::remove(dir / "src" / "sub" / "f");
+         write_file(dir / "src" / "sub" / "f", "SECR");
+       }},
+      {"is a link", [](const fs::path& dir) {
+         fs::rename(dir / "src" / "sub", dir / "moved");
+         fs::create_directories(dir / "elsewhere");
+         fs::create_symlink(dir / "secret", dir / "elsewhere" / "f");
+         fs::create_directory_symlink(dir / "elsewhere", dir / "src" / "sub");
+       }},
+  };
+  for (const auto& [cause, swap] : swaps) {
+    TempDir dir;
+    fs::create_directories(dir / "src" / "sub");
+    write_file(dir / "src" / "sub" / "f", "fine");
+    write_file(dir / "secret", "SECR");
+    platform::Folder root;
+    ASSERT_TRUE(platform::open_folder(utf8(dir / "src"), false, root).ok());
+    brq::FolderSource files(std::move(root), utf8(dir / "src"));
+    std::vector<std::string> problems;
+    const std::vector<SourceNode> tree = {files.scan(problems)};
+    ASSERT_EQ(problems, std::vector<std::string>{});
+    const ArchiveLayout layout = lay_out(tree);
+    swap(dir.path());
+    std::string written;
+    const Error error = write_archive(
+        layout,
+        [&](const char* bytes, std::size_t length) {
+          written.append(bytes, length);
+          return Error{};
+        },
+        &files);
+    EXPECT_NE(error.cause().find(cause), std::string::npos) << cause << ": " << error.cause();
+    EXPECT_EQ(error.path(), utf8(dir / "src") + "/sub/f");
+    EXPECT_EQ(written.find("SECR"), std::string::npos) << cause;
+  }
 }
 
 TEST(BrqPack, DataBeyondWhatTheOffsetTableCanNameIsRefused) {
