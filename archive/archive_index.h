@@ -54,11 +54,8 @@ class ArchiveIndex {
 
   const std::string& path() const { return path_; }
   const platform::FileHandle& archive() const { return archive_; }
-  std::uint64_t archive_size() const { return archive_size_; }
-  // Header words 2, 3 and 4, as stored.
+  // Header word 2, as stored.
   std::uint32_t entry_count() const { return static_cast<std::uint32_t>(node_table_.size()); }
-  std::uint32_t offset_count() const { return offset_count_; }
-  std::uint32_t name_pool_size() const { return name_pool_size_; }
   // Where the index ends and file data may begin.
   std::uint64_t index_end() const {
     return index_size(entry_count(), offset_count_, name_pool_size_);

@@ -1,6 +1,7 @@
 // The traversal and the two printed forms of a path.
 #include "archive/tree_walk.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace kelvarin {
@@ -56,7 +57,9 @@ void walk_node(const ArchiveIndex& index, TreeVisitor& visitor) {
 }
 
 void append_printed_path(std::string& out, const EntryVisit& visit) {
-  for (char c : visit.folder_path) out += c == '/' ? '\\' : c;
+  const std::size_t start = out.size();
+  out += visit.folder_path;
+  std::replace(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), '/', '\\');
   out += visit.name;
 }
 

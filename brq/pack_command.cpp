@@ -149,8 +149,9 @@ int pack_folder(const std::string& folder, const std::string& archive, const Str
   }
   error = write_atomically(layout, files, archive_folder, archive_name);
   if (!error.ok()) {
-    const std::string what = error.path().empty() ? "write " + archive : "read " + error.path();
-    print(streams.err, error_line("Unable to " + what + ": " + error.cause()));
+    // A file that can't be read names itself; anything else is the archive's.
+    if (error.path().empty()) error.during(Error::Step::write).on(archive);
+    print(streams.err, error_line(error.message()));
     return kStatusUnusable;
   }
   const std::size_t files_count = layout.data.size();

@@ -68,6 +68,11 @@ Error last_error(Step step) { return os_error(::GetLastError(), step); }
 
 bool is_gone(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
+// A removal that found the name gone already has nothing left to do.
+Error unless_gone(Error removal) {
+  return is_gone(static_cast<DWORD>(removal.os_code())) ? Error{} : removal;
+}
+
 void append_utf8(std::string& text, std::uint32_t code_point) {
   if (code_point < 0x80) {
     text += static_cast<char>(code_point);
@@ -232,30 +237,30 @@ void clear_read_only(const std::wstring& path) {
 Error remove_name(const std::wstring& path) {
   if (::DeleteFileW(path.c_str())) return {};
   const DWORD error = ::GetLastError();
-  if (is_gone(error)) return os_error(error, Step::remove);
   // Refused: maybe read-only, or a link that counts as a folder.
   FILE_ATTRIBUTE_TAG_INFO info{};
-  if (!look_at(path, false, info)) return os_error(error, Step::remove);
-  const bool folder_link = is_link(info) && (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  if ((info.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0 && !folder_link) {
-    return os_error(error, Step::remove);
-  }
-  if ((info.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) clear_read_only(path);
-  const BOOL removed = folder_link ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str());
+  if (is_gone(error) || !look_at(path, false, info)) return os_error(error, Step::remove);
+  const bool folder = (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const bool read_only = (info.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0;
+  if (folder ? !is_link(info) : !read_only) return os_error(error, Step::remove);
+  if (read_only) clear_read_only(path);
+  const BOOL removed = folder ? ::RemoveDirectoryW(path.c_str()) : ::DeleteFileW(path.c_str());
   return removed ? Error{} : last_error(Step::remove);
 }
 
-// Removes the empty folder `path`; nothing may hold it open.
-bool remove_empty_folder(const std::wstring& path) {
-  if (::RemoveDirectoryW(path.c_str()) || is_gone(::GetLastError())) return true;
-  if (::GetLastError() != ERROR_ACCESS_DENIED) return false;
+// Removes the empty folder `path`, which nothing may hold open: 0, or why
+// it is still there.
+DWORD remove_empty_folder(const std::wstring& path) {
+  if (::RemoveDirectoryW(path.c_str())) return 0;
+  const DWORD error = ::GetLastError();
+  if (is_gone(error)) return 0;
   FILE_ATTRIBUTE_TAG_INFO info{};
-  if (!look_at(path, false, info) || (info.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0) {
-    ::SetLastError(ERROR_ACCESS_DENIED);
-    return false;
+  if (error != ERROR_ACCESS_DENIED || !look_at(path, false, info) ||
+      (info.FileAttributes & FILE_ATTRIBUTE_READONLY) == 0) {
+    return error;
   }
   clear_read_only(path);
-  return ::RemoveDirectoryW(path.c_str()) != 0;
+  return ::RemoveDirectoryW(path.c_str()) ? 0 : ::GetLastError();
 }
 
 FolderItem::Kind kind_of(const WIN32_FIND_DATAW& found) {
@@ -332,19 +337,19 @@ Error remove_tree(const Folder& parent, const std::wstring& name) {
         continue;
       }
       // No longer a folder (a link put there meanwhile): removed as a name.
-      Error removed = remove_name(level.folder.path + sub);
-      if (!removed.ok() && !is_gone(static_cast<DWORD>(removed.os_code()))) return removed;
+      Error removed = unless_gone(remove_name(level.folder.path + sub));
+      if (!removed.ok()) return removed;
       continue;
     }
     const Folder& holder = levels.size() > 1 ? levels[levels.size() - 2].folder : parent;
     const std::wstring own_path = holder.path + level.name;
     if (level.listings > 0) {
       level.folder.handle.close();
-      if (remove_empty_folder(own_path)) {
+      const DWORD error = remove_empty_folder(own_path);
+      if (error == 0) {
         levels.pop_back();
         continue;
       }
-      const DWORD error = ::GetLastError();
       if (error != ERROR_DIR_NOT_EMPTY || level.listings == 2) {
         // Listed and cleared twice, yet not removable: give up rather than
         // list it forever.
@@ -352,8 +357,8 @@ Error remove_tree(const Folder& parent, const std::wstring& name) {
       }
       // Something was put in it meanwhile: held again and cleared again.
       if (!hold_folder(own_path, false, level.folder).ok()) {
-        Error removed = remove_name(own_path);
-        if (!removed.ok() && !is_gone(static_cast<DWORD>(removed.os_code()))) return removed;
+        Error removed = unless_gone(remove_name(own_path));
+        if (!removed.ok()) return removed;
         levels.pop_back();
         continue;
       }
@@ -364,20 +369,25 @@ Error remove_tree(const Folder& parent, const std::wstring& name) {
         level.subfolders.emplace_back(found.cFileName);
         return Error{};
       }
-      Error removed = remove_name(level.folder.path + found.cFileName);
-      return removed.ok() || is_gone(static_cast<DWORD>(removed.os_code())) ? Error{} : removed;
+      return unless_gone(remove_name(level.folder.path + found.cFileName));
     });
     if (!listed.ok()) return listed.during(Step::remove);
   }
   return {};
 }
 
-FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info, bool link, bool on_disk) {
+FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info, const FILE_BASIC_INFO& times,
+                         bool link, bool on_disk) {
   const bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   FileIdentity identity;
   identity.device = info.dwVolumeSerialNumber;
   identity.inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
   identity.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  // The change time moves with every write and every change of the file's
+  // own record; FAT keeps none (0), only the time of the last write.
+  const LONGLONG changed = times.ChangeTime.QuadPart != 0 ? times.ChangeTime.QuadPart
+                                                           : times.LastWriteTime.QuadPart;
+  identity.changed = static_cast<std::uint64_t>(changed);
   identity.is_folder = folder && !link;
   identity.is_regular = !folder && !link && on_disk;
   return identity;
@@ -386,6 +396,10 @@ FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info, bool link, bool
 Error identify_handle(HANDLE handle, FileIdentity& identity) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(handle, &info)) return last_error(Step::read);
+  FILE_BASIC_INFO times{};
+  if (!::GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times)) {
+    return last_error(Step::read);
+  }
   bool link = false;
   if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
     FILE_ATTRIBUTE_TAG_INFO tag{};
@@ -394,7 +408,7 @@ Error identify_handle(HANDLE handle, FileIdentity& identity) {
     }
     link = is_link(tag);
   }
-  identity = identity_of(info, link, ::GetFileType(handle) == FILE_TYPE_DISK);
+  identity = identity_of(info, times, link, ::GetFileType(handle) == FILE_TYPE_DISK);
   return {};
 }
 
@@ -534,8 +548,15 @@ Error open_folder(std::string_view utf8_path, bool make, Folder& folder) {
 
 Error open_parent_folder(std::string_view utf8_path, Folder& folder, std::string& name) {
   const std::size_t slash = utf8_path.find_last_of("/\\");
-  name = utf8_path.substr(slash == std::string_view::npos ? 0 : slash + 1);
-  if (slash == std::string_view::npos) return open_folder(".", false, folder);
+  if (slash == std::string_view::npos) {
+    // "C:x" is x in drive C's current folder, not a stream of a file "C".
+    const bool drive = utf8_path.size() >= 2 && utf8_path[1] == ':' &&
+                       ((utf8_path[0] >= 'A' && utf8_path[0] <= 'Z') ||
+                        (utf8_path[0] >= 'a' && utf8_path[0] <= 'z'));
+    name = utf8_path.substr(drive ? 2 : 0);
+    return open_folder(drive ? utf8_path.substr(0, 2) : ".", false, folder);
+  }
+  name = utf8_path.substr(slash + 1);
   // "\x" is in the current drive's root, "C:\x" in that drive's: the
   // separator stays, where "C:" alone would be the drive's current folder.
   std::string_view parent = utf8_path.substr(0, slash);
@@ -701,10 +722,8 @@ Error create_file(const Folder& folder, const NativeString& name, FileHandle& fi
   // bytes into a file elsewhere. The name is removed and made anew instead.
   Error created = create_new_file(folder, name, file);
   if (!name_taken(created)) return created;
-  Error removed = remove_name(folder.path + name);
-  if (!removed.ok() && !is_gone(static_cast<DWORD>(removed.os_code()))) {
-    return removed.during(Step::create);
-  }
+  Error removed = unless_gone(remove_name(folder.path + name));
+  if (!removed.ok()) return removed.during(Step::create);
   return create_new_file(folder, name, file);
 }
 

@@ -1,4 +1,6 @@
 // Running the built executables from a test, on each OS the suite runs on.
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -81,7 +83,11 @@ RunResult run_executable(const char* exe_name, const std::vector<std::string>& a
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
-  if (!::CreatePipe(&read_end, &write_end, &inheritable, 0)) return result;
+  if (!::CreatePipe(&read_end, &write_end, &inheritable, 0)) {
+    const DWORD error = ::GetLastError();
+    ADD_FAILURE() << "no pipe for the child's output: Windows error " << error;
+    return result;
+  }
   ::SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
   HANDLE err_handle = ::GetStdHandle(STD_ERROR_HANDLE);
   if (err_file != nullptr) {
@@ -98,10 +104,12 @@ RunResult run_executable(const char* exe_name, const std::vector<std::string>& a
   PROCESS_INFORMATION process{};
   BOOL started = ::CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                   nullptr, &startup, &process);
+  const DWORD start_error = ::GetLastError();
   // Only the child holds the pipe's write end now, so reading ends when it does.
   ::CloseHandle(write_end);
   if (err_file != nullptr && err_handle != INVALID_HANDLE_VALUE) ::CloseHandle(err_handle);
   if (!started) {
+    ADD_FAILURE() << "can't start " << exe_name << ": Windows error " << start_error;
     ::CloseHandle(read_end);
     return result;
   }
