@@ -20,7 +20,7 @@ struct Tally {
 // What the extraction would refuse the entry for, or trip over; empty for
 // a sound entry.
 std::string problem_of(const ArchiveIndex& index, const EntryVisit& entry) {
-  std::string problem = refusal(index, entry);
+  std::string problem = check_entry(index, entry).cause();
   if (!problem.empty() || entry.is_folder) return problem;
   // Extraction would copy such bytes without complaint, but they are the
   // index's own: no writer puts data there, so the archive is damaged.

@@ -79,13 +79,17 @@ const char* unsafe_name_reason(std::string_view name, bool is_file) {
   return platform::unusable_name_reason(name);
 }
 
-std::string refusal(const ArchiveIndex& index, const EntryVisit& visit) {
-  if (!visit.name_readable) return index.describe_problem(visit.entry);
-  if (const char* reason = unsafe_name_reason(visit.name, !visit.is_folder)) return reason;
-  if (!visit.is_folder) return index.describe_problem(visit.entry);
-  if (visit.depth > kMaxFolderDepth) {
-    return "it lies inside " + std::to_string(visit.depth) + " folders, more than the " +
-           std::to_string(kMaxFolderDepth) + " a tree may nest";
+Error check_entry(const ArchiveIndex& index, const EntryVisit& visit) {
+  if (const char* reason = visit.name_readable ? unsafe_name_reason(visit.name, !visit.is_folder)
+                                               : nullptr) {
+    return Error::because(reason);
+  }
+  if (!visit.name_readable || (!visit.is_folder && index.node(visit.entry).problem != EntryProblem::none)) {
+    return Error::because(index.describe_problem(visit.entry));
+  }
+  if (visit.is_folder && visit.depth > kMaxFolderDepth) {
+    return Error::because("it lies inside " + std::to_string(visit.depth) + " folders, more than the " +
+                          std::to_string(kMaxFolderDepth) + " a tree may nest");
   }
   return {};
 }

@@ -44,9 +44,9 @@ bool is_temporary_name(std::string_view name);
 // taken for a leftover and removed.
 const char* unsafe_name_reason(std::string_view name, bool is_file);
 
-// Why the extraction refuses the entry the walk meets at `visit` (and,
-// for a folder, all it holds): its name can't be read or used, the index
-// marks it damaged, or it lies too deep. Empty when it is extracted.
-std::string refusal(const ArchiveIndex& index, const EntryVisit& visit);
+// Whether the extraction takes the entry the walk meets at `visit`, or why
+// it refuses it (and, for a folder, all it holds): its name can't be read
+// or used, the index marks it damaged, or it lies too deep.
+Error check_entry(const ArchiveIndex& index, const EntryVisit& visit);
 
 }  // namespace kelvarin

@@ -118,8 +118,8 @@ bool ExtractState::selected(const EntryVisit& visit) const {
 }
 
 bool ExtractState::refused(const EntryVisit& visit) {
-  const std::string why = refusal(index_, visit);
-  if (why.empty()) return false;
+  const Error why = check_entry(index_, visit);
+  if (why.ok()) return false;
   const std::uint64_t inside = visit.is_folder ? index_.count_inside(visit.entry) : 0;
   summary_.refused += 1 + inside;
   std::string where;
@@ -129,7 +129,8 @@ bool ExtractState::refused(const EntryVisit& visit) {
   } else {
     where = " in " + (where.empty() ? std::string("the top level") : where);
   }
-  report("Skipping entry " + std::to_string(visit.entry) + where + ": " + why + inside_count(inside));
+  report("Skipping entry " + std::to_string(visit.entry) + where + ": " + why.cause() +
+         inside_count(inside));
   return true;
 }
 

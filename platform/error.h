@@ -49,7 +49,7 @@ class Error {
   }
 
   // Why it failed: the OS's words for the code ("No such file or
-  // directory"), or the program's finding.
+  // directory"), or the program's finding; empty for a success.
   std::string cause() const;
   // "Unable to <step> <path>: <cause>".
   std::string message() const;

@@ -8,6 +8,7 @@
 namespace kelvarin {
 
 std::string Error::cause() const {
+  if (ok()) return {};
   if (!reason_.empty()) return reason_;
   return platform::describe_os_error(code_);
 }
@@ -26,8 +27,8 @@ namespace kelvarin::platform {
 
 Error copy_range(const FileHandle& from, std::uint64_t position, std::uint64_t length,
                  const FileHandle& to, std::vector<char>& buffer) {
-  std::uint64_t done = 0;
-  if (copy_in_kernel(from, position, length, to, done)) return {};
+  std::uint64_t done = copy_in_kernel(from, position, length, to);
+  if (done == length) return {};
   if (buffer.size() < kCopyChunk) buffer.resize(kCopyChunk);
   while (done < length) {
     std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, kCopyChunk));
@@ -38,6 +39,65 @@ Error copy_range(const FileHandle& from, std::uint64_t position, std::uint64_t l
     Error written = write(to, buffer.data(), chunk);
     if (!written.ok()) return written.during(Error::Step::write);
     done += chunk;
+  }
+  return {};
+}
+
+Error remove_tree(const Folder& parent, const NativeString& name) {
+  FileIdentity what;
+  Error looked = identify_in(parent, name, what);
+  if (!looked.ok()) return name_gone(looked) ? Error{} : looked.during(Error::Step::remove);
+  if (!what.is_folder) return remove_file(parent, name);
+  // The folders from `name` down to the one being cleared, each with the
+  // names of its folders still to clear. Listed and cleared twice, yet not
+  // removable, a folder is given up rather than listed forever.
+  struct Level {
+    Folder folder;
+    NativeString name;
+    std::vector<NativeString> subfolders;
+    int listings = 0;
+  };
+  std::vector<Level> levels(1);
+  levels[0].name = name;
+  std::vector<FolderItem> items;
+  NativeString item_name;
+  while (!levels.empty()) {
+    Level& level = levels.back();
+    const Folder& holder = levels.size() > 1 ? levels[levels.size() - 2].folder : parent;
+    if (!level.subfolders.empty()) {
+      Level next;
+      next.name = std::move(level.subfolders.back());
+      level.subfolders.pop_back();
+      levels.push_back(std::move(next));
+      continue;
+    }
+    if (level.listings > 0) {
+      Error removed = remove_folder(holder, level.name, level.folder);
+      if (removed.ok() || name_gone(removed)) {
+        levels.pop_back();
+        continue;
+      }
+      if (!folder_not_empty(removed) || level.listings == 2) return removed.during(Error::Step::remove);
+    }
+    if (!open_subfolder(holder, level.name, level.folder).ok()) {
+      // No longer a folder (a link put there meanwhile): removed as a name.
+      Error removed = remove_file(holder, level.name);
+      if (!removed.ok() && !name_gone(removed)) return removed;
+      levels.pop_back();
+      continue;
+    }
+    ++level.listings;
+    Error listed = list_folder(level.folder, items);
+    if (!listed.ok()) return listed.during(Error::Step::remove);
+    for (const FolderItem& item : items) {
+      native_name(item.name, item_name);
+      if (item.kind == FolderItem::Kind::folder) {
+        level.subfolders.push_back(item_name);
+        continue;
+      }
+      Error removed = remove_file(level.folder, item_name);
+      if (!removed.ok() && !name_gone(removed)) return removed;
+    }
   }
   return {};
 }

@@ -123,10 +123,16 @@ Error make_folder(const Folder& parent, const NativeString& name, Folder& folder
 bool name_is_free(const Folder& folder, const NativeString& name);
 
 // Makes `name` in `parent` as a new, empty folder and opens it. Whatever
-// held the name is removed first, a folder with all it holds included,
-// relative to open folders and without following any link: it is only
-// called on a name of the program's own.
+// held the name is removed first with remove_tree: it is only called on a
+// name of the program's own.
 Error make_fresh_folder(const Folder& parent, const NativeString& name, Folder& folder);
+
+// Removes `name` in `parent` and, if it is a folder, everything in it.
+// Nothing is followed: each folder is opened relative to the one holding
+// it, without following a link, and held while what it holds is removed
+// through it, so a folder swapped for a link half-way leads nowhere; links
+// are removed as names.
+Error remove_tree(const Folder& parent, const NativeString& name);
 
 // Closes `folder` (named `from` in `parent`) and renames it to `to` there,
 // where that name is still free; at most an empty folder is replaced where
@@ -245,10 +251,15 @@ Error link_unnamed_file(const FileHandle& file, const Folder& folder, const Nati
 Error create_file(const Folder& folder, const NativeString& name, FileHandle& file);
 // Renames `from` over `to` in `folder`, replacing a file of that name.
 Error replace_file(const Folder& folder, const NativeString& from, const NativeString& to);
-// Copies in the kernel where it can; false when it can't here (the caller
-// copies the rest, from `done` on, through memory).
-bool copy_in_kernel(const FileHandle& from, std::uint64_t position, std::uint64_t length,
-                    const FileHandle& to, std::uint64_t& done);
+// Copies in the kernel what it can, from the start; returns how many bytes
+// that was (the caller copies the rest through memory).
+std::uint64_t copy_in_kernel(const FileHandle& from, std::uint64_t position, std::uint64_t length,
+                             const FileHandle& to);
+// Closes `folder` (`name` in `parent`) and removes it, where it is empty.
+Error remove_folder(const Folder& parent, const NativeString& name, Folder& folder);
+// Failures that found the name gone, or a folder not empty.
+bool name_gone(const Error& error);
+bool folder_not_empty(const Error& error);
 // Before anything is written: signals, standard streams.
 void prepare_process();
 // The command line as UTF-8 strings, the program's name first.

@@ -47,72 +47,6 @@ Error open_in(int fd, const char* name, Folder& folder) {
   return {};
 }
 
-// Removes `name` in `parent` and, if it is a folder, everything in it.
-// Nothing is followed: each folder is opened relative to the one holding
-// it, without following a link, and everything in it is removed relative
-// to that handle, so a folder swapped for a link half-way leads nowhere.
-// It keeps a list of open folders instead of recursing, with the names of
-// the folders still to clear in each.
-Error remove_tree(int parent, const std::string& name) {
-  struct stat info {};
-  if (::fstatat(parent, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
-    return errno == ENOENT ? Error{} : from_errno(Error::Step::remove);
-  }
-  if (!S_ISDIR(info.st_mode)) {
-    return ::unlinkat(parent, name.c_str(), 0) == 0 ? Error{} : from_errno(Error::Step::remove);
-  }
-  struct Level {
-    Folder folder;
-    std::string name;
-    std::vector<std::string> subfolders;  // still to clear
-    int listings = 0;
-  };
-  std::vector<Level> levels;
-  levels.push_back({{}, name, {}, 0});
-  Error opened = open_in(parent, name.c_str(), levels.back().folder);
-  if (!opened.ok()) return opened.during(Error::Step::remove);
-  while (!levels.empty()) {
-    Level& level = levels.back();
-    const int fd = fd_of(level.folder);
-    if (!level.subfolders.empty()) {
-      const std::string sub = std::move(level.subfolders.back());
-      level.subfolders.pop_back();
-      if (::unlinkat(fd, sub.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) continue;
-      Level next{{}, sub, {}, 0};
-      Error entered = open_in(fd, sub.c_str(), next.folder);
-      if (entered.ok()) {
-        levels.push_back(std::move(next));
-      } else if (::unlinkat(fd, sub.c_str(), 0) != 0 && errno != ENOENT) {
-        // No longer a folder (a link put there meanwhile): removed as a name.
-        return from_errno(Error::Step::remove);
-      }
-      continue;
-    }
-    const int holder = levels.size() > 1 ? fd_of(levels[levels.size() - 2].folder) : parent;
-    if (::unlinkat(holder, level.name.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT) {
-      levels.pop_back();
-      continue;
-    }
-    if ((errno != ENOTEMPTY && errno != EEXIST) || level.listings == 2) {
-      // Listed and cleared twice, yet not removable: give up rather than
-      // list it forever.
-      return from_errno(Error::Step::remove);
-    }
-    ++level.listings;
-    std::vector<FolderItem> items;
-    Error listed = list_folder(level.folder, items);
-    if (!listed.ok()) return listed.during(Error::Step::remove);
-    for (const FolderItem& item : items) {
-      if (item.kind == FolderItem::Kind::folder) {
-        level.subfolders.push_back(item.name);
-      } else if (::unlinkat(fd, item.name.c_str(), 0) != 0 && errno != ENOENT) {
-        return from_errno(Error::Step::remove);
-      }
-    }
-  }
-  return {};
-}
-
 #ifdef __linux__
 // Copies in the kernel, without passing through user memory. The data
 // position goes in as the in-offset, so one call per file does what a seek
@@ -275,7 +209,7 @@ Error make_fresh_folder(const Folder& parent, const NativeString& name, Folder& 
   const int fd = fd_of(parent);
   if (::mkdirat(fd, name.c_str(), 0777) != 0) {
     if (errno != EEXIST) return from_errno(Error::Step::create);
-    Error removed = remove_tree(fd, name);
+    Error removed = remove_tree(parent, name);
     if (!removed.ok()) return removed;
     if (::mkdirat(fd, name.c_str(), 0777) != 0) return from_errno(Error::Step::create);
   }
@@ -456,21 +390,31 @@ Error replace_file(const Folder& folder, const NativeString& from, const NativeS
   return {};
 }
 
-bool copy_in_kernel(const FileHandle& from, std::uint64_t position, std::uint64_t length,
-                    const FileHandle& to, std::uint64_t& done) {
+std::uint64_t copy_in_kernel(const FileHandle& from, std::uint64_t position, std::uint64_t length,
+                             const FileHandle& to) {
+  std::uint64_t done = 0;
 #ifdef __linux__
-  if (length > kCopyChunk && pipe_copy(fd_of(from), position, length, fd_of(to), done)) {
-    return true;
-  }
-  return file_range_copy(fd_of(from), position, length, fd_of(to), done);
+  if (length > kCopyChunk && pipe_copy(fd_of(from), position, length, fd_of(to), done)) return done;
+  file_range_copy(fd_of(from), position, length, fd_of(to), done);
 #else
   (void)from;
   (void)position;
   (void)length;
   (void)to;
-  (void)done;
-  return false;
 #endif
+  return done;
+}
+
+Error remove_folder(const Folder& parent, const NativeString& name, Folder& folder) {
+  folder.handle.close();
+  if (::unlinkat(fd_of(parent), name.c_str(), AT_REMOVEDIR) != 0) return from_errno(Error::Step::remove);
+  return {};
+}
+
+bool name_gone(const Error& error) { return error.os_code() == ENOENT; }
+
+bool folder_not_empty(const Error& error) {
+  return error.os_code() == ENOTEMPTY || error.os_code() == EEXIST;
 }
 
 bool is_terminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }

@@ -271,111 +271,6 @@ FolderItem::Kind kind_of(const WIN32_FIND_DATAW& found) {
   return FolderItem::Kind::file;
 }
 
-// Calls `visit` with everything in the folder at `folder_path` (which ends
-// with a separator) but "." and "..", as it is there, until one fails.
-template <typename Visit>
-Error list_entries(const std::wstring& folder_path, Visit visit) {
-  WIN32_FIND_DATAW found{};
-  HANDLE search = ::FindFirstFileExW((folder_path + L"*").c_str(), FindExInfoBasic, &found,
-                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-  if (search == INVALID_HANDLE_VALUE) {
-    // A drive's root has no "." nor "..": empty, it matches nothing.
-    const DWORD error = ::GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? Error{} : os_error(error, Step::read);
-  }
-  Error result;
-  for (;;) {
-    const std::wstring_view name = found.cFileName;
-    if (name != L"." && name != L"..") {
-      result = visit(found);
-      if (!result.ok()) break;
-    }
-    if (!::FindNextFileW(search, &found)) {
-      if (::GetLastError() != ERROR_NO_MORE_FILES) result = last_error(Step::read);
-      break;
-    }
-  }
-  ::FindClose(search);
-  return result;
-}
-
-// Removes `name` in `parent` and, if it is a folder, everything in it.
-// Nothing is followed: each folder is opened without following a link and
-// held while what it holds is removed by the path through it, so a folder
-// can't be swapped for a link half-way; links and junctions are removed as
-// names. It keeps a list of held folders instead of recursing, with the
-// names of the folders still to clear in each. A folder's own handle is
-// closed before it is removed, which it would prevent.
-Error remove_tree(const Folder& parent, const std::wstring& name) {
-  const std::wstring path = parent.path + name;
-  FILE_ATTRIBUTE_TAG_INFO info{};
-  if (!look_at(path, false, info)) {
-    const DWORD error = ::GetLastError();
-    return is_gone(error) ? Error{} : os_error(error, Step::remove);
-  }
-  if (is_link(info) || (info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    return remove_name(path);
-  }
-  struct Level {
-    Folder folder;
-    std::wstring name;
-    std::vector<std::wstring> subfolders;  // still to clear
-    int listings = 0;
-  };
-  std::vector<Level> levels;
-  levels.push_back({{}, name, {}, 0});
-  Error opened = hold_folder(path, false, levels.back().folder);
-  if (!opened.ok()) return opened.during(Step::remove);
-  while (!levels.empty()) {
-    Level& level = levels.back();
-    if (!level.subfolders.empty()) {
-      const std::wstring sub = std::move(level.subfolders.back());
-      level.subfolders.pop_back();
-      Level next{{}, sub, {}, 0};
-      if (hold_subfolder(level.folder, sub, next.folder).ok()) {
-        levels.push_back(std::move(next));
-        continue;
-      }
-      // No longer a folder (a link put there meanwhile): removed as a name.
-      Error removed = unless_gone(remove_name(level.folder.path + sub));
-      if (!removed.ok()) return removed;
-      continue;
-    }
-    const Folder& holder = levels.size() > 1 ? levels[levels.size() - 2].folder : parent;
-    const std::wstring own_path = holder.path + level.name;
-    if (level.listings > 0) {
-      level.folder.handle.close();
-      const DWORD error = remove_empty_folder(own_path);
-      if (error == 0) {
-        levels.pop_back();
-        continue;
-      }
-      if (error != ERROR_DIR_NOT_EMPTY || level.listings == 2) {
-        // Listed and cleared twice, yet not removable: give up rather than
-        // list it forever.
-        return os_error(error, Step::remove);
-      }
-      // Something was put in it meanwhile: held again and cleared again.
-      if (!hold_folder(own_path, false, level.folder).ok()) {
-        Error removed = unless_gone(remove_name(own_path));
-        if (!removed.ok()) return removed;
-        levels.pop_back();
-        continue;
-      }
-    }
-    ++level.listings;
-    Error listed = list_entries(level.folder.path, [&](const WIN32_FIND_DATAW& found) {
-      if (kind_of(found) == FolderItem::Kind::folder) {
-        level.subfolders.emplace_back(found.cFileName);
-        return Error{};
-      }
-      return unless_gone(remove_name(level.folder.path + found.cFileName));
-    });
-    if (!listed.ok()) return listed.during(Step::remove);
-  }
-  return {};
-}
-
 FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info, const FILE_BASIC_INFO& times,
                          bool link, bool on_disk) {
   const bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -617,10 +512,22 @@ Error name_folder(const Folder& parent, Folder& folder, const NativeString& from
 
 Error list_folder(const Folder& folder, std::vector<FolderItem>& items) {
   items.clear();
-  return list_entries(folder.path, [&](const WIN32_FIND_DATAW& found) {
-    items.push_back({to_utf8(found.cFileName), kind_of(found)});
-    return Error{};
-  });
+  WIN32_FIND_DATAW found{};
+  HANDLE search = ::FindFirstFileExW((folder.path + L"*").c_str(), FindExInfoBasic, &found,
+                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (search == INVALID_HANDLE_VALUE) {
+    // A drive's root has no "." nor "..": empty, it matches nothing.
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? Error{} : os_error(error, Step::read);
+  }
+  Error result;
+  do {
+    const std::wstring_view name = found.cFileName;
+    if (name != L"." && name != L"..") items.push_back({to_utf8(name), kind_of(found)});
+  } while (::FindNextFileW(search, &found));
+  if (::GetLastError() != ERROR_NO_MORE_FILES) result = last_error(Step::read);
+  ::FindClose(search);
+  return result;
 }
 
 Error identify(const FileHandle& file, FileIdentity& identity) {
@@ -736,9 +643,21 @@ Error replace_file(const Folder& folder, const NativeString& from, const NativeS
 }
 
 // No copy in the kernel here: the bytes go through memory.
-bool copy_in_kernel(const FileHandle&, std::uint64_t, std::uint64_t, const FileHandle&,
-                    std::uint64_t&) {
-  return false;
+std::uint64_t copy_in_kernel(const FileHandle&, std::uint64_t, std::uint64_t, const FileHandle&) {
+  return 0;
+}
+
+Error remove_folder(const Folder& parent, const NativeString& name, Folder& folder) {
+  // Held, the folder could not be removed.
+  folder.handle.close();
+  const DWORD error = remove_empty_folder(parent.path + name);
+  return error == 0 ? Error{} : os_error(error, Step::remove);
+}
+
+bool name_gone(const Error& error) { return is_gone(static_cast<DWORD>(error.os_code())); }
+
+bool folder_not_empty(const Error& error) {
+  return error.os_code() == static_cast<int>(ERROR_DIR_NOT_EMPTY);
 }
 
 bool is_terminal(std::FILE* stream) {
