@@ -73,8 +73,10 @@ class ArchiveIndex::Loader {
   }
 
   Error read_header() {
-    Error error = platform::file_size(index_.archive_, index_.archive_size_);
+    platform::FileIdentity archive;
+    Error error = platform::identify(index_.archive_, archive);
     if (!error.ok()) return read_failure("", error);
+    index_.archive_size_ = archive.size;
     if (index_.archive_size_ < kHeaderSize) {
       return Error::because(index_.path_ + " is too short to be an archive: " +
                             std::to_string(index_.archive_size_) +

@@ -2,6 +2,10 @@
 #include "brq/folder_source.h"
 
 #include <algorithm>
+#include <limits>
+
+#include "brq/utf8_text.h"
+#include "extract/entry_name.h"
 
 namespace kelvarin::brq {
 
@@ -34,6 +38,14 @@ SourceNode FolderSource::scan(std::vector<std::string>& problems) {
       };
       SourceNode child;
       child.name = item.name;
+      // Refused, but still scanned: every problem is named at once.
+      if (const char* reason = unsafe_name_reason(item.name, item.kind != platform::FolderItem::Kind::folder)) {
+        refuse(std::string(reason) + ", so Kelvarin_Extract would refuse it");
+      } else if (item.name.size() > kMaxNameBytes) {
+        refuse("the name is longer than " + std::to_string(kMaxNameBytes) + " bytes");
+      } else if (!is_utf8(item.name)) {
+        refuse("the name is not UTF-8 text, which archive names are");
+      }
       if (item.kind == platform::FolderItem::Kind::link) {
         refuse("is a link, which an archive can't hold");
         continue;
@@ -53,6 +65,10 @@ SourceNode FolderSource::scan(std::vector<std::string>& problems) {
         }
         child.disk_file = files_.size();
         child.size = file.identity.size;
+        if (child.size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+          refuse("the file has " + std::to_string(child.size) +
+                 " bytes; an archive holds files below 2 GiB (2147483648 bytes)");
+        }
         files_.push_back(std::move(file));
       }
       node.children.push_back(std::move(child));

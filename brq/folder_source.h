@@ -19,9 +19,11 @@ class FolderSource final : public FileSource {
   FolderSource(platform::Folder root, std::string shown);
 
   // The whole tree below the root, the root's name empty and each folder's
-  // entries sorted bytewise by name. Only folders and regular files can be
-  // stored: a link (not followed, it may lead anywhere), a device or
-  // anything that can't be read is left out and named in `problems`.
+  // entries sorted bytewise by name. What can't be stored so that
+  // Kelvarin_Extract gives it back exactly is named in `problems`: a link
+  // (not followed, it may lead anywhere), a device, anything that can't be
+  // read, a name Kelvarin_Extract refuses, longer than 1,024 bytes or not
+  // UTF-8, a file of 2 GiB or more.
   SourceNode scan(std::vector<std::string>& problems);
 
   // Whether `folder` is the root or a folder below it that was scanned.

@@ -4,12 +4,10 @@
 // archive under its name.
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 
 #include "archive/archive_writer.h"
 #include "brq/commands.h"
 #include "brq/folder_source.h"
-#include "brq/utf8_text.h"
 #include "extract/entry_name.h"
 #include "extract/report.h"
 #include "platform/platform.h"
@@ -19,42 +17,6 @@ namespace {
 
 // Writes go out in blocks of this size, not one call per name or padding.
 constexpr std::size_t kWriteBlock = 1u << 20;
-
-// Why the entries of `root` can't all be stored so that Kelvarin_Extract
-// gives them back exactly, one message each; `shown` is the folder as typed.
-std::vector<std::string> unstorable_entries(const SourceNode& root, const std::string& shown) {
-  std::vector<std::string> problems;
-  struct Pending {
-    const SourceNode* node;
-    std::string path;
-  };
-  std::vector<Pending> pending;
-  const std::string top = shown.empty() || shown.back() == '/' ? shown : shown + "/";
-  for (const SourceNode& child : root.children) pending.push_back({&child, top + child.name});
-  while (!pending.empty()) {
-    Pending current = std::move(pending.back());
-    pending.pop_back();
-    const SourceNode& node = *current.node;
-    auto refuse = [&](const std::string& why) { problems.push_back(current.path + ": " + why); };
-    if (const char* reason = unsafe_name_reason(node.name, !node.is_folder)) {
-      refuse(std::string(reason) + ", so Kelvarin_Extract would refuse it");
-    } else if (node.name.size() > kMaxNameBytes) {
-      refuse("the name is longer than " + std::to_string(kMaxNameBytes) + " bytes");
-    } else if (!is_utf8(node.name)) {
-      refuse("the name is not UTF-8 text, which archive names are");
-    }
-    if (!node.is_folder &&
-        node.size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
-      refuse("the file has " + std::to_string(node.size) +
-             " bytes; an archive holds files below 2 GiB (2147483648 bytes)");
-    }
-    for (const SourceNode& child : node.children) {
-      pending.push_back({&child, current.path + "/" + child.name});
-    }
-  }
-  std::sort(problems.begin(), problems.end());
-  return problems;
-}
 
 // Writes the layout as `name` in `folder` through the file writer every
 // output goes through: it takes its name only once complete.
@@ -131,10 +93,8 @@ int pack_folder(const std::string& folder, const std::string& archive, const Str
                                   ", so it would be packed into its next version; write it elsewhere"));
     return kStatusUnusable;
   }
-  for (std::string& problem : unstorable_entries(top_level.front(), folder)) {
-    problems.push_back(std::move(problem));
-  }
   if (!problems.empty()) {
+    std::sort(problems.begin(), problems.end());
     for (const std::string& problem : problems) print(streams.err, error_line(problem));
     print(streams.err, error_line("Nothing written: " + std::to_string(problems.size()) +
                                   (problems.size() == 1 ? " entry" : " entries") +

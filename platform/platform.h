@@ -92,8 +92,6 @@ bool ends_with_separator(std::string_view utf8);
 // A folder, a device or a pipe counts as a failure.
 Error open_archive(std::string_view utf8_path, FileHandle& archive);
 
-Error file_size(const FileHandle& file, std::uint64_t& size);
-
 // Reads up to `length` bytes at `position` without using or moving the
 // handle's own position; `got` is short only at the end of the file.
 Error read_at(const FileHandle& file, std::uint64_t position, void* buffer, std::size_t length,

@@ -148,13 +148,6 @@ Error open_archive(std::string_view utf8_path, FileHandle& archive) {
   return {};
 }
 
-Error file_size(const FileHandle& file, std::uint64_t& size) {
-  struct stat info {};
-  if (::fstat(fd_of(file), &info) != 0) return from_errno(Error::Step::read);
-  size = static_cast<std::uint64_t>(info.st_size);
-  return {};
-}
-
 Error read_at(const FileHandle& file, std::uint64_t position, void* buffer, std::size_t length,
               std::size_t& got) {
   got = 0;

@@ -394,13 +394,6 @@ Error open_archive(std::string_view utf8_path, FileHandle& archive) {
   return {};
 }
 
-Error file_size(const FileHandle& file, std::uint64_t& size) {
-  LARGE_INTEGER value{};
-  if (!::GetFileSizeEx(handle_of(file), &value)) return last_error(Step::read);
-  size = static_cast<std::uint64_t>(value.QuadPart);
-  return {};
-}
-
 Error read_at(const FileHandle& file, std::uint64_t position, void* buffer, std::size_t length,
               std::size_t& got) {
   // On a handle opened for synchronous use, the offset in OVERLAPPED says
