@@ -160,6 +160,7 @@ std::string run_and_check(const Sandbox& sandbox, std::string_view input, const 
 }
 
 }  // namespace
+
 std::string extract_one_input(const std::uint8_t* data, std::size_t size) {
   static Sandbox sandbox;
   const std::string_view input(reinterpret_cast<const char*>(data), size);
