@@ -123,6 +123,33 @@ def apply(lines, mutant):
     return changed
 
 
+def listed_files(folder):
+    return set(subprocess.check_output(
+        ["git", "ls-files", "--cached", "--others", "--exclude-standard"],
+        cwd=folder, text=True).splitlines())
+
+
+def mirror(root, tree):
+    """Makes the copy's files those of the checkout, touching only what differs
+    so that the copy's build stays incremental."""
+    wanted = listed_files(root)
+    for path in listed_files(tree) - wanted:
+        if os.path.isfile(os.path.join(tree, path)):
+            os.remove(os.path.join(tree, path))
+    for path in wanted:
+        source, copy = os.path.join(root, path), os.path.join(tree, path)
+        if not os.path.isfile(source):
+            continue
+        with open(source, "rb") as f:
+            data = f.read()
+        if os.path.isfile(copy):
+            with open(copy, "rb") as f:
+                if f.read() == data:
+                    continue
+        os.makedirs(os.path.dirname(copy), exist_ok=True)
+        shutil.copy2(source, copy)
+
+
 def run(command, cwd, timeout):
     try:
         done = subprocess.run(command, cwd=cwd, stdout=subprocess.DEVNULL,
@@ -160,8 +187,7 @@ def main():
         os.makedirs(args.work, exist_ok=True)
         subprocess.check_call(["git", "worktree", "add", "--detach", tree, "HEAD"], cwd=root)
     subprocess.check_call(["git", "checkout", "--detach", "--quiet", "HEAD"], cwd=tree)
-    subprocess.check_call(["rsync", "-a", "--delete", "--exclude", ".git", "--exclude", "build*/",
-                           root + "/", tree + "/"])
+    mirror(root, tree)
     subprocess.check_call(["cmake", "-S", tree, "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo"],
                           stdout=subprocess.DEVNULL)
     build_command = ["cmake", "--build", build, "-j2"]
