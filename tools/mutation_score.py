@@ -11,7 +11,8 @@ killed / (killed + survived).
 The work is done in a copy of the checkout (a git worktree of HEAD by
 default) with a build folder of its own, so the checkout being edited is
 never touched. The sample of mutants depends only on the product code and
-the seed: the same code and seed give the same mutants, whatever the tests.
+the seed: the same code and seed give the same mutants, whatever the tests,
+and a change to some lines moves only the mutants of those lines.
 
   tools/mutation_score.py --seed 1 --count 60
   tools/mutation_score.py --seed 1 --count 60 --list      # the mutants only
@@ -19,7 +20,7 @@ the seed: the same code and seed give the same mutants, whatever the tests.
 
 import argparse
 import os
-import random
+import hashlib
 import re
 import shutil
 import subprocess
@@ -111,6 +112,15 @@ def mutants_of(path, lines):
     return found
 
 
+def sample_key(seed, mutant, sources):
+    """Where a mutant falls in the seed's sample: a hash of the seed and of the
+    mutant's file, line text and change, so that editing one part of the code
+    leaves the rest of the sample where it was."""
+    path, number, column, old, new = mutant
+    text = f"{seed}|{path}|{sources[path][number].strip()}|{column}|{old}|{new}"
+    return hashlib.sha256(text.encode()).hexdigest()
+
+
 def apply(lines, mutant):
     _, number, column, old, new = mutant
     changed = list(lines)
@@ -173,7 +183,7 @@ def main():
     root = subprocess.check_output(["git", "rev-parse", "--show-toplevel"], text=True).strip()
     sources = {path: open(os.path.join(root, path)).readlines() for path in product_files(root)}
     every = [m for path, lines in sources.items() for m in mutants_of(path, lines)]
-    chosen = random.Random(args.seed).sample(every, min(args.count, len(every)))
+    chosen = sorted(every, key=lambda m: sample_key(args.seed, m, sources))[:args.count]
     if args.list:
         for path, number, _, old, new in chosen:
             print(f"{path}:{number + 1}: {old.strip()!r} -> {new.strip()!r}")
