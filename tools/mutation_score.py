@@ -157,7 +157,7 @@ def mirror(root, tree):
                 if f.read() == data:
                     continue
         os.makedirs(os.path.dirname(copy), exist_ok=True)
-        shutil.copy2(source, copy)
+        shutil.copyfile(source, copy)  # a new time, so that the build sees the change
 
 
 def run(command, cwd, timeout):
