@@ -29,7 +29,7 @@ bool ExtractState::write_fresh_file(const EntryVisit& file, std::uint64_t positi
   if (platform::name_taken(created)) return false;
   if (!created.ok()) {
     ++summary_.failed;
-    report("Unable to create file: " + shown_path(file));
+    report("Unable to create file: " + shown_path(file) + ": " + created.cause());
     return true;
   }
   Error copied;
@@ -74,7 +74,7 @@ void ExtractState::write_file(const EntryVisit& file, std::uint64_t position, st
     report_copy_failure(file, error);
   } else {
     ++summary_.failed;
-    report("Unable to create file: " + shown_path(file));
+    report("Unable to create file: " + shown_path(file) + ": " + error.cause());
   }
 }
 
