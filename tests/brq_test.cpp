@@ -1,0 +1,316 @@
+// brq, run in this process: list (text and JSON, in walk order), check,
+// extract (all or the named entries), pack (back whole through
+// Kelvarin_Extract, the same bytes each time, and refusing what an archive
+// can't hold or what changed after the scan), and the bundled sample.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <iterator>
+#include <limits>
+
+#include "brq/folder_source.h"
+#include "brq/progress_line.h"
+#include "platform/platform.h"
+#include "support/test_support.h"
+
+#include <thread>
+
+namespace kelvarin::testing {
+namespace {
+
+// Entries depth-first: 0 root, 1 d, 2 d/a, 3 d/b, 4 c, then the root's
+// siblings 5 first.bin and 6 empty.
+const std::vector<SourceNode>& small_tree() {
+  static const std::vector<SourceNode> tree = {
+      source_folder("", {source_folder("d", {source_file("a", "AAA"), source_file("b", "BB")}), source_file("c", "C")}),
+      source_file("first.bin", "1"), source_folder("empty")};
+  return tree;
+}
+
+TEST(BrqList, WalkOrderNamesThatAreNotTextAndDamagedEntries) {
+  TempDir dir;
+  // Breadth first, data reversed: 0 root, 1 first.bin, 2 empty, 3 d, 4 c, 5 d/a, 6 d/b.
+  write_archive(dir / "walk.brq", small_tree(), {EntryOrder::breadth_first, DataOrder::reverse_entry_order});
+  EXPECT_EQ(brq({"list", utf8(dir / "walk.brq")}).out,
+            "folder            0            -  /\nfolder            0            -  d\n"
+            "file              3          288  d/a\nfile              2          272  d/b\n"
+            "file              1          304  c\nfile              1          320  first.bin\n"
+            "folder            0            -  empty\n");
+  const std::vector<SourceNode> tree = {source_folder(
+      "", {source_file("q\"\n\xC3\xA9", "q"), source_folder("bad\xFF\xE6\x97", {source_file("f", "")}),
+           source_folder("d", {source_file("a", "AAA")}), source_file("c", "C")})};
+  ArchiveLayout layout = lay_out(tree);
+  layout.entries[4].name_offset = 1u << 20;  // d: no name, so neither it nor a is listed
+  layout.sizes[6].file_size = -5;            // c: listed with its stored size
+  write_layout(dir / "a.brq", layout);
+  RunResult run = brq({"list", "--json", utf8(dir / "a.brq")});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out.substr(run.out.find("\n") + 1),
+            "  {\"path\": \"\", \"kind\": \"folder\", \"size\": 0, \"offset\": null, \"index\": 0},\n"
+            "  {\"path\": \"q\\\"\\n\xC3\xA9\", \"kind\": \"file\", \"size\": 1, \"offset\": 272, \"index\": 1},\n"
+            "  {\"path\": \"bad\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\", \"path_hex\": \"626164ffe697\", \"kind\": \"folder\", "
+            "\"size\": 0, \"offset\": null, \"index\": 2},\n"
+            "  {\"path\": \"bad\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD/f\", \"path_hex\": \"626164ffe6972f66\", \"kind\": \"file\", "
+            "\"size\": 0, \"offset\": 288, \"index\": 3},\n"
+            "  {\"path\": \"c\", \"kind\": \"file\", \"size\": -5, \"offset\": 304, \"index\": 6}\n"
+            "]}\n");
+  EXPECT_EQ(run.err,
+            "ERROR: Damaged entry 4 in /: its name offset 1048576 is outside the 22-byte name pool\n"
+            "ERROR: Damaged entry 6, c: its size -5 is negative\n");
+  EXPECT_EQ(brq({"list", utf8(dir / "a.brq")}).out.find("file             -5          304  c\n") != std::string::npos, true);
+
+  layout.entries[6].next_sibling = 1;  // a cycle: the index is unusable
+  write_layout(dir / "cycle.brq", layout);
+  for (const fs::path& archive : {dir / "cycle.brq", dir / "missing.brq"}) {
+    const RunResult unusable = brq({"list", "--json", utf8(archive)});
+    EXPECT_EQ(std::make_tuple(unusable.status, unusable.out, count_lines(unusable.err, "ERROR: ")), std::make_tuple(1, "", 1));
+  }
+}
+
+// What each recorded archive gives is in fuzz/regressions/outcomes.txt;
+// here the report around the problems.
+TEST(BrqCheck, SummaryAndProblemsWriteNothing) {
+  TempDir dir;
+  ArchiveLayout layout = lay_out(small_tree());
+  write_layout(dir / "sound.brq", layout);
+  RunResult run = brq({"check", utf8(dir / "sound.brq")});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out, "entries      7\nfolders      3\nfiles        4\ntotal bytes  7\nsound\n");
+  layout.name_pool.replace(layout.entries[1].name_offset, 1, ".");
+  layout.entries[2].next_sibling = kNoEntry;  // d/b: linked from nowhere
+  write_layout(dir / "damaged.brq", layout);
+  run = brq({"check", utf8(dir / "damaged.brq")});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "problem: entry 1, .: the name would leave its folder\n"
+                     "entries      6\nfolders      3\nfiles        3\ntotal bytes  5\n"
+                     "unreachable  1 (linked from nowhere; never extracted)\n1 problem\n");
+  write_file(dir / "cut.brq", read_file(dir / "sound.brq").substr(0, 30));
+  run = brq({"check", utf8(dir / "cut.brq")});
+  EXPECT_EQ(run.out, "problem: " + utf8(dir / "cut.brq") + " is not a usable archive: its index needs 261 bytes but the "
+                     "archive has 30\nunusable\n");
+  EXPECT_EQ(brq({"check", utf8(dir / "none.brq")}).status, 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);
+}
+
+TEST(BrqExtract, WholeOrNamedEntriesWithTheFoldersOnTheWay) {
+  struct Case {
+    std::vector<std::string> paths;
+    int status;
+    std::string out, err;
+    Tree tree;
+  };
+  const Tree whole = {{"d", "<dir>"}, {"d/a", "AAA"}, {"d/b", "BB"}, {"c", "C"}, {"first.bin", "1"}, {"empty", "<dir>"}};
+  const std::vector<Case> cases = {
+      {{}, 0, "d/a\nd/b\nc\nfirst.bin\n", "", whole},
+      {{"d/b"}, 0, "d/b\n", "", {{"d", "<dir>"}, {"d/b", "BB"}}},
+      {{"/d//"}, 0, "d/a\nd/b\n", "", {{"d", "<dir>"}, {"d/a", "AAA"}, {"d/b", "BB"}}},
+      {{"empty"}, 0, "", "", {{"empty", "<dir>"}}},
+      // Walk order whatever the order named in; a missing one is an error.
+      {{"first.bin", "d/nothing", "c"}, 2, "c\nfirst.bin\n", "ERROR: No entry named d/nothing in ",
+       {{"c", "C"}, {"first.bin", "1"}}},
+      {{"d/nothing"}, 2, "", "ERROR: No entry named d/nothing in ", {}},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const fs::path archive = write_archive(dir / "a.brq", small_tree());
+    std::vector<std::string> args = {"extract", utf8(archive), utf8(dir / "out")};
+    args.insert(args.end(), c.paths.begin(), c.paths.end());
+    const RunResult run = brq(args);
+    const std::string what = c.paths.empty() ? "everything" : c.paths[0];
+    EXPECT_EQ(run.status, c.status) << what << "\n" << run.err;
+    EXPECT_EQ(run.out, c.out) << what;
+    EXPECT_EQ(run.err.substr(0, c.err.size()), c.err) << what;
+    EXPECT_EQ(snapshot(dir / "out"), c.tree) << what;
+  }
+  // A named root is part of every path below it; -q prints no file lines.
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", {source_folder("data", {source_file("a", "A"), source_file("b", "B")})});
+  EXPECT_EQ(brq({"extract", "-q", utf8(archive), utf8(dir / "out"), "data/a"}).out, "");
+  EXPECT_EQ(snapshot(dir / "out"), (Tree{{"data", "<dir>"}, {"data/a", "A"}}));
+}
+
+TEST(BrqExtract, RefusedEntriesGoToStandardErrorWithKelvarinExtractsStatus) {
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", {source_folder("", {source_file("ok", "fine"), source_file("..", "evil"),
+                                                                          source_folder("a\\b", {source_file("x", "evil")})})});
+  const RunResult run = brq({"extract", utf8(archive), utf8(dir / "out")});
+  EXPECT_EQ(std::make_tuple(run.status, run.out, count_lines(run.err, "ERROR: Skipping entry ")), std::make_tuple(2, "ok\n", 2));
+  EXPECT_EQ(snapshot(dir / "out"), (Tree{{"ok", "fine"}}));
+  const RunResult unusable = brq({"extract", utf8(dir / "missing.brq"), utf8(dir / "none")});
+  EXPECT_EQ(unusable.status, 1);
+  EXPECT_EQ(unusable.err.rfind("ERROR: Unable to open file: " + utf8(dir / "missing.brq") + ": ", 0), 0u) << unusable.err;
+  EXPECT_FALSE(fs::exists(dir / "none"));
+}
+
+// A line on a terminal only: shown once a run has lasted a second, redrawn
+// in place, taken off for a message, and left on the screen at the end.
+TEST(BrqProgress, LineOnlyWhenEnabledAndOnceASecondHasPassed) {
+  TempDir dir;
+  for (const bool enabled : {true, false}) {
+    std::FILE* stream = std::fopen((dir / "err").string().c_str(), "wb");
+    EXPECT_FALSE(platform::is_terminal(stream));
+    brq::ProgressLine progress(stream, enabled);
+    progress.file_started(10);
+    progress.clear();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+    progress.file_started(2000);
+    progress.clear();
+    progress.file_started(0);
+    progress.finish();
+    std::fclose(stream);
+    const std::string shown = read_file(dir / "err");
+    if (!enabled) {
+      EXPECT_EQ(shown, "");
+      continue;
+    }
+    // The first line drawn and cleared; drawn again at once after a message,
+    // though a quarter second has not passed; left with its line end.
+    const std::size_t end = shown.find(" B/s") + 4;
+    EXPECT_EQ(shown.substr(0, 15) + shown.substr(end, end + 2), "\r1 file, 10 B, \r" + std::string(end - 1, ' ') + "\r\r");
+    EXPECT_NE(shown.find("\r\r2 files, 2.0 KiB, "), std::string::npos) << shown;
+    EXPECT_EQ(shown.substr(shown.rfind('\r'), 19) + shown.back(), "\r3 files, 2.0 KiB, \n") << shown;
+  }
+}
+
+// Empty files and one past the writer's 1 MiB read, names beyond ASCII
+// and with spaces and punctuation, nested and empty folders.
+TEST(BrqPack, FoldersComeBackWholeAndPackToTheSameBytes) {
+  TempDir dir;
+  const fs::path src = dir / "src";
+  fs::create_directories(src / "maps" / "deep" / "er");
+  fs::create_directories(src / utf8_path("\xE6\x97\xA5") / "empty");
+  write_file(src / "big", pattern(1'100'000, 1));
+  write_file(src / "empty.txt", "");
+  write_file(src / "maps" / "deep" / "er" / "it's a [map]", pattern(4000, 2));
+  write_file(src / utf8_path("\xE6\x97\xA5") / utf8_path("\xC3\xA9t\xC3\xA9"), "u");
+  write_file(dir / "two.brq", std::string(100'000, 'x'));  // replaced whole
+  for (const char* name : {"one.brq", "two.brq"}) {
+    const RunResult run = brq({"pack", utf8(src), utf8(dir / name)});
+    EXPECT_EQ(std::make_tuple(run.status, run.err), std::make_tuple(0, ""));
+    EXPECT_NE(run.out.find("4 files"), std::string::npos) << run.out;
+  }
+  EXPECT_TRUE(read_file(dir / "one.brq") == read_file(dir / "two.brq"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);
+  EXPECT_EQ(kelvarin({"e", utf8(dir / "one.brq"), utf8(dir / "out")}).status, 0);
+  EXPECT_TRUE(snapshot(dir / "out") == snapshot(src));
+}
+
+TEST(BrqPack, WhatAnArchiveCantHoldIsRefusedAndNothingIsWritten) {
+  // Such names and links can't be made on Windows: only the size is tried there.
+  const std::vector<std::pair<std::string, std::function<void(const fs::path&)>>> cases = {
+      {"big: the file has 2147483648 bytes", [](const fs::path& src) {
+         write_file(src / "big", "");
+         fs::resize_file(src / "big", std::uint64_t{1} << 31);  // sparse
+       }},
+      {"a\\b: the name holds a path separator", [](const fs::path& src) { write_file(src / "a\\b", "x"); }},
+      {"the name is not UTF-8", [](const fs::path& src) { write_file(src / "bad\xFF", "x"); }},
+      {"link: is a link", [](const fs::path& src) { fs::create_symlink("/etc/hostname", src / "link"); }},
+  };
+  for (const auto& [message, make] : cases) {
+    if (kOnWindows && message[0] != 'b') continue;
+    TempDir dir;
+    fs::create_directories(dir / "src" / "sub");
+    write_file(dir / "src" / "ok", "fine");
+    make(dir / "src" / "sub");
+    const RunResult run = brq({"pack", utf8(dir / "src"), utf8(dir / "a.brq")});
+    EXPECT_EQ(std::make_tuple(run.status, run.out), std::make_tuple(2, "")) << message;
+    EXPECT_NE(run.err.find("ERROR: " + utf8(dir / "src") + "/sub/"), std::string::npos) << message;
+    EXPECT_NE(run.err.find(message), std::string::npos) << message << "\n" << run.err;
+    EXPECT_NE(run.err.find("Nothing written"), std::string::npos) << run.err;
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1) << message;
+  }
+  // 33 files just under 2 GiB each: the last would begin past 64 GiB. Nothing
+  // is read to find that out, so the files need not exist.
+  std::vector<SourceNode> files(33);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    files[i].name = "f" + std::to_string(i);
+    files[i].disk_file = i;
+    files[i].size = static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max());
+  }
+  const std::vector<SourceNode> tree = {source_folder("", std::move(files))};
+  EXPECT_NE(lay_out(tree).error.find("64 GiB"), std::string::npos);
+}
+
+TEST(BrqPack, ArchiveInsideThePackedFolderOrNoFolderIsRefused) {
+  TempDir dir;
+  fs::create_directories(dir / "src" / "sub");
+  write_file(dir / "src" / "f", "x");
+  std::error_code no_symlinks;  // the same folder under another name: told by what it is, not its spelling
+  fs::create_directory_symlink(dir / "src" / "sub", dir / "alias", no_symlinks);
+  for (const fs::path& target : {dir / "src" / "sub" / ".." / "a.brq", dir / "src", dir / "alias" / "a.brq"}) {
+    const RunResult run = brq({"pack", utf8(dir / "src"), utf8(target)});
+    EXPECT_EQ(std::make_tuple(run.status, count_lines(run.err, "ERROR: ")), std::make_tuple(1, 1)) << target << run.err;
+  }
+  EXPECT_EQ(snapshot(dir / "src").size(), 2u);
+  const RunResult missing = brq({"pack", utf8(dir / "nowhere"), utf8(dir / "a.brq")});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("is not a folder"), std::string::npos) << missing.err;
+}
+
+// Between the scan and the read a file is swapped for a link to a secret or
+// for another file, or its folder for a link; or the file shrinks while it
+// is read. What is read must be what was scanned, so each is refused and
+// the secret never reaches the archive.
+TEST(BrqPack, FilesChangedAfterTheScanAreRefusedNotPacked) {
+  if (kOnWindows) GTEST_SKIP() << "needs symbolic links";
+  const std::string big = pattern(3 << 20, 9);
+  const std::vector<std::pair<std::string, std::function<void(const fs::path&, std::size_t)>>> changes = {
+      {"is a link", [](const fs::path& dir, std::size_t) {
+         fs::remove(dir / "src" / "sub" / "f");
+         fs::create_symlink(dir / "secret", dir / "src" / "sub" / "f");
+       }},
+      {"it changed while", [](const fs::path& dir, std::size_t) {
+         fs::remove(dir / "src" / "sub" / "f");
+         write_file(dir / "src" / "sub" / "f", "SECR");
+       }},
+      {"is a link", [](const fs::path& dir, std::size_t) {
+         fs::rename(dir / "src" / "sub", dir / "moved");
+         fs::create_directories(dir / "elsewhere");
+         fs::create_symlink(dir / "secret", dir / "elsewhere" / "f");
+         fs::create_directory_symlink(dir / "elsewhere", dir / "src" / "sub");
+       }},
+      {"it shrank to 1572864 of its 3145728 bytes while it was read", [](const fs::path& dir, std::size_t written) {
+         if (written > (1u << 20)) fs::resize_file(dir / "src" / "sub" / "f", 3 << 19);
+       }},
+  };
+  for (const auto& [cause, change] : changes) {
+    const bool during = cause.find("shrank") != std::string::npos;
+    TempDir dir;
+    fs::create_directories(dir / "src" / "sub");
+    write_file(dir / "src" / "sub" / "f", during ? big : "fine");
+    write_file(dir / "secret", "SECR");
+    platform::Folder root;
+    ASSERT_TRUE(platform::open_folder(utf8(dir / "src"), false, root).ok());
+    brq::FolderSource files(std::move(root), utf8(dir / "src"));
+    std::vector<std::string> problems;
+    const std::vector<SourceNode> tree = {files.scan(problems)};
+    ASSERT_EQ(problems, std::vector<std::string>{});
+    const ArchiveLayout layout = lay_out(tree);
+    std::string written;
+    if (!during) change(dir.path(), 0);
+    const Error error = write_archive(layout, [&](const char* bytes, std::size_t length) {
+      written.append(bytes, length);
+      if (during) change(dir.path(), written.size());
+      return Error{};
+    }, &files);
+    EXPECT_NE(error.cause().find(cause), std::string::npos) << cause << ": " << error.cause();
+    EXPECT_EQ(error.path(), utf8(dir / "src") + "/sub/f");
+    EXPECT_EQ(written.find("SECR"), std::string::npos) << cause;
+  }
+}
+
+const fs::path kExamples = fs::path(KELVARIN_SOURCE_DIR) / "examples";
+
+TEST(SampleArchive, PacksFromItsFolderAndExtractsBackToIt) {
+  TempDir dir;
+  const RunResult pack = brq({"pack", utf8(kExamples / "sample"), utf8(dir / "sample.brq")});
+  ASSERT_EQ(pack.status, 0) << pack.err;
+  EXPECT_TRUE(read_file(dir / "sample.brq") == read_file(kExamples / "sample.brq"))
+      << "regenerate with: build/brq pack examples/sample examples/sample.brq";
+  const RunResult run = kelvarin({"e", utf8(kExamples / "sample.brq"), utf8(dir / "out")});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_EQ(snapshot(dir / "out"), snapshot(kExamples / "sample"));
+}
+
+}  // namespace
+}  // namespace kelvarin::testing

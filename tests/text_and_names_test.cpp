@@ -1,0 +1,183 @@
+// The pure pieces, tested directly: the name checks every entry passes,
+// the temporary names, one-line messages, UTF-8 and JSON text, the progress
+// text, and both command lines.
+#include <gtest/gtest.h>
+
+#include "brq/command_line.h"
+#include "brq/json_text.h"
+#include "brq/progress_line.h"
+#include "brq/utf8_text.h"
+#include "extract/entry_name.h"
+#include "extract/report.h"
+#include "platform/platform.h"
+#include "support/test_support.h"
+
+namespace kelvarin::testing {
+namespace {
+
+TEST(Names, WhatMayNotStandOnDisk) {
+  struct Case {
+    std::string name;
+    bool is_file;
+    const char* reason;  // nullptr: taken
+  };
+  // Fixed for each name, so the next run finds what a killed one left.
+  const std::string temp_file(TemporaryName("a", false).text());
+  EXPECT_EQ(temp_file, std::string(TemporaryName("a", false).text()));
+  EXPECT_EQ(TemporaryName(std::string(5000, 'n'), true).text().size(), 34u);
+  const std::string temp_folder(TemporaryName("a", true).text());
+  std::string upper_temp = temp_folder;
+  for (char& c : upper_temp) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const char* leaves = "the name would leave its folder";
+  const char* separator = "the name holds a path separator";
+  const char* kept = "the name is one Kelvarin_Extract keeps for its unfinished files";
+  const std::vector<Case> cases = {
+      {".", true, leaves}, {"..", false, leaves}, {"a/b", true, separator}, {"\\", false, separator},
+      {"x/", true, separator}, {"", true, "a file needs a name"}, {"", false, nullptr}, {"...", true, kOnWindows ? "Windows drops a dot or space at the end of a name" : nullptr},
+      {"CON", true, kOnWindows ? "the name is a device on Windows" : nullptr}, {".hidden", true, nullptr},
+      {temp_file, true, kept}, {temp_folder, false, kept}, {upper_temp, true, kept},
+      // Near misses of the temporary form are ordinary names.
+      {temp_file.substr(1), true, nullptr}, {temp_file.substr(0, temp_file.size() - 1), true, nullptr},
+      {temp_file + "x", true, nullptr}, {".kelvarin-0123456789abcdeg.part", true, nullptr},
+      {".kelvarin-.part", true, nullptr}, {".kelvarin-0123456789abcdef0.part", true, nullptr}};
+  for (const Case& c : cases) {
+    const char* reason = unsafe_name_reason(c.name, c.is_file);
+    EXPECT_STREQ(reason, c.reason) << "'" << c.name << "' as a " << (c.is_file ? "file" : "folder");
+  }
+}
+
+TEST(Names, WindowsRefusalsAreWindowsOnly) {
+  const std::vector<std::string> refused = {
+      "CON", "aux.txt", "Nul.tar.gz", "Lpt1 .log", "com9", "COM\xC2\xB9", "prn", "conin$", "a:b",
+      "stream.txt:hidden", "what?", "star*", "pipe|", "quote\"", "less<", "more>", "ctl\x01", "dot.", "space "};
+  const std::vector<std::string> kept = {"CONSOLE", "con_", "com10", "com", "lpt0x", "nul-file",
+                                         ".hidden", "a.b.c", " lead", "\xC3\xA9t\xC3\xA9"};
+  for (const std::string& name : refused) {
+    EXPECT_EQ(platform::unusable_name_reason(name) != nullptr, kOnWindows) << name;
+  }
+  for (const std::string& name : kept) EXPECT_EQ(platform::unusable_name_reason(name), nullptr) << name;
+}
+
+TEST(Text, MessagesAreOneLine) {
+  EXPECT_EQ(error_line("bad\nname\r\x01 ok"), "ERROR: bad?name?? ok\n");
+  EXPECT_EQ(one_line("tab\there\x7F\xC3\xA9"), "tab?here?\xC3\xA9");
+}
+
+TEST(Text, Utf8SequencesAtTheirBounds) {
+  const std::vector<std::pair<std::string, std::size_t>> cases = {
+      {"a", 1}, {"\x7F", 1}, {"\x80", 0}, {"\xC1\xBF", 0}, {"\xC2\x80", 2}, {"\xDF\xBF", 2}, {"\xDF\xC0", 0},
+      {"\xE0\x9F\x80", 0}, {"\xE0\xA0\x80", 3}, {"\xED\x9F\xBF", 3}, {"\xED\xA0\x80", 0}, {"\xEF\xBF\xBF", 3},
+      {"\xEF\xBF\x7F", 0}, {"\xF0\x8F\x80\x80", 0}, {"\xF0\x90\x80\x80", 4}, {"\xF4\x8F\xBF\xBF", 4},
+      {"\xF4\x90\x80\x80", 0}, {"\xF5\x80\x80\x80", 0}, {"\xF0\x90\x80\xC0", 0},
+      // Cut short by the end of the text.
+      {"\xC3", 0}, {"\xE6\x97", 0}, {"\xF0\x90\x80", 0}};
+  for (const auto& [text, length] : cases) {
+    EXPECT_EQ(brq::utf8_sequence_length(text, 0), length) << brq::hex_bytes(text);
+    // The same bytes after a letter: the offset is honoured.
+    EXPECT_EQ(brq::utf8_sequence_length("x" + text, 1), length) << brq::hex_bytes(text);
+  }
+  EXPECT_TRUE(brq::is_utf8("\xC3\xA9t\xC3\xA9 \xE6\x97\xA5"));
+  EXPECT_FALSE(brq::is_utf8("\xC3\xA9t\xC3"));
+  EXPECT_TRUE(brq::is_utf8(""));
+}
+
+TEST(Text, JsonStringsEscapeAndReplaceWhatIsNotText) {
+  const std::vector<std::tuple<std::string, std::string, bool>> cases = {
+      {"plain", "\"plain\"", true}, {"q\"b\\s/", "\"q\\\"b\\\\s/\"", true},
+      {"\n\r\t\b\f\x01\x1F\x7F", "\"\\n\\r\\t\\b\\f\\u0001\\u001f\\u007f\"", true},
+      {"\xC3\xA9t\xC3\xA9", "\"\xC3\xA9t\xC3\xA9\"", true}, {"bad\xFF", "\"bad\xEF\xBF\xBD\"", false},
+      // A sequence cut off by the name's end: each byte replaced.
+      {"x\xE6\x97", "\"x\xEF\xBF\xBD\xEF\xBF\xBD\"", false}, {"\xC3", "\"\xEF\xBF\xBD\"", false}};
+  for (const auto& [bytes, literal, exact] : cases) {
+    std::string out = "[";
+    EXPECT_EQ(brq::append_json_string(out, bytes), exact) << brq::hex_bytes(bytes);
+    EXPECT_EQ(out, "[" + literal) << brq::hex_bytes(bytes);
+  }
+  EXPECT_EQ(brq::hex_bytes(std::string("\x00\x0F\xA0\xFF", 4)), "000fa0ff");
+}
+
+TEST(Text, ProgressText) {
+  EXPECT_EQ(brq::progress_text(1, 0, 0), "1 file, 0 B");
+  EXPECT_EQ(brq::progress_text(2, 1023, 1), "2 files, 1023 B, 1023 B/s");
+  EXPECT_EQ(brq::progress_text(3, 1024, 2), "3 files, 1.0 KiB, 512 B/s");
+  EXPECT_EQ(brq::progress_text(4, 3ull << 40, 0.5), "4 files, 3.0 TiB, 6.0 TiB/s");
+  EXPECT_EQ(brq::progress_text(5, 5ull << 50, 0), "5 files, 5120.0 TiB");
+}
+
+// Kelvarin_Extract takes exactly "e ARCHIVE DESTINATION" and ignores what follows.
+TEST(CommandLine, KelvarinExtractsArguments) {
+  const std::string usage =
+      "Usage: Kelvarin_Extract.exe e <.brq file> <Destination Folder>\n\n"
+      "  Example: Kelvarin_Extract.exe e \"C:\\Games\\Kelvarin\\data.brq\" \"C:\\Kelvarin DATA\"\n"
+      "    Note: Don't include the \\ at the end of the folder, otherwise it wont work.\n\n\n";
+  TempDir dir;
+  const std::string archive = utf8(write_archive(dir / "a.brq", {source_folder("", {source_file("f", "x")})}));
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {}, {"e", archive}, {"E", archive, utf8(dir / "out")}, {"e", archive, ""}, {"ee", archive, "o"}}) {
+    EXPECT_EQ(kelvarin(args).out, kBanner + usage) << args.size();
+    EXPECT_EQ(kelvarin(args).status, -1);
+  }
+  EXPECT_FALSE(fs::exists(dir / "out"));
+  EXPECT_EQ(kelvarin({"e", archive, utf8(dir / "out"), "extra", "more"}).out, kBanner + file_line("\\f", 1));
+}
+
+TEST(CommandLine, BrqsArguments) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string error;  // empty: accepted
+    brq::Command command = brq::Command::none;
+    std::vector<std::string> operands = {};
+    bool help = false, json = false, quiet = false;
+  };
+  using brq::Command;
+  const std::vector<Case> cases = {
+      {{}, "no command given"}, {{"unpack"}, "unknown command 'unpack'"}, {{"help", "nope"}, "unknown command 'nope'"},
+      {{"-h", "pack"}, "", Command::pack, {}, true}, {{"help", "check"}, "", Command::check, {}, true},
+      {{"extract", "x", "--help"}, "", Command::extract, {"x"}, true},
+      {{"list", "--json", "a"}, "", Command::list, {"a"}, false, true},
+      {{"list", "a", "b"}, "list takes 1 operand, not 2"}, {{"list"}, "list needs more operands"},
+      {{"check", "--json", "a"}, "unknown option '--json' for check"},
+      {{"extract", "-q", "a", "d", "p1", "p2"}, "", Command::extract, {"a", "d", "p1", "p2"}, false, false, true},
+      {{"extract", "a", ""}, "the destination folder can't be empty"},
+      {{"list", "--", "-a.brq"}, "", Command::list, {"-a.brq"}}, {{"list", "-"}, "", Command::list, {"-"}},
+      {{"pack", "s", "a", "b"}, "pack takes 2 operands, not 3"},
+  };
+  for (const Case& c : cases) {
+    std::vector<const char*> argv{"brq"};
+    for (const std::string& arg : c.args) argv.push_back(arg.c_str());
+    brq::CommandLine line;
+    const std::string what = c.args.empty() ? "(none)" : c.args[0] + " ... (" + std::to_string(c.args.size()) + ")";
+    EXPECT_EQ(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line), c.error) << what;
+    if (!c.error.empty()) continue;
+    EXPECT_EQ(line.command, c.command) << what;
+    EXPECT_EQ(line.operands, c.operands) << what;
+    EXPECT_EQ(std::make_tuple(line.help, line.json, line.quiet), std::make_tuple(c.help, c.json, c.quiet)) << what;
+  }
+}
+
+// The help goes to standard output with status 0, every usage error to
+// standard error with status 64, and either way nothing is done.
+TEST(CommandLine, BrqHelpAndUsageErrors) {
+  RunResult run = brq({"--help"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.out.rfind("Usage: brq <command>", 0), 0u) << run.out;
+  for (const auto& [command, info] : std::vector<std::pair<std::string, brq::Command>>{
+           {"list", brq::Command::list}, {"check", brq::Command::check},
+           {"extract", brq::Command::extract}, {"pack", brq::Command::pack}}) {
+    run = brq({command, "--help"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, brq::help_text(info));
+    EXPECT_EQ(run.out.rfind("Usage: brq " + command + " ", 0), 0u) << run.out;
+    EXPECT_NE(run.out.find("Exit status"), std::string::npos) << run.out;
+  }
+  TempDir dir;
+  run = brq({"pack", "-x", utf8(dir / "src"), utf8(dir / "b.brq")});
+  EXPECT_EQ(run.status, 64);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "brq: unknown option '-x' for pack\nTry 'brq pack --help'.\n");
+  EXPECT_EQ(brq({}).err, "brq: no command given\nTry 'brq --help'.\n");
+  EXPECT_FALSE(fs::exists(dir / "b.brq"));
+}
+
+}  // namespace
+}  // namespace kelvarin::testing
