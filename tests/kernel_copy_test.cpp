@@ -32,6 +32,9 @@ TEST(KernelCopy, ExactAtEveryChunkBoundaryOnBothPathsAndShortSourcesAreReadFailu
   write_file(dir / "source", bytes);
   platform::FileHandle source;
   ASSERT_TRUE(platform::open_archive((dir / "source").string(), source).ok());
+  // Each copy closes what it opened (the pipe of a spliced copy too).
+  auto open_files = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); };
+  const auto open_before = open_files();
   for (const bool append : {false, true}) {
     for (const std::size_t size : {std::size_t{1}, kCopyChunk - 1, kCopyChunk, kCopyChunk + 1, kCopyChunk * 5 / 2}) {
       const fs::path out = dir / ("out" + std::to_string(size));
@@ -54,6 +57,7 @@ TEST(KernelCopy, ExactAtEveryChunkBoundaryOnBothPathsAndShortSourcesAreReadFailu
       EXPECT_EQ(copy.cause(), "the archive ends before its last byte") << position;
     }
   }
+  EXPECT_EQ(open_files(), open_before);
 }
 
 }  // namespace

@@ -65,22 +65,26 @@ TEST(SafeOutput, ShortReadKeepsThePreviousFileAndTheWalkGoesOn) {
   EXPECT_EQ(snapshot(dir / "out"), (Tree{{"big", "previous"}, {"small", "s"}}));
 }
 
-// A new folder's name taken by someone else while the run fills it: what
-// they put there stays, the run's files stay under the temporary name, and
-// the failure says where they are.
+// A new folder's name taken by someone else while the run fills it, by an
+// empty folder or one holding a file: what they put there stays, the run's
+// files stay under the temporary name, and the failure says where they are.
 TEST(SafeOutput, NewFolderWhoseNameWasTakenMeanwhileReplacesNothing) {
-  TempDir dir;
-  const fs::path archive = write_archive(dir / "a.brq", {source_folder("", {source_folder("d", {source_file("x", "new x")})})});
-  fs::create_directories(dir / "out");
-  const Extracted run = extract_with(archive, dir / "out", [&](const EntryVisit&) {
-    fs::create_directories(dir / "out" / "d");
-    write_file(dir / "out" / "d" / "theirs", "theirs");
-  });
-  const std::string temp = temporary_name("d", true);
-  EXPECT_EQ(run.summary.failed, 1u);
-  EXPECT_EQ(count_lines(run.lines, "ERROR: Unable to put folder " + utf8(dir / "out") + "\\d\\ in place: "), 1) << run.lines;
-  EXPECT_EQ(run.lines.substr(run.lines.size() - temp.size() - 11), temp + " beside it\n");
-  EXPECT_EQ(snapshot(dir / "out"), (Tree{{"d", "<dir>"}, {"d/theirs", "theirs"}, {temp, "<dir>"}, {temp + "/x", "new x"}}));
+  for (const bool empty : {true, false}) {
+    TempDir dir;
+    const fs::path archive = write_archive(dir / "a.brq", {source_folder("", {source_folder("d", {source_file("x", "new x")})})});
+    fs::create_directories(dir / "out");
+    const Extracted run = extract_with(archive, dir / "out", [&](const EntryVisit&) {
+      fs::create_directories(dir / "out" / "d");
+      if (!empty) write_file(dir / "out" / "d" / "theirs", "theirs");
+    });
+    const std::string temp = temporary_name("d", true);
+    EXPECT_EQ(run.summary.failed, 1u) << empty;
+    EXPECT_EQ(count_lines(run.lines, "ERROR: Unable to put folder " + utf8(dir / "out") + "\\d\\ in place: "), 1) << run.lines;
+    EXPECT_EQ(run.lines.substr(run.lines.size() - temp.size() - 11), temp + " beside it\n");
+    Tree expected = {{"d", "<dir>"}, {temp, "<dir>"}, {temp + "/x", "new x"}};
+    if (!empty) expected["d/theirs"] = "theirs";
+    EXPECT_EQ(snapshot(dir / "out"), expected) << empty;
+  }
 }
 
 TEST(SafeOutput, WhatStandsInTheWayIsLeftAlone) {
