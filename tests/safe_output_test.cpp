@@ -254,7 +254,7 @@ void make_shaped_tree(const fs::path& folder, const std::string& bytes) {
 // outside, back and forth, while the run fills it (rounds 0 and 1: existing
 // or new) or removes a killed run's leftover holding it (the rest): nothing
 // outside may appear, change or disappear. Two tests, which run side by side.
-void swap_all_the_time(int first_round, int last_round) {
+void swap_all_the_time([[maybe_unused]] int first_round, [[maybe_unused]] int last_round) {
 #ifdef _WIN32
   GTEST_SKIP() << "needs renameat2";
 #else
