@@ -138,6 +138,7 @@ TEST(CommandLine, BrqsArguments) {
       {{"list", "a", "b"}, "list takes 1 operand, not 2"}, {{"list"}, "list needs more operands"},
       {{"check", "--json", "a"}, "unknown option '--json' for check"},
       {{"extract", "-q", "a", "d", "p1", "p2"}, "", Command::extract, {"a", "d", "p1", "p2"}, false, false, true},
+      {{"extract", "--quiet", "a", "d"}, "", Command::extract, {"a", "d"}, false, false, true},
       {{"extract", "a", ""}, "the destination folder can't be empty"},
       {{"list", "--", "-a.brq"}, "", Command::list, {"-a.brq"}}, {{"list", "-"}, "", Command::list, {"-"}},
       {{"pack", "s", "a", "b"}, "pack takes 2 operands, not 3"},
