@@ -79,12 +79,14 @@ TEST(BrqCheck, SummaryAndProblemsWriteNothing) {
   EXPECT_EQ(run.out, "entries      7\nfolders      3\nfiles        4\ntotal bytes  7\nsound\n");
   layout.name_pool.replace(layout.entries[1].name_offset, 1, ".");
   layout.entries[2].next_sibling = kNoEntry;  // d/b: linked from nowhere
+  layout.sizes[5].file_size = -1;             // first.bin, on the top level
   write_layout(dir / "damaged.brq", layout);
   run = brq({"check", utf8(dir / "damaged.brq")});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, "problem: entry 1, .: the name would leave its folder\n"
-                     "entries      6\nfolders      3\nfiles        3\ntotal bytes  5\n"
-                     "unreachable  1 (linked from nowhere; never extracted)\n1 problem\n");
+                     "problem: entry 5, first.bin: its size -1 is negative\n"
+                     "entries      6\nfolders      3\nfiles        3\ntotal bytes  4\n"
+                     "unreachable  1 (linked from nowhere; never extracted)\n2 problems\n");
   write_file(dir / "cut.brq", read_file(dir / "sound.brq").substr(0, 30));
   run = brq({"check", utf8(dir / "cut.brq")});
   EXPECT_EQ(run.out, "problem: " + utf8(dir / "cut.brq") + " is not a usable archive: its index needs 261 bytes but the "
