@@ -3,6 +3,8 @@
 // text, and both command lines.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include "brq/command_line.h"
 #include "brq/json_text.h"
 #include "brq/progress_line.h"
