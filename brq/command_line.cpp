@@ -29,7 +29,8 @@ constexpr std::string_view kGeneralHelp =
     "  extract ARCHIVE DEST [PATH...]     extract everything or the named entries\n"
     "  pack DIR ARCHIVE                   build an archive from a folder\n"
     "\n"
-    "'brq <command> --help' tells more about one command.\n"
+    "'brq <command> --help' tells more about one command; 'brq --version'\n"
+    "prints the version.\n"
     "\n"
     "Exit status: 0 success, 1 the archive is unusable (or can't be written),\n"
     "2 some entries failed, 64 wrong command line.\n";
@@ -107,6 +108,10 @@ std::string parse_command_line(int argc, const char* const* argv, CommandLine& l
   line = CommandLine{};
   if (argc < 2) return "no command given";
   std::string_view first = argv[1];
+  if (first == "--version" && argc == 2) {
+    line.version = true;
+    return {};
+  }
   if (is_help(first) || first == "help") {
     line.help = true;
     if (argc > 2) {
@@ -153,6 +158,8 @@ std::string parse_command_line(int argc, const char* const* argv, CommandLine& l
   }
   return {};
 }
+
+std::string version_text() { return std::string("brq ") + KELVARIN_VERSION + "\n"; }
 
 std::string_view help_text(Command command) {
   const CommandInfo* info = info_of(command);

@@ -12,7 +12,8 @@ enum class Command { none, list, check, extract, pack };
 
 struct CommandLine {
   Command command = Command::none;
-  bool help = false;   // --help: print the help of `command` (the general one for none)
+  bool help = false;     // --help: print the help of `command` (the general one for none)
+  bool version = false;  // --version: print the version line
   bool json = false;   // list --json
   bool quiet = false;  // extract --quiet
   std::vector<std::string> operands;
@@ -24,5 +25,8 @@ std::string parse_command_line(int argc, const char* const* argv, CommandLine& l
 
 // The help of `command`, or the general help for Command::none.
 std::string_view help_text(Command command);
+
+// "brq 1.1.0\n": the version every package of both programs carries.
+std::string version_text();
 
 }  // namespace kelvarin::brq

@@ -16,6 +16,10 @@ int run_brq(int argc, const char* const* argv, const Streams& streams) {
                            : "Try 'brq " + std::string(argv[1]) + " --help'.\n");
     return kStatusUsage;
   }
+  if (line.version) {
+    print(streams.out, version_text());
+    return kStatusSuccess;
+  }
   if (line.help) {
     print(streams.out, help_text(line.command));
     return kStatusSuccess;
