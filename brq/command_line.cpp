@@ -21,69 +21,172 @@ constexpr std::size_t kAny = static_cast<std::size_t>(-1);
 constexpr std::string_view kGeneralHelp =
     "Usage: brq <command> [options] ...\n"
     "\n"
-    "Looks into, checks, extracts and builds Kelvarin .brq archives.\n"
+    "Looks into, checks, extracts, compares and builds Kelvarin .brq archives.\n"
     "\n"
     "Commands:\n"
-    "  list ARCHIVE [--json]              every entry, in extraction order\n"
-    "  check ARCHIVE                      validate the index and every file's data\n"
+    "  list ARCHIVE [PATH...]             the entries, in extraction order\n"
+    "  check ARCHIVE                      check the index and every file's data range\n"
     "  extract ARCHIVE DEST [PATH...]     extract everything or the named entries\n"
+    "  cat ARCHIVE PATH...                files' bytes to standard output\n"
+    "  diff ARCHIVE1 ARCHIVE2             what changed from one archive to the other\n"
     "  pack DIR ARCHIVE                   build an archive from a folder\n"
+    "\n"
+    "A PATH is an entry's path as 'brq list' shows it ('/' or '\\' between\n"
+    "names) or a pattern: '*' and '?' within a name, '[...]' a class, '**' any\n"
+    "number of folders (\"sounds/**/*.wav\").\n"
     "\n"
     "'brq <command> --help' tells more about one command; 'brq --version'\n"
     "prints the version.\n"
     "\n"
     "Exit status: 0 success, 1 the archive is unusable (or can't be written),\n"
-    "2 some entries failed, 64 wrong command line.\n";
+    "2 some entries failed, 64 wrong command line ('diff': 0 the same,\n"
+    "1 different, 2 trouble).\n";
 
-constexpr std::array<CommandInfo, 4> kCommands = {{
-    {Command::list, "list", 1, 1,
-     "Usage: brq list [--json] ARCHIVE\n"
+constexpr std::array<CommandInfo, 6> kCommands = {{
+    {Command::list, "list", 1, kAny,
+     "Usage: brq list [options] ARCHIVE [PATH...]\n"
      "\n"
      "Prints one line per entry, in the order extraction walks them (a folder\n"
      "before its contents, a whole folder before the next entry): kind, size,\n"
-     "data position and the path inside the archive, with '/' between names.\n"
-     "The root, whose name is usually empty, is shown as '/'. Control\n"
-     "characters in names print as '?'.\n"
+     "data position and the path inside the archive, with '/' between names,\n"
+     "then a line of totals. The root, whose name is usually empty, is shown\n"
+     "as '/'. Control characters in names print as '?'. With PATHs (paths or\n"
+     "patterns), only the entries they name, each folder with all it holds.\n"
      "\n"
-     "  --json   one JSON document instead:\n"
+     "  -h, --human        sizes in K, M, G, T (powers of 1024)\n"
+     "  --exclude PATTERN  leave out what PATTERN names, with all it holds: a\n"
+     "                     PATTERN without '/' is matched against each name\n"
+     "  --ignore-case      paths and patterns match in any case (ASCII letters)\n"
+     "  --json             one JSON document instead, without totals:\n"
      "           {\"entries\": [{\"path\", \"kind\", \"size\", \"offset\", \"index\"}, ...]}\n"
      "           A path that is not UTF-8 has each stray byte replaced by U+FFFD\n"
      "           and its exact bytes in \"path_hex\". A folder's offset is null.\n"
      "\n"
      "Exit status: 0 listed, 1 unusable archive, 2 some entries are damaged\n"
-     "(named on standard error).\n"},
+     "(named on standard error) or a PATH names nothing.\n"},
     {Command::check, "check", 1, 1,
      "Usage: brq check ARCHIVE\n"
      "\n"
-     "Validates the whole index and every file's data range without writing\n"
-     "anything: prints each problem found and a summary (entries, folders,\n"
-     "files, total bytes).\n"
+     "Checks the whole index without writing anything: counts, links, names,\n"
+     "sizes, and that every file's data lie inside the archive and after the\n"
+     "index. Prints each problem found and a summary (entries, folders, files,\n"
+     "total bytes).\n"
+     "\n"
+     "The format holds no checksums: data bytes that were changed, or a file\n"
+     "swapped for another of the same size, can't be seen. 'brq diff' against\n"
+     "a known good copy can.\n"
      "\n"
      "Exit status: 0 the archive is sound, 1 it can't be opened or its index is\n"
      "unusable, 2 some entries have problems.\n"},
     {Command::extract, "extract", 2, kAny,
-     "Usage: brq extract [--quiet] ARCHIVE DEST [PATH...]\n"
+     "Usage: brq extract [options] ARCHIVE DEST [PATH...]\n"
      "\n"
-     "Extracts everything, or only the entries named by PATH (as 'brq list'\n"
-     "shows them; a folder brings everything below it), into DEST, with the\n"
-     "same safety rules as Kelvarin_Extract. Prints each file's path.\n"
+     "Extracts everything, or only the entries PATHs name (paths or patterns;\n"
+     "a folder brings everything below it), into DEST, with the same safety\n"
+     "rules as Kelvarin_Extract. A file already there is replaced in one step.\n"
+     "Prints each file's path.\n"
      "\n"
-     "  --quiet, -q   don't print each file's path\n"
+     "  -q, --quiet        don't print each file's path\n"
+     "  --skip-existing    leave every file that is already there untouched\n"
+     "  --exclude PATTERN  leave out what PATTERN names, with all it holds: a\n"
+     "                     PATTERN without '/' is matched against each name\n"
+     "  --ignore-case      paths and patterns match in any case (ASCII letters)\n"
+     "  --progress         show the progress line on standard error\n"
+     "  --no-progress      never show it (by default it shows when standard\n"
+     "                     error is a terminal the file lines don't go to)\n"
      "\n"
-     "Exit status: 0 everything asked for was written whole, 1 unusable\n"
-     "archive (nothing created), 2 some entries failed or a PATH names none.\n"},
+     "Exit status: 0 everything asked for was written whole (or skipped),\n"
+     "1 unusable archive or destination (nothing created), 2 some entries\n"
+     "failed or a PATH names nothing.\n"},
+    {Command::cat, "cat", 2, kAny,
+     "Usage: brq cat [options] ARCHIVE PATH...\n"
+     "\n"
+     "Writes the bytes of the files PATHs name (paths or patterns) to standard\n"
+     "output, nothing else, in the order the PATHs are given (a pattern's\n"
+     "files in extraction order). Errors go to standard error.\n"
+     "\n"
+     "  --exclude PATTERN  leave out what PATTERN names\n"
+     "  --ignore-case      paths and patterns match in any case (ASCII letters)\n"
+     "  --progress         show the progress line on standard error\n"
+     "  --no-progress      never show it (by default it shows when standard\n"
+     "                     error is a terminal and the output is not)\n"
+     "\n"
+     "Exit status: 0 every file was written whole, 1 unusable archive, 2 a PATH\n"
+     "names nothing or only folders, a file is damaged, or the output failed.\n"},
+    {Command::diff, "diff", 2, 2,
+     "Usage: brq diff [--json] [--order] ARCHIVE1 ARCHIVE2\n"
+     "\n"
+     "Tells what changed from ARCHIVE1 to ARCHIVE2, one line per entry, in path\n"
+     "order: '- PATH' only in ARCHIVE1, '+ PATH' only in ARCHIVE2, 'M PATH' a\n"
+     "file whose size or bytes differ (or a file that became a folder, or the\n"
+     "other way round). Sizes are compared first; bytes are read only where\n"
+     "they agree. Where data lie and the order of entries are not differences.\n"
+     "\n"
+     "  --order   also 'O PATH' for a folder in both whose shared entries come\n"
+     "            in another order\n"
+     "  --json    one JSON document instead:\n"
+     "            {\"changes\": [{\"change\": \"removed\"|\"added\"|\"modified\"|\"order\",\n"
+     "                           \"path\"}, ...]}\n"
+     "\n"
+     "Exit status: 0 the same, 1 different, 2 trouble (an archive is unusable or\n"
+     "an entry can't be read), 64 wrong command line.\n"},
     {Command::pack, "pack", 2, 2,
-     "Usage: brq pack DIR ARCHIVE\n"
+     "Usage: brq pack [options] DIR ARCHIVE\n"
      "\n"
      "Writes the folder DIR and everything in it as the archive ARCHIVE: the\n"
      "root has an empty name, each folder's entries are sorted bytewise by\n"
      "name, and the same tree always gives the same bytes. Refuses links, files\n"
      "of 2 GiB or more, names Kelvarin_Extract refuses or that are not UTF-8,\n"
-     "and an ARCHIVE inside DIR. The archive is written under a temporary name\n"
-     "and renamed into place when complete.\n"
+     "names Windows can't hold (CON.txt, 'a?.txt', a trailing dot or space...)\n"
+     "or that differ only in case within a folder, and an ARCHIVE inside DIR.\n"
+     "The archive is written under a temporary name and renamed into place\n"
+     "when complete.\n"
+     "\n"
+     "  --allow-unportable  store names Windows can't hold, and names that\n"
+     "                      differ only in case, all the same\n"
+     "  --progress          show the progress line on standard error\n"
+     "  --no-progress       never show it (by default it shows when standard\n"
+     "                      error is a terminal)\n"
      "\n"
      "Exit status: 0 written, 1 the folder can't be read or the archive can't\n"
      "be written, 2 some entries can't be stored (nothing written).\n"},
+}};
+
+constexpr unsigned bit(Command command) { return 1u << static_cast<unsigned>(command); }
+
+struct OptionInfo {
+  std::string_view name;
+  std::string_view short_name;  // empty when there is none
+  unsigned commands;            // bit() of each command that takes it
+  bool takes_value;
+  void (*apply)(CommandLine& line, std::string_view value);
+};
+
+constexpr unsigned kSelecting = bit(Command::list) | bit(Command::extract) | bit(Command::cat);
+constexpr unsigned kWriting = bit(Command::extract) | bit(Command::cat) | bit(Command::pack);
+
+constexpr std::array<OptionInfo, 11> kOptions = {{
+    {"--json", "", bit(Command::list) | bit(Command::diff), false,
+     [](CommandLine& line, std::string_view) { line.json = true; }},
+    {"--human", "-h", bit(Command::list), false,
+     [](CommandLine& line, std::string_view) { line.human = true; }},
+    {"--quiet", "-q", bit(Command::extract), false,
+     [](CommandLine& line, std::string_view) { line.quiet = true; }},
+    {"--skip-existing", "", bit(Command::extract), false,
+     [](CommandLine& line, std::string_view) { line.skip_existing = true; }},
+    {"--order", "", bit(Command::diff), false,
+     [](CommandLine& line, std::string_view) { line.order = true; }},
+    {"--allow-unportable", "", bit(Command::pack), false,
+     [](CommandLine& line, std::string_view) { line.allow_unportable = true; }},
+    {"--ignore-case", "", kSelecting, false,
+     [](CommandLine& line, std::string_view) { line.ignore_case = true; }},
+    {"--exclude", "", kSelecting, true,
+     [](CommandLine& line, std::string_view value) { line.excludes.emplace_back(value); }},
+    {"--progress", "", kWriting, false,
+     [](CommandLine& line, std::string_view) { line.progress = ProgressChoice::always; }},
+    {"--no-progress", "", kWriting, false,
+     [](CommandLine& line, std::string_view) { line.progress = ProgressChoice::never; }},
+    {"--help", "", ~0u, false, [](CommandLine& line, std::string_view) { line.help = true; }},
 }};
 
 const CommandInfo* find_command(std::string_view name) {
@@ -96,6 +199,19 @@ const CommandInfo* find_command(std::string_view name) {
 const CommandInfo* info_of(Command command) {
   for (const CommandInfo& info : kCommands) {
     if (info.command == command) return &info;
+  }
+  return nullptr;
+}
+
+// The option `arg` names for `command`; "-h" is --help except where it
+// means --human, as for ls and du.
+const OptionInfo* find_option(std::string_view arg, Command command) {
+  if (arg == "-h" && command != Command::list) arg = "--help";
+  for (const OptionInfo& option : kOptions) {
+    if ((option.commands & bit(command)) != 0 &&
+        (arg == option.name || (!option.short_name.empty() && arg == option.short_name))) {
+      return &option;
+    }
   }
   return nullptr;
 }
@@ -130,17 +246,26 @@ std::string parse_command_line(int argc, const char* const* argv, CommandLine& l
     std::string_view arg = argv[i];
     if (options_ended || arg.size() < 2 || arg[0] != '-') {
       line.operands.emplace_back(arg);
-    } else if (arg == "--") {
+      continue;
+    }
+    if (arg == "--") {
       options_ended = true;
-    } else if (is_help(arg)) {
-      line.help = true;
-    } else if (arg == "--json" && info->command == Command::list) {
-      line.json = true;
-    } else if ((arg == "--quiet" || arg == "-q") && info->command == Command::extract) {
-      line.quiet = true;
-    } else {
+      continue;
+    }
+    // "--exclude=PATTERN" as well as "--exclude PATTERN".
+    const std::size_t equals = arg.starts_with("--") ? arg.find('=') : std::string_view::npos;
+    const OptionInfo* option = find_option(arg.substr(0, equals), info->command);
+    if (option == nullptr || (equals != std::string_view::npos && !option->takes_value)) {
       return "unknown option '" + std::string(arg) + "' for " + std::string(info->name);
     }
+    std::string_view value;
+    if (equals != std::string_view::npos) {
+      value = arg.substr(equals + 1);
+    } else if (option->takes_value) {
+      if (i + 1 >= argc) return "option '" + std::string(arg) + "' needs a pattern";
+      value = argv[++i];
+    }
+    option->apply(line, value);
   }
   if (line.help) return {};
   if (line.operands.size() < info->min_operands) {

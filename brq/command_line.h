@@ -8,14 +8,25 @@
 
 namespace kelvarin::brq {
 
-enum class Command { none, list, check, extract, pack };
+enum class Command { none, list, check, extract, cat, diff, pack };
+
+// Whether the progress line is drawn: by default only where it is seen
+// and doesn't mix with the results.
+enum class ProgressChoice { automatic, always, never };
 
 struct CommandLine {
   Command command = Command::none;
   bool help = false;     // --help: print the help of `command` (the general one for none)
   bool version = false;  // --version: print the version line
-  bool json = false;   // list --json
-  bool quiet = false;  // extract --quiet
+  bool json = false;              // list, diff
+  bool human = false;             // list -h: sizes in K, M, G
+  bool quiet = false;             // extract: no file lines
+  bool skip_existing = false;     // extract: leave files that are there alone
+  bool order = false;             // diff: report folders whose entries' order changed
+  bool allow_unportable = false;  // pack: store names Windows can't hold
+  bool ignore_case = false;       // list, extract, cat: paths and patterns
+  ProgressChoice progress = ProgressChoice::automatic;  // extract, cat, pack
+  std::vector<std::string> excludes;                    // list, extract, cat
   std::vector<std::string> operands;
 };
 

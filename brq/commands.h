@@ -2,11 +2,14 @@
 // streams: results on `out`, errors and progress on `err`.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "brq/command_line.h"
+#include "extract/entry_selection.h"
 #include "platform/error.h"
 
 namespace kelvarin::brq {
@@ -31,10 +34,23 @@ inline std::string why_unusable(const Error& error, const std::string& archive) 
   return "Unable to open file: " + archive + ": " + error.cause();
 }
 
-int list_archive(const std::string& archive, bool json, const Streams& streams);
+// The entries the operands from `first` on and the options choose.
+inline SelectionRequest selection_request(const CommandLine& line, std::size_t first) {
+  return {std::vector<std::string>(line.operands.begin() + static_cast<std::ptrdiff_t>(first),
+                                   line.operands.end()),
+          line.excludes, line.ignore_case};
+}
+
+// "No entry named maps/a.map in a.brq", "No entry matches *.wav in a.brq".
+inline std::string nothing_named(const std::string& path, const std::string& archive) {
+  return (has_wildcards(path) ? "No entry matches " : "No entry named ") + path + " in " + archive;
+}
+
+int list_archive(const CommandLine& line, const Streams& streams);
 int check_archive(const std::string& archive, const Streams& streams);
-int extract_archive(const std::string& archive, const std::string& dest,
-                    const std::vector<std::string>& paths, bool quiet, const Streams& streams);
-int pack_folder(const std::string& folder, const std::string& archive, const Streams& streams);
+int extract_archive(const CommandLine& line, const Streams& streams);
+int cat_files(const CommandLine& line, const Streams& streams);
+int diff_archives(const CommandLine& line, const Streams& streams);
+int pack_folder(const CommandLine& line, const Streams& streams);
 
 }  // namespace kelvarin::brq

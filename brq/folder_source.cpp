@@ -6,8 +6,31 @@
 
 #include "brq/utf8_text.h"
 #include "extract/entry_name.h"
+#include "extract/entry_pattern.h"
 
 namespace kelvarin::brq {
+namespace {
+
+constexpr const char* kStoreAllTheSame = " (--allow-unportable stores it all the same)";
+
+// Names that differ only in case are one name on Windows: extracted there,
+// the later file would replace the earlier. ASCII letters only, like the
+// matching of paths.
+void refuse_case_twins(const SourceNode& folder, const std::string& path,
+                       std::vector<std::string>& problems) {
+  std::vector<std::pair<std::string, const std::string*>> folded;
+  folded.reserve(folder.children.size());
+  for (const SourceNode& child : folder.children) folded.emplace_back(fold_case(child.name), &child.name);
+  std::sort(folded.begin(), folded.end());
+  for (std::size_t i = 1; i < folded.size(); ++i) {
+    if (folded[i].first != folded[i - 1].first) continue;
+    problems.push_back(path + "/" + *folded[i].second + ": differs only in case from " +
+                       *folded[i - 1].second + ", which Windows takes for the same name" +
+                       kStoreAllTheSame);
+  }
+}
+
+}  // namespace
 
 FolderSource::FolderSource(platform::Folder root, std::string shown) : shown_(std::move(shown)) {
   platform::FileIdentity identity;
@@ -17,7 +40,7 @@ FolderSource::FolderSource(platform::Folder root, std::string shown) : shown_(st
   chain_ids_.push_back(0);
 }
 
-SourceNode FolderSource::scan(std::vector<std::string>& problems) {
+SourceNode FolderSource::scan(std::vector<std::string>& problems, bool portable) {
   // A folder being scanned, held open while the folders below it are: the
   // depth of the tree bounds the handles open at once.
   struct Level {
@@ -45,6 +68,8 @@ SourceNode FolderSource::scan(std::vector<std::string>& problems) {
         refuse("the name is longer than " + std::to_string(kMaxNameBytes) + " bytes");
       } else if (!is_utf8(item.name)) {
         refuse("the name is not UTF-8 text, which archive names are");
+      } else if (const char* unportable = portable ? platform::windows_name_reason(item.name) : nullptr) {
+        refuse(std::string(unportable) + kStoreAllTheSame);
       }
       if (item.kind == platform::FolderItem::Kind::link) {
         refuse("is a link, which an archive can't hold");
@@ -75,6 +100,7 @@ SourceNode FolderSource::scan(std::vector<std::string>& problems) {
     }
     std::sort(node.children.begin(), node.children.end(),
               [](const SourceNode& a, const SourceNode& b) { return a.name < b.name; });
+    if (portable) refuse_case_twins(node, folder_path(id), problems);
     // The children are final now: their addresses stay put while the scan
     // goes below them.
     for (SourceNode& child : node.children) {

@@ -23,8 +23,9 @@ class FolderSource final : public FileSource {
   // Kelvarin_Extract gives it back exactly is named in `problems`: a link
   // (not followed, it may lead anywhere), a device, anything that can't be
   // read, a name Kelvarin_Extract refuses, longer than 1,024 bytes or not
-  // UTF-8, a file of 2 GiB or more.
-  SourceNode scan(std::vector<std::string>& problems);
+  // UTF-8, a file of 2 GiB or more; and with `portable`, a name Windows
+  // can't hold, or names in one folder that differ only in case.
+  SourceNode scan(std::vector<std::string>& problems, bool portable);
 
   // Whether `folder` is the root or a folder below it that was scanned.
   bool holds_folder(const platform::FileIdentity& folder) const;

@@ -8,6 +8,7 @@
 #include "archive/archive_writer.h"
 #include "brq/commands.h"
 #include "brq/folder_source.h"
+#include "brq/progress_line.h"
 #include "extract/entry_name.h"
 #include "extract/report.h"
 #include "platform/platform.h"
@@ -18,10 +19,25 @@ namespace {
 // Writes go out in blocks of this size, not one call per name or padding.
 constexpr std::size_t kWriteBlock = 1u << 20;
 
+// The scanned files, each counted on the progress line as it is opened.
+class CountedSource final : public FileSource {
+ public:
+  CountedSource(FolderSource& files, ProgressLine& progress) : files_(files), progress_(progress) {}
+  Error open(const SourceNode& node, platform::FileHandle& file) override {
+    progress_.file_started(node.size);
+    return files_.open(node, file);
+  }
+  std::string path_of(const SourceNode& node) const override { return files_.path_of(node); }
+
+ private:
+  FolderSource& files_;
+  ProgressLine& progress_;
+};
+
 // Writes the layout as `name` in `folder` through the file writer every
 // output goes through: it takes its name only once complete.
-Error write_atomically(const ArchiveLayout& layout, FolderSource& files, const platform::Folder& folder,
-                       const std::string& name) {
+Error write_atomically(const ArchiveLayout& layout, FileSource& files, const platform::Folder& folder,
+                       const std::string& name, ProgressLine& progress) {
   platform::NativeString final_name, temp_name;
   platform::native_name(name, final_name);
   const TemporaryName temp(name, false);
@@ -39,6 +55,7 @@ Error write_atomically(const ArchiveLayout& layout, FolderSource& files, const p
     error = write_archive(
         layout,
         [&](const char* bytes, std::size_t length) {
+          progress.advance(length);
           if (block.size() + length > kWriteBlock) {
             Error flushed = flush();
             if (!flushed.ok()) return flushed;
@@ -57,7 +74,9 @@ Error write_atomically(const ArchiveLayout& layout, FolderSource& files, const p
 
 }  // namespace
 
-int pack_folder(const std::string& folder, const std::string& archive, const Streams& streams) {
+int pack_folder(const CommandLine& line, const Streams& streams) {
+  const std::string& folder = line.operands[0];
+  const std::string& archive = line.operands[1];
   platform::Folder root;
   Error error = platform::open_folder(folder, false, root);
   if (!error.ok()) {
@@ -85,7 +104,7 @@ int pack_folder(const std::string& folder, const std::string& archive, const Str
   FolderSource files(std::move(root), folder);
   std::vector<std::string> problems;
   std::vector<SourceNode> top_level;
-  top_level.push_back(files.scan(problems));
+  top_level.push_back(files.scan(problems, !line.allow_unportable));
   // By what the folders are, not how they are spelt: a link or a bind
   // mount leads to the same folder under another name.
   if (files.holds_folder(archive_folder_identity)) {
@@ -107,7 +126,14 @@ int pack_folder(const std::string& folder, const std::string& archive, const Str
     print(streams.err, error_line("Unable to pack " + folder + ": " + layout.error));
     return kStatusUnusable;
   }
-  error = write_atomically(layout, files, archive_folder, archive_name);
+  ProgressTotals totals{layout.data.size(), 0};
+  for (const PlacedData& placed : layout.data) totals.bytes += placed.source->size;
+  ProgressLine progress(
+      streams.err, progress_enabled(line.progress, platform::is_terminal(streams.err), false),
+      totals);
+  CountedSource counted(files, progress);
+  error = write_atomically(layout, counted, archive_folder, archive_name, progress);
+  progress.finish();
   if (!error.ok()) {
     // A file that can't be read names itself; anything else is the archive's.
     if (error.path().empty()) error.during(Error::Step::write).on(archive);

@@ -1,5 +1,6 @@
-// The progress line of a long extraction: files and bytes done and the
-// rate, redrawn in place on a terminal a few times a second.
+// The progress line of a long run: files and bytes done of the run's
+// totals, the rate and the time left, redrawn in place on a terminal a few
+// times a second.
 #pragma once
 
 #include <chrono>
@@ -7,15 +8,35 @@
 #include <cstdio>
 #include <string>
 
+#include "brq/command_line.h"
+
 namespace kelvarin::brq {
+
+// What a run will write, as far as it is known beforehand; zero files when
+// it isn't.
+struct ProgressTotals {
+  std::uint64_t files = 0;
+  std::uint64_t bytes = 0;
+};
+
+// Whether a run draws its progress line: by default only on a terminal
+// (`err_is_terminal`) that the run's results don't reach as well
+// (`results_on_terminal`), where the two would scramble each other.
+bool progress_enabled(ProgressChoice choice, bool err_is_terminal, bool results_on_terminal);
 
 class ProgressLine {
  public:
   // Draws nothing unless `enabled`; runs shorter than a second never show.
-  ProgressLine(std::FILE* stream, bool enabled);
+  ProgressLine(std::FILE* stream, bool enabled, ProgressTotals totals = {});
 
   // A file begins: the ones before it are done.
   void file_started(std::uint64_t size);
+
+  // A file of the totals won't be written after all.
+  void drop(std::uint64_t size);
+
+  // `bytes` more of the current file are done.
+  void advance(std::uint64_t bytes);
 
   // Takes the line off the screen, so that a message can be printed; the
   // next update draws it again.
@@ -26,21 +47,26 @@ class ProgressLine {
 
  private:
   using Clock = std::chrono::steady_clock;
+  void update();
   void draw(Clock::time_point now);
 
   std::FILE* stream_;
   bool enabled_;
+  ProgressTotals totals_;
   Clock::time_point start_;
   Clock::time_point last_draw_;
   std::uint64_t files_done_ = 0;
-  std::uint64_t bytes_done_ = 0;
+  std::uint64_t bytes_done_ = 0;  // of the files done
   std::uint64_t files_started_ = 0;
   std::uint64_t current_size_ = 0;
+  std::uint64_t current_done_ = 0;
   std::size_t shown_length_ = 0;  // of the line on the screen; 0 when none is
   bool ever_shown_ = false;
 };
 
-// "1234 files, 56.7 MiB, 89.0 MiB/s"
-std::string progress_text(std::uint64_t files, std::uint64_t bytes, double seconds);
+// "12 of 40 files, 56.7 MiB of 200.0 MiB (28%), 89.0 MiB/s, 0:02 left", or
+// without totals "12 files, 56.7 MiB, 89.0 MiB/s".
+std::string progress_text(std::uint64_t files, std::uint64_t bytes, double seconds,
+                          ProgressTotals totals = {});
 
 }  // namespace kelvarin::brq

@@ -24,18 +24,19 @@ int run_brq(int argc, const char* const* argv, const Streams& streams) {
     print(streams.out, help_text(line.command));
     return kStatusSuccess;
   }
-  const std::vector<std::string>& operands = line.operands;
   switch (line.command) {
     case Command::list:
-      return list_archive(operands[0], line.json, streams);
+      return list_archive(line, streams);
     case Command::check:
-      return check_archive(operands[0], streams);
+      return check_archive(line.operands[0], streams);
     case Command::extract:
-      return extract_archive(operands[0], operands[1],
-                             std::vector<std::string>(operands.begin() + 2, operands.end()),
-                             line.quiet, streams);
+      return extract_archive(line, streams);
+    case Command::cat:
+      return cat_files(line, streams);
+    case Command::diff:
+      return diff_archives(line, streams);
     case Command::pack:
-      return pack_folder(operands[0], operands[1], streams);
+      return pack_folder(line, streams);
     case Command::none:
       break;
   }

@@ -7,14 +7,29 @@ namespace kelvarin {
 
 void ExtractState::extract_entry(const EntryVisit& file) {
   const EntryNode& node = index_.node(file.entry);
+  platform::native_name(file.name, name_);
+  if (options_.skip_existing && skip_existing(file, node.file_size)) return;
   reporter_.file(file, node.file_size);
   // The index checks let only files with a position and a size through.
   const std::uint64_t position = *index_.data_position(file.entry);
   const auto length = static_cast<std::uint64_t>(node.file_size);
-  platform::native_name(file.name, name_);
   if (!current_folder().fresh || !write_fresh_file(file, position, length)) {
     write_file(file, position, length);
   }
+}
+
+// Whatever holds the name from before the run stays as it is: a file, a
+// folder, a link (not followed). A fresh folder holds nothing from before.
+bool ExtractState::skip_existing(const EntryVisit& file, std::int32_t size) {
+  OutputFolder& folder = current_folder();
+  if (folder.fresh || folder.written.count(name_) != 0) return false;
+  if (platform::name_is_free(folder.folder, name_)) {
+    folder.written.insert(name_);
+    return false;
+  }
+  ++summary_.skipped;
+  reporter_.skipped(file, size);
+  return true;
 }
 
 // In a fresh folder nobody sees the name before the folder is complete, so

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "extract/extraction.h"
@@ -34,6 +35,9 @@ class ExtractState final : public TreeVisitor {
     bool staged = false;
     platform::NativeString temp_name;
     platform::NativeString final_name;
+    // With skip_existing, in a folder that was there: the names this run
+    // wrote, which a later entry of the same name replaces as usual.
+    std::unordered_set<platform::NativeString> written;
   };
 
   bool selected(const EntryVisit& visit) const;
@@ -42,6 +46,7 @@ class ExtractState final : public TreeVisitor {
   OutputFolder& current_folder();
   Error make_output_folder(const EntryVisit& folder, OutputFolder& made);
   void extract_entry(const EntryVisit& file);
+  bool skip_existing(const EntryVisit& file, std::int32_t size);
   bool write_fresh_file(const EntryVisit& file, std::uint64_t position, std::uint64_t length);
   void write_file(const EntryVisit& file, std::uint64_t position, std::uint64_t length);
   void report_copy_failure(const EntryVisit& file, const Error& error, const Error& left = {});

@@ -17,6 +17,9 @@ struct ExtractOptions {
   std::string destination;  // as typed, UTF-8; made one level deep if missing
   // The entries to extract; everything when null.
   const Selection* selection = nullptr;
+  // Leave whatever already holds a file's name untouched, instead of
+  // replacing it.
+  bool skip_existing = false;
 };
 
 // What the extraction tells as it goes.
@@ -27,6 +30,8 @@ class ExtractReporter {
   virtual void file(const EntryVisit& file, std::int32_t size) = 0;
   // One whole line, "ERROR: ...\n": an entry refused or failed.
   virtual void error_line(std::string_view line) = 0;
+  // A file left alone, as its name was held before the run (skip_existing).
+  virtual void skipped(const EntryVisit& /*file*/, std::int32_t /*size*/) {}
 };
 
 struct ExtractSummary {
@@ -34,6 +39,7 @@ struct ExtractSummary {
   std::uint64_t bytes_written = 0;
   std::uint64_t refused = 0;  // entries refused or passed over, with all they held
   std::uint64_t failed = 0;   // files and folders that could not be written
+  std::uint64_t skipped = 0;  // files whose names were held (skip_existing)
   bool stopped = false;       // memory ran out and the walk stopped
   Error destination;          // why the destination can't be used; then nothing was done
 

@@ -231,6 +231,11 @@ bool is_terminal(std::FILE* stream);
 // names, stream separators), or nullptr when it can.
 const char* unusable_name_reason(std::string_view name);
 
+// Why Windows can't hold `name` as it is (device names, stream separators,
+// characters it forbids, a dot or space at the end), or nullptr when it
+// can; on every OS, for what is made to be used on Windows.
+const char* windows_name_reason(std::string_view name);
+
 // What every executable's main does: readies the process and the standard
 // streams, takes the command line as UTF-8, calls `entry` and flushes the
 // output. Returns `entry`'s status.

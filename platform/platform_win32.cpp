@@ -307,30 +307,6 @@ Error identify_handle(HANDLE handle, FileIdentity& identity) {
   return {};
 }
 
-char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-bool same_ignoring_case(std::string_view a, std::string_view b) {
-  auto same = [](char x, char y) { return ascii_upper(x) == ascii_upper(y); };
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), same);
-}
-
-// Windows opens a device instead of a file for these names, whatever
-// follows the first dot and however they are written.
-bool is_device_name(std::string_view name) {
-  std::string_view stem = name.substr(0, name.find('.'));
-  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
-  for (std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
-    if (same_ignoring_case(stem, device)) return true;
-  }
-  if (stem.size() < 4) return false;
-  std::string_view port = stem.substr(0, 3);
-  if (!same_ignoring_case(port, "COM") && !same_ignoring_case(port, "LPT")) return false;
-  std::string_view number = stem.substr(3);
-  if (number.size() == 1 && number[0] >= '0' && number[0] <= '9') return true;
-  // Superscript one, two and three count as digits here.
-  return number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
-}
-
 }  // namespace
 
 std::string describe_os_error(int code) {
@@ -689,20 +665,6 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) {
   return arguments;
 }
 
-const char* unusable_name_reason(std::string_view name) {
-  for (char c : name) {
-    auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20) return "the name holds a control character, which Windows does not allow";
-    if (c == ':') return "the name holds ':', which Windows takes for a drive or a stream";
-    if (std::string_view("<>\"|?*").find(c) != std::string_view::npos) {
-      return "the name holds a character that Windows does not allow";
-    }
-  }
-  if (is_device_name(name)) return "the name is a device on Windows";
-  if (!name.empty() && (name.back() == '.' || name.back() == ' ')) {
-    return "Windows drops a dot or space at the end of a name";
-  }
-  return nullptr;
-}
+const char* unusable_name_reason(std::string_view name) { return windows_name_reason(name); }
 
 }  // namespace kelvarin::platform

@@ -36,7 +36,16 @@ TEST(BrqList, WalkOrderNamesThatAreNotTextAndDamagedEntries) {
             "folder            0            -  /\nfolder            0            -  d\n"
             "file              3          288  d/a\nfile              2          272  d/b\n"
             "file              1          304  c\nfile              1          320  first.bin\n"
-            "folder            0            -  empty\n");
+            "folder            0            -  empty\n"
+            "total             7            -  4 files, 3 folders\n");
+  // Only what the paths choose, each folder whole, less the exclusions.
+  const fs::path big = write_archive(dir / "big.brq", {source_folder("", {source_folder("d", {source_file("a", pattern(1536, 1)),
+                                                                     source_file("b", "BB")}), source_file("c", "C")})});
+  RunResult chosen = brq({"list", "-h", utf8(big), "D", "--ignore-case", "--exclude", "b", "x*"});
+  EXPECT_EQ(std::make_tuple(chosen.status, chosen.out, chosen.err),
+            std::make_tuple(2, "folder            0            -  d\nfile           1.5K          192  d/a\n"
+                               "total          1.5K            -  1 file, 1 folder\n",
+                            "ERROR: No entry matches x* in " + utf8(big) + "\n"));
   const std::vector<SourceNode> tree = {source_folder(
       "", {source_file("q\"\n\xC3\xA9", "q"), source_folder("bad\xFF\xE6\x97", {source_file("f", "")}),
            source_folder("d", {source_file("a", "AAA")}), source_file("c", "C")})};
@@ -112,6 +121,13 @@ TEST(BrqExtract, WholeOrNamedEntriesWithTheFoldersOnTheWay) {
       {{"first.bin", "d/nothing", "c"}, 2, "c\nfirst.bin\n", "ERROR: No entry named d/nothing in ",
        {{"c", "C"}, {"first.bin", "1"}}},
       {{"d/nothing"}, 2, "", "ERROR: No entry named d/nothing in ", {}},
+      // Patterns, the printed path form, a path inside one already chosen.
+      {{"*/a", "c"}, 0, "d/a\nc\n", "", {{"d", "<dir>"}, {"d/a", "AAA"}, {"c", "C"}}},
+      {{"\\d\\b", "d"}, 0, "d/a\nd/b\n", "", {{"d", "<dir>"}, {"d/a", "AAA"}, {"d/b", "BB"}}},
+      {{"D/A", "--ignore-case"}, 0, "d/a\n", "", {{"d", "<dir>"}, {"d/a", "AAA"}}},
+      {{"--exclude", "b", "--exclude", "d/a", "--exclude", "empty"}, 0, "c\nfirst.bin\n", "",
+       {{"d", "<dir>"}, {"c", "C"}, {"first.bin", "1"}}},
+      {{"x*", "c"}, 2, "c\n", "ERROR: No entry matches x* in ", {{"c", "C"}}},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -132,6 +148,36 @@ TEST(BrqExtract, WholeOrNamedEntriesWithTheFoldersOnTheWay) {
   EXPECT_EQ(snapshot(dir / "out"), (Tree{{"data", "<dir>"}, {"data/a", "A"}}));
 }
 
+// Over a tree edited since the last extraction: whatever holds a file's
+// name stays as it is (an edited file, a folder, a link, not followed);
+// what is missing comes back; a later entry of the same name still
+// replaces the one this run wrote.
+TEST(BrqExtract, SkipExistingLeavesWhatIsThereUntouched) {
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", {source_folder("", {source_folder("d", {source_file("a", "AAA"), source_file("b", "BB")}),
+                                                                          source_file("c", "C"), source_file("c", "C2"), source_file("f", "F")})});
+  ASSERT_EQ(brq({"extract", "-q", utf8(archive), utf8(dir / "out")}).status, 0);
+  write_file(dir / "out" / "d" / "a", "edited");
+  fs::remove(dir / "out" / "c");
+  fs::remove(dir / "out" / "f");
+  fs::create_directory(dir / "out" / "f");
+  if (!kOnWindows) {
+    fs::remove(dir / "out" / "d" / "b");
+    write_file(dir / "secret", "SECRET");
+    fs::create_symlink(dir / "secret", dir / "out" / "d" / "b");
+  }
+  const RunResult run = brq({"extract", "--skip-existing", utf8(archive), utf8(dir / "out")});
+  EXPECT_EQ(std::make_tuple(run.status, run.out, run.err),
+            std::make_tuple(0, std::string("c\nc\n2 files written, 3 already there left untouched\n"), ""));
+  EXPECT_EQ(read_file(dir / "out" / "d" / "a"), "edited");
+  EXPECT_EQ(read_file(dir / "out" / "c"), "C2");
+  EXPECT_TRUE(fs::is_directory(dir / "out" / "f"));
+  if (!kOnWindows) {
+    EXPECT_TRUE(fs::is_symlink(dir / "out" / "d" / "b"));
+    EXPECT_EQ(read_file(dir / "secret"), "SECRET");
+  }
+}
+
 TEST(BrqExtract, RefusedEntriesGoToStandardErrorWithKelvarinExtractsStatus) {
   TempDir dir;
   const fs::path archive = write_archive(dir / "a.brq", {source_folder("", {source_file("ok", "fine"), source_file("..", "evil"),
@@ -143,6 +189,51 @@ TEST(BrqExtract, RefusedEntriesGoToStandardErrorWithKelvarinExtractsStatus) {
   EXPECT_EQ(unusable.status, 1);
   EXPECT_EQ(unusable.err.rfind("ERROR: Unable to open file: " + utf8(dir / "missing.brq") + ": ", 0), 0u) << unusable.err;
   EXPECT_FALSE(fs::exists(dir / "none"));
+}
+
+// Standard output holds the files' bytes and nothing else, in the order
+// asked for; a folder, a path naming nothing and a damaged file are errors
+// on standard error, and the rest is still written.
+TEST(BrqCat, FilesBytesInTheOrderAsked) {
+  TempDir dir;
+  const std::string big = pattern((3 << 20) + 5, 7);
+  const std::vector<SourceNode> tree = {source_folder("", {source_folder("d", {source_file("a", "AAA"), source_file("b", "BB")}),
+                                                          source_file("big.bin", big), source_file("empty", ""), source_file("cut", "XY")})};
+  ArchiveLayout layout = lay_out(tree);
+  layout.sizes[6].file_size = 1 << 30;  // cut: its data run past the archive's end
+  const fs::path archive = write_layout(dir / "a.brq", layout);
+  RunResult run = brq({"cat", utf8(archive), "d/*", "big.bin", "empty", "\\d\\a"});
+  EXPECT_EQ(std::make_tuple(run.status, run.err), std::make_tuple(0, ""));
+  EXPECT_TRUE(run.out == "AAABB" + big + "AAA");
+  run = brq({"cat", utf8(archive), "d", "nothing", "cut", "d/b", "--exclude", "a"});
+  EXPECT_EQ(std::make_tuple(run.status, run.out), std::make_tuple(2, "BB"));
+  EXPECT_EQ(run.err, "ERROR: d in " + utf8(archive) + " is a folder, not a file\n"
+                     "ERROR: No entry named nothing in " + utf8(archive) + "\n"
+                     "ERROR: Damaged entry 6 for cut: its 1073741824 bytes at position 3146048 end beyond the archive's end (3146050 bytes)\n");
+}
+
+// A game patch: one file added, one removed, one changed in its bytes only,
+// one in its size. Where data lie and the order of entries are no
+// difference, unless the order is asked about.
+TEST(BrqDiff, AddedRemovedAndChangedFilesByPath) {
+  TempDir dir;
+  const fs::path a = write_archive(dir / "a.brq", {source_folder("", {source_folder("d", {source_file("a", "AAA"), source_file("b", "BB")}),
+                                                                      source_file("c", "C"), source_file("e", "E")})});
+  const fs::path b = write_archive(dir / "b.brq", {source_folder("", {source_file("n", "N"), source_file("e", "EE"), source_file("c", "X"),
+                                                                      source_folder("d", {source_file("b", "BB")})})});
+  RunResult run = brq({"diff", utf8(a), utf8(b)});
+  EXPECT_EQ(std::make_tuple(run.status, run.out, run.err), std::make_tuple(1, "M c\n- d/a\nM e\n+ n\n", ""));
+  EXPECT_EQ(brq({"diff", "--json", utf8(b), utf8(a)}).out,
+            "{\"changes\": [\n  {\"change\": \"modified\", \"path\": \"c\"},\n  {\"change\": \"added\", \"path\": \"d/a\"},\n"
+            "  {\"change\": \"modified\", \"path\": \"e\"},\n  {\"change\": \"removed\", \"path\": \"n\"}\n]}\n");
+  const fs::path moved = write_archive(dir / "moved.brq", {source_folder("", {source_file("e", "E"), source_file("c", "C"),
+                                                                              source_folder("d", {source_file("a", "AAA"), source_file("b", "BB")})})},
+                                       {EntryOrder::breadth_first, DataOrder::reverse_entry_order});
+  run = brq({"diff", utf8(a), utf8(moved)});
+  EXPECT_EQ(std::make_tuple(run.status, run.out), std::make_tuple(0, ""));
+  EXPECT_EQ(brq({"diff", "--order", utf8(a), utf8(moved)}).out, "O /\n");
+  run = brq({"diff", utf8(a), utf8(dir / "missing.brq")});
+  EXPECT_EQ(std::make_tuple(run.status, run.out, count_lines(run.err, "ERROR: ")), std::make_tuple(2, "", 1));
 }
 
 // A line on a terminal only: shown once a run has lasted a second, redrawn
@@ -250,6 +341,28 @@ TEST(BrqPack, ArchiveInsideThePackedFolderOrNoFolderIsRefused) {
   EXPECT_NE(missing.err.find("is not a folder"), std::string::npos) << missing.err;
 }
 
+// The archive's home is Windows: names it can't hold, and names that are
+// one name there, are each refused on every OS unless asked for.
+TEST(BrqPack, NamesWindowsCantHoldAreRefusedUnlessAllowed) {
+  if (kOnWindows) GTEST_SKIP() << "Windows can't make these names to pack";
+  TempDir dir;
+  fs::create_directory(dir / "src");
+  for (const char* name : {"CON.txt", "what?.txt", "dot.", "Read.me", "read.ME", "fine"}) write_file(dir / "src" / name, "x");
+  RunResult run = brq({"pack", utf8(dir / "src"), utf8(dir / "a.brq")});
+  EXPECT_EQ(run.status, 2);
+  const std::string src = utf8(dir / "src");
+  EXPECT_EQ(run.err, "ERROR: " + src + "/CON.txt: the name is a device on Windows (--allow-unportable stores it all the same)\n"
+                     "ERROR: " + src + "/dot.: Windows drops a dot or space at the end of a name (--allow-unportable stores it all the same)\n"
+                     "ERROR: " + src + "/read.ME: differs only in case from Read.me, which Windows takes for the same name "
+                     "(--allow-unportable stores it all the same)\n"
+                     "ERROR: " + src + "/what?.txt: the name holds a character that Windows does not allow "
+                     "(--allow-unportable stores it all the same)\n"
+                     "ERROR: Nothing written: 4 entries can't be stored in an archive\n");
+  EXPECT_FALSE(fs::exists(dir / "a.brq"));
+  EXPECT_EQ(brq({"pack", "--allow-unportable", src, utf8(dir / "a.brq")}).status, 0);
+  EXPECT_EQ(count_lines(brq({"list", utf8(dir / "a.brq")}).out, "file "), 6);
+}
+
 // Between the scan and the read a file is swapped for a link to a secret or
 // for another file, or its folder for a link; or the file shrinks while it
 // is read. What is read must be what was scanned, so each is refused and
@@ -287,7 +400,7 @@ TEST(BrqPack, FilesChangedAfterTheScanAreRefusedNotPacked) {
     ASSERT_TRUE(platform::open_folder(utf8(dir / "src"), false, root).ok());
     brq::FolderSource files(std::move(root), utf8(dir / "src"));
     std::vector<std::string> problems;
-    const std::vector<SourceNode> tree = {files.scan(problems)};
+    const std::vector<SourceNode> tree = {files.scan(problems, true)};
     ASSERT_EQ(problems, std::vector<std::string>{});
     const ArchiveLayout layout = lay_out(tree);
     std::string written;

@@ -1,6 +1,6 @@
 // The pure pieces, tested directly: the name checks every entry passes,
-// the temporary names, one-line messages, UTF-8 and JSON text, the progress
-// text, and both command lines.
+// the temporary names, path patterns, one-line messages, UTF-8 and JSON
+// text, the progress text, and both command lines.
 #include <gtest/gtest.h>
 
 #include <cctype>
@@ -10,6 +10,7 @@
 #include "brq/progress_line.h"
 #include "brq/utf8_text.h"
 #include "extract/entry_name.h"
+#include "extract/entry_pattern.h"
 #include "extract/report.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
@@ -98,12 +99,52 @@ TEST(Text, JsonStringsEscapeAndReplaceWhatIsNotText) {
   EXPECT_EQ(brq::hex_bytes(std::string("\x00\x0F\xA0\xFF", 4)), "000fa0ff");
 }
 
+TEST(Patterns, NamesAndPaths) {
+  struct Case {
+    std::string pattern, path;
+    bool matches, ignoring_case;
+  };
+  const std::vector<Case> cases = {
+      {"*.wav", "a.wav", true, true}, {"*.wav", "s/a.wav", false, false}, {"*", "", false, false},
+      {"a*b*c", "aXbYbc", true, true}, {"a*b", "abba", false, false}, {"*a", "\xE6\x97\xA5" "a", true, true},
+      // '?' is one character, however many bytes it takes.
+      {"?", "\xE6\x97\xA5", true, true}, {"??", "\xE6\x97\xA5", false, false}, {"?", "\xFF", true, true},
+      {"[a-c]x", "bx", true, true}, {"[!a-c]x", "bx", false, false}, {"[^a]", "b", true, true},
+      {"[]a]", "]", true, true}, {"[*]", "*", true, true}, {"[*]", "x", false, false},
+      {"[\xE6\x97\xA5]", "\xE6\x97\xA5", true, true}, {"a[", "a[", true, true}, {"[A-C]", "b", false, true},
+      {"LEVEL1.MAP", "level1.map", false, true}, {"\xC3\x89", "\xC3\xA9", false, false},
+      // '**' is any number of folders, none too; '\\' and a leading separator are '/'.
+      {"**/*.wav", "a.wav", true, true}, {"s/**/*.wav", "s/x/y/a.wav", true, true}, {"s/**", "s", true, true},
+      {"**/b/**/c", "a/b/c/b/x/c", true, true}, {"s/**/*.wav", "t/a.wav", false, false},
+      {"\\maps\\level1.map", "maps/level1.map", true, true}, {"/maps//*/", "maps/a", true, true},
+      {"maps/*", "maps", false, false}, {"", "", true, true}, {"*/*", "a", false, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(PathPattern(c.pattern, false).matches(c.path), c.matches) << c.pattern << " " << c.path;
+    EXPECT_EQ(PathPattern(c.pattern, true).matches(c.path), c.ignoring_case) << c.pattern << " " << c.path;
+  }
+  EXPECT_EQ(normalise_entry_path("\\maps//a.dat/"), "maps/a.dat");
+  EXPECT_EQ(fold_case("AbZ\xC3\x89["), "abz\xC3\x89[");
+}
+
 TEST(Text, ProgressText) {
   EXPECT_EQ(brq::progress_text(1, 0, 0), "1 file, 0 B");
   EXPECT_EQ(brq::progress_text(2, 1023, 1), "2 files, 1023 B, 1023 B/s");
   EXPECT_EQ(brq::progress_text(3, 1024, 2), "3 files, 1.0 KiB, 512 B/s");
   EXPECT_EQ(brq::progress_text(4, 3ull << 40, 0.5), "4 files, 3.0 TiB, 6.0 TiB/s");
   EXPECT_EQ(brq::progress_text(5, 5ull << 50, 0), "5 files, 5120.0 TiB");
+  EXPECT_EQ(brq::progress_text(1, 1 << 20, 1, {4, 4 << 20}),
+            "1 of 4 files, 1.0 MiB of 4.0 MiB (25%), 1.0 MiB/s, 0:03 left");
+  EXPECT_EQ(brq::progress_text(3, 0, 2, {4, 0}), "3 of 4 files, 0 B of 0 B (75%), 0 B/s");
+  EXPECT_EQ(brq::progress_text(1, 1, 1, {1, 3601}), "1 of 1 file, 1 B of 3.5 KiB (0%), 1 B/s, 1:00:00 left");
+  using brq::ProgressChoice;
+  for (const bool terminal : {false, true}) {
+    for (const bool results_there : {false, true}) {
+      EXPECT_TRUE(brq::progress_enabled(ProgressChoice::always, terminal, results_there));
+      EXPECT_FALSE(brq::progress_enabled(ProgressChoice::never, terminal, results_there));
+      EXPECT_EQ(brq::progress_enabled(ProgressChoice::automatic, terminal, results_there), terminal && !results_there);
+    }
+  }
 }
 
 // Kelvarin_Extract takes exactly "e ARCHIVE DESTINATION" and ignores what follows.
@@ -137,7 +178,7 @@ TEST(CommandLine, BrqsArguments) {
       {{"-h", "pack"}, "", Command::pack, {}, true}, {{"help", "check"}, "", Command::check, {}, true},
       {{"extract", "x", "--help"}, "", Command::extract, {"x"}, true},
       {{"list", "--json", "a"}, "", Command::list, {"a"}, false, true},
-      {{"list", "a", "b"}, "list takes 1 operand, not 2"}, {{"list"}, "list needs more operands"},
+      {{"check", "a", "b"}, "check takes 1 operand, not 2"}, {{"list"}, "list needs more operands"},
       {{"check", "--json", "a"}, "unknown option '--json' for check"},
       {{"extract", "-q", "a", "d", "p1", "p2"}, "", Command::extract, {"a", "d", "p1", "p2"}, false, false, true},
       {{"extract", "--quiet", "a", "d"}, "", Command::extract, {"a", "d"}, false, false, true},
@@ -156,17 +197,41 @@ TEST(CommandLine, BrqsArguments) {
     EXPECT_EQ(line.operands, c.operands) << what;
     EXPECT_EQ(std::make_tuple(line.help, line.json, line.quiet), std::make_tuple(c.help, c.json, c.quiet)) << what;
   }
+  // Options of the newer commands: values in either form, "-h" for --human
+  // in list only, nothing for a command that doesn't take it.
+  std::vector<const char*> argv = {"brq", "list", "-h", "--exclude", "*.wav", "--ignore-case", "a", "--exclude=x/*", "p"};
+  brq::CommandLine line;
+  EXPECT_EQ(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line), "");
+  EXPECT_EQ(std::make_tuple(line.human, line.help, line.ignore_case, line.excludes, line.operands),
+            std::make_tuple(true, false, true, std::vector<std::string>{"*.wav", "x/*"}, std::vector<std::string>{"a", "p"}));
+  for (const auto& [args, error] : std::vector<std::pair<std::vector<const char*>, std::string>>{
+           {{"brq", "extract", "a", "d", "--exclude"}, "option '--exclude' needs a pattern"},
+           {{"brq", "diff", "--exclude", "x", "a", "b"}, "unknown option '--exclude' for diff"},
+           {{"brq", "list", "--json=x", "a"}, "unknown option '--json=x' for list"},
+           {{"brq", "check", "--progress", "a"}, "unknown option '--progress' for check"},
+           {{"brq", "--version", "x"}, "unknown command '--version'"}}) {
+    EXPECT_EQ(brq::parse_command_line(static_cast<int>(args.size()), args.data(), line), error) << args[1];
+  }
+  argv = {"brq", "extract", "-h", "a"};
+  EXPECT_EQ(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line), "");
+  EXPECT_TRUE(line.help);
+  argv = {"brq", "pack", "--allow-unportable", "--no-progress", "d", "a"};
+  EXPECT_EQ(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line), "");
+  EXPECT_EQ(std::make_tuple(line.allow_unportable, line.progress), std::make_tuple(true, brq::ProgressChoice::never));
 }
 
 // The help goes to standard output with status 0, every usage error to
 // standard error with status 64, and either way nothing is done.
 TEST(CommandLine, BrqHelpAndUsageErrors) {
-  RunResult run = brq({"--help"});
+  RunResult run = brq({"--version"});
+  EXPECT_EQ(std::make_tuple(run.status, run.out.substr(0, 4), run.out.back()), std::make_tuple(0, "brq ", '\n'));
+  EXPECT_NE(run.out.find_first_of("0123456789"), std::string::npos) << run.out;
+  run = brq({"--help"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out.rfind("Usage: brq <command>", 0), 0u) << run.out;
   for (const auto& [command, info] : std::vector<std::pair<std::string, brq::Command>>{
-           {"list", brq::Command::list}, {"check", brq::Command::check},
-           {"extract", brq::Command::extract}, {"pack", brq::Command::pack}}) {
+           {"list", brq::Command::list}, {"check", brq::Command::check}, {"extract", brq::Command::extract},
+           {"cat", brq::Command::cat}, {"diff", brq::Command::diff}, {"pack", brq::Command::pack}}) {
     run = brq({command, "--help"});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, brq::help_text(info));

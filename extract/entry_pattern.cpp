@@ -1,0 +1,196 @@
+// Pattern matching: a '*' at each level (within a name, and "**" over
+// names) is matched with one backtracking point, the classic way, so no
+// pattern takes more than the product of the two lengths.
+#include "extract/entry_pattern.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace kelvarin {
+namespace {
+
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+char fold(char c, bool ignore_case) {
+  return ignore_case && c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The character at `at`: its code point and its length in bytes. A byte
+// that doesn't begin a well-formed sequence is a character of its own,
+// with a value no real character has.
+char32_t character_at(std::string_view text, std::size_t at, std::size_t& length) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  std::size_t need = lead < 0x80 ? 1 : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                     : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead <= 0xDF ? 2 : 0;
+  if (need == 1) {
+    length = 1;
+    return lead;
+  }
+  char32_t value = need == 2 ? lead & 0x1F : need == 3 ? lead & 0x0F : lead & 0x07;
+  for (std::size_t i = 1; need != 0 && i < need; ++i) {
+    if (at + i >= text.size() || (static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) {
+      need = 0;
+      break;
+    }
+    value = (value << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3F);
+  }
+  if (need == 0) {
+    length = 1;
+    return 0x110000 + lead;
+  }
+  length = need;
+  return value;
+}
+
+char32_t fold(char32_t c, bool ignore_case) {
+  return ignore_case && c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+}
+
+// A class "[...]" at `at` in `pattern` against the character `c`. Returns
+// the class's length, or 0 when it has no closing ']' (the '[' then stands
+// for itself).
+std::size_t match_class(std::string_view pattern, std::size_t at, char32_t c, bool ignore_case,
+                        bool& matched) {
+  std::size_t i = at + 1;
+  const bool negated = i < pattern.size() && (pattern[i] == '!' || pattern[i] == '^');
+  if (negated) ++i;
+  c = fold(c, ignore_case);
+  bool in = false;
+  bool first = true;
+  while (i < pattern.size() && (pattern[i] != ']' || first)) {
+    first = false;
+    std::size_t length = 0;
+    char32_t low = fold(character_at(pattern, i, length), ignore_case);
+    i += length;
+    char32_t high = low;
+    if (i + 1 < pattern.size() && pattern[i] == '-' && pattern[i + 1] != ']') {
+      high = fold(character_at(pattern, i + 1, length), ignore_case);
+      i += 1 + length;
+    }
+    if (c >= low && c <= high) in = true;
+  }
+  if (i >= pattern.size()) return 0;
+  matched = in != negated;
+  return i + 1 - at;
+}
+
+// Whether the pattern's item at `p` ('?', a class or a byte) matches the
+// character at `n`, and how far each then moves.
+bool match_one(std::string_view pattern, std::size_t p, std::string_view name, std::size_t n,
+               bool ignore_case, std::size_t& pattern_step, std::size_t& name_step) {
+  std::size_t length = 1;
+  const char32_t c = character_at(name, n, length);
+  if (pattern[p] == '?') {
+    pattern_step = 1;
+    name_step = length;
+    return true;
+  }
+  if (pattern[p] == '[') {
+    bool in = false;
+    if (const std::size_t class_length = match_class(pattern, p, c, ignore_case, in)) {
+      pattern_step = class_length;
+      name_step = length;
+      return in;
+    }
+  }
+  pattern_step = 1;
+  name_step = 1;
+  return fold(pattern[p], ignore_case) == fold(name[n], ignore_case);
+}
+
+std::vector<std::string_view> names_of(std::string_view path) {
+  std::vector<std::string_view> names;
+  std::size_t start = 0;
+  while (start < path.size()) {
+    const std::size_t end = std::min(path.find('/', start), path.size());
+    names.push_back(path.substr(start, end - start));
+    start = end + 1;
+  }
+  return names;
+}
+
+}  // namespace
+
+std::string normalise_entry_path(std::string_view path) {
+  std::string normal;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    const std::size_t end = std::min(path.find_first_of("/\\", start), path.size());
+    if (end > start) {
+      if (!normal.empty()) normal += '/';
+      normal.append(path.substr(start, end - start));
+    }
+    start = end + 1;
+  }
+  return normal;
+}
+
+bool has_wildcards(std::string_view text) {
+  return text.find_first_of("*?[") != std::string_view::npos;
+}
+
+std::string fold_case(std::string_view text) {
+  std::string folded(text);
+  for (char& c : folded) c = fold(c, true);
+  return folded;
+}
+
+bool match_name(std::string_view pattern, std::string_view name, bool ignore_case) {
+  std::size_t p = 0;
+  std::size_t n = 0;
+  std::size_t star_p = kNone;  // just after the last '*' met
+  std::size_t star_n = 0;      // where the name stood when it was met
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star_p = ++p;
+      star_n = n;
+      continue;
+    }
+    std::size_t pattern_step = 0;
+    std::size_t name_step = 0;
+    if (p < pattern.size() && match_one(pattern, p, name, n, ignore_case, pattern_step, name_step)) {
+      p += pattern_step;
+      n += name_step;
+      continue;
+    }
+    if (star_p == kNone) return false;
+    // The last '*' takes one more character.
+    character_at(name, star_n, name_step);
+    star_n += name_step;
+    n = star_n;
+    p = star_p;
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+PathPattern::PathPattern(std::string_view text, bool ignore_case) : ignore_case_(ignore_case) {
+  for (std::string_view name : names_of(normalise_entry_path(text))) names_.emplace_back(name);
+}
+
+bool PathPattern::matches(std::string_view path) const {
+  const std::vector<std::string_view> names = names_of(path);
+  std::size_t p = 0;
+  std::size_t n = 0;
+  std::size_t star_p = kNone;
+  std::size_t star_n = 0;
+  while (n < names.size()) {
+    if (p < names_.size() && names_[p] == "**") {
+      star_p = ++p;
+      star_n = n;
+      continue;
+    }
+    if (p < names_.size() && match_name(names_[p], names[n], ignore_case_)) {
+      ++p;
+      ++n;
+      continue;
+    }
+    if (star_p == kNone) return false;
+    n = ++star_n;
+    p = star_p;
+  }
+  while (p < names_.size() && names_[p] == "**") ++p;
+  return p == names_.size();
+}
+
+}  // namespace kelvarin

@@ -1,0 +1,47 @@
+// Patterns over entry paths, as users type them to pick entries: '*' and
+// '?' within a name, '[...]' classes, and a '**' name standing for any
+// number of folders ("sounds/**/*.wav").
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvarin {
+
+// A path as a user may type it, in the form entry paths have: separators
+// '/' (a '\' is one too: Kelvarin_Extract prints paths with it, and no name
+// the extraction takes holds either), none leading, trailing or doubled
+// ("\maps//a.dat/" is "maps/a.dat").
+std::string normalise_entry_path(std::string_view path);
+
+// Whether `text` holds '*', '?' or '['.
+bool has_wildcards(std::string_view text);
+
+// Upper-case ASCII letters made lower case, every other byte kept. The
+// game's OS ignores case in names; only ASCII is folded, since how it
+// folds other letters depends on its own tables.
+std::string fold_case(std::string_view text);
+
+// Whether `name` (one name, no separator) matches `pattern`: '*' any run of
+// characters, '?' one character (a UTF-8 sequence counts as one), "[a-z]"
+// one of a class, "[!...]" or "[^...]" one not in it; every other byte
+// stands for itself. There is no escape character, since '\' is a
+// separator: "[*]" matches a '*'.
+bool match_name(std::string_view pattern, std::string_view name, bool ignore_case);
+
+class PathPattern {
+ public:
+  // `text` is normalised first. A name "**" matches any number of folders,
+  // none included.
+  PathPattern(std::string_view text, bool ignore_case);
+
+  // `path` in the form entry paths have ("maps/level1.map").
+  bool matches(std::string_view path) const;
+
+ private:
+  std::vector<std::string> names_;
+  bool ignore_case_;
+};
+
+}  // namespace kelvarin
