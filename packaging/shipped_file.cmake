@@ -1,7 +1,9 @@
-# One manual page as it is shipped, run as `cmake -P` at build time:
+# A manual page or the changelog as it is shipped, run as `cmake -P` at
+# build time:
 #   -DFORM=gzip -DPAGE=brq.1 -DOUTPUT=brq.1.gz -DGZIP=/bin/gzip
-#       compressed the way Debian wants manual pages (gzip -9n: no name or
-#       time in the header, so the same page gives the same bytes);
+#       compressed the way Debian wants manual pages and changelogs (gzip
+#       -9n: no name or time in the header, so the same file gives the
+#       same bytes);
 #   -DFORM=text -DPAGE=brq.1 -DOUTPUT=brq.txt -DFORMATTER=/usr/bin/mandoc
 #       formatted as plain text for a system with no man (the Windows zip),
 #       by mandoc or groff, without the overstrikes they mark bold with.
