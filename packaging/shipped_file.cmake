@@ -5,8 +5,10 @@
 #       -9n: no name or time in the header, so the same file gives the
 #       same bytes);
 #   -DFORM=text -DPAGE=brq.1 -DOUTPUT=brq.txt -DFORMATTER=/usr/bin/mandoc
+#           -DSYSTEM="kelvarin-extract 1.1.0"
 #       formatted as plain text for a system with no man (the Windows zip),
-#       by mandoc or groff, without the overstrikes they mark bold with.
+#       by mandoc or groff, without the overstrikes they mark bold with;
+#       mandoc puts SYSTEM in the footer instead of the build machine's.
 cmake_minimum_required(VERSION 3.25)
 
 if(FORM STREQUAL "gzip")
@@ -15,14 +17,16 @@ if(FORM STREQUAL "gzip")
 elseif(FORM STREQUAL "text")
   get_filename_component(formatter_name "${FORMATTER}" NAME)
   if(formatter_name MATCHES "^mandoc")
-    set(command "${FORMATTER}" -T ascii -O width=78 "${PAGE}")
+    set(command "${FORMATTER}" -T ascii -O width=78 "-Ios=${SYSTEM}" "${PAGE}")
   else()
     set(command "${FORMATTER}" -mandoc -T ascii -P-cbou -rLL=78n "${PAGE}")
   endif()
   execute_process(COMMAND ${command} OUTPUT_VARIABLE text RESULT_VARIABLE status)
   if(status EQUAL 0)
-    # "X\bX" is bold X, "_\bX" underlined X: keep the X.
-    string(REGEX REPLACE ".\b" "" text "${text}")
+    # X, backspace, X is a bold X; _, backspace, X an underlined one:
+    # keep the X.
+    string(ASCII 8 backspace)
+    string(REGEX REPLACE ".${backspace}" "" text "${text}")
     file(WRITE "${OUTPUT}" "${text}")
   endif()
 else()
