@@ -65,7 +65,7 @@ _brq() {
     cat) options="--exclude --ignore-case --progress --no-progress" ;;
     diff) options="--json --order" ;;
     pack) options="--allow-unportable --progress --no-progress" ;;
-    mount) options="-f" ;;
+    mount) options="-f --foreground" ;;
     help | --help | -h)
       [ "$COMP_CWORD" -eq 2 ] && mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
       return 0 ;;
