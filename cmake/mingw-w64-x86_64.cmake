@@ -26,7 +26,7 @@ find_program(KELVARIN_WINE64 NAMES wine64 wine PATHS /usr/lib/wine
              DOC "Wine, to run the Windows tests on Linux")
 if(KELVARIN_WINE64)
   set(KELVARIN_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix" CACHE PATH "Wine prefix of the test runs")
-  set(CMAKE_CROSSCOMPILING_EMULATOR
-      /usr/bin/env "WINEPREFIX=${KELVARIN_WINEPREFIX}" WINEDEBUG=-all
-      "WINEDLLOVERRIDES=mscoree,mshtml=" "${KELVARIN_WINE64}")
+  set(KELVARIN_WINE_ENVIRONMENT "WINEPREFIX=${KELVARIN_WINEPREFIX}" WINEDEBUG=-all
+      "WINEDLLOVERRIDES=mscoree,mshtml=")
+  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env ${KELVARIN_WINE_ENVIRONMENT} "${KELVARIN_WINE64}")
 endif()
