@@ -65,7 +65,7 @@ int cat_files(const CommandLine& line, const Streams& streams) {
   ProgressLine progress(streams.err,
                         progress_enabled(line.progress, platform::is_terminal(streams.err),
                                          platform::is_terminal(streams.out)),
-                        totals);
+                        totals, line.progress == ProgressChoice::always);
   auto fail = [&](const std::string& message) {
     progress.clear();
     print(streams.err, error_line(message));

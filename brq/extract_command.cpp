@@ -43,8 +43,9 @@ class Totals final : public TreeVisitor {
 // the progress line between them.
 class ListedLines final : public ExtractReporter {
  public:
-  ListedLines(const Streams& streams, bool quiet, bool show_progress, ProgressTotals totals)
-      : streams_(streams), quiet_(quiet), progress_(streams.err, show_progress, totals) {}
+  ListedLines(const Streams& streams, bool quiet, bool show_progress, ProgressTotals totals,
+              bool show_last)
+      : streams_(streams), quiet_(quiet), progress_(streams.err, show_progress, totals, show_last) {}
 
   void file(const EntryVisit& file, std::int32_t size) override {
     progress_.file_started(size > 0 ? static_cast<std::uint64_t>(size) : 0);
@@ -88,7 +89,8 @@ int extract_archive(const CommandLine& line, const Streams& streams) {
                        !line.quiet && platform::is_terminal(streams.out));
   Totals totals(index.value(), options.selection);
   if (show_progress) walk_node(index.value(), totals);
-  ListedLines lines(streams, line.quiet, show_progress, totals.totals);
+  ListedLines lines(streams, line.quiet, show_progress, totals.totals,
+                    line.progress == ProgressChoice::always);
   for (const std::string& missing : selection.missing) {
     lines.error_line(error_line(nothing_named(missing, archive)));
   }

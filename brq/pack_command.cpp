@@ -130,7 +130,7 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
   for (const PlacedData& placed : layout.data) totals.bytes += placed.source->size;
   ProgressLine progress(
       streams.err, progress_enabled(line.progress, platform::is_terminal(streams.err), false),
-      totals);
+      totals, line.progress == ProgressChoice::always);
   CountedSource counted(files, progress);
   error = write_atomically(layout, counted, archive_folder, archive_name, progress);
   progress.finish();

@@ -77,9 +77,10 @@ std::string progress_text(std::uint64_t files, std::uint64_t bytes, double secon
   return text;
 }
 
-ProgressLine::ProgressLine(std::FILE* stream, bool enabled, ProgressTotals totals)
-    : stream_(stream), enabled_(enabled), totals_(totals), start_(Clock::now()),
-      last_draw_(start_) {}
+ProgressLine::ProgressLine(std::FILE* stream, bool enabled, ProgressTotals totals,
+                           bool show_last)
+    : stream_(stream), enabled_(enabled), show_last_(show_last), totals_(totals),
+      start_(Clock::now()), last_draw_(start_) {}
 
 void ProgressLine::file_started(std::uint64_t size) {
   if (files_started_ > 0) {
@@ -127,7 +128,7 @@ void ProgressLine::finish() {
     current_size_ = 0;
     current_done_ = 0;
   }
-  if (!enabled_ || !ever_shown_) return;
+  if (!enabled_ || (!ever_shown_ && !show_last_)) return;
   draw(Clock::now());
   std::fputc('\n', stream_);
   shown_length_ = 0;

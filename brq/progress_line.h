@@ -26,8 +26,10 @@ bool progress_enabled(ProgressChoice choice, bool err_is_terminal, bool results_
 
 class ProgressLine {
  public:
-  // Draws nothing unless `enabled`; runs shorter than a second never show.
-  ProgressLine(std::FILE* stream, bool enabled, ProgressTotals totals = {});
+  // Draws nothing unless `enabled`; runs shorter than a second show only
+  // their last state, and only with `show_last` (the user asked for it).
+  ProgressLine(std::FILE* stream, bool enabled, ProgressTotals totals = {},
+               bool show_last = false);
 
   // A file begins: the ones before it are done.
   void file_started(std::uint64_t size);
@@ -52,6 +54,7 @@ class ProgressLine {
 
   std::FILE* stream_;
   bool enabled_;
+  bool show_last_;
   ProgressTotals totals_;
   Clock::time_point start_;
   Clock::time_point last_draw_;

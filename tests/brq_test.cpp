@@ -266,6 +266,21 @@ TEST(BrqProgress, LineOnlyWhenEnabledAndOnceASecondHasPassed) {
   }
 }
 
+// Asked for, the line shows wherever standard error goes, its last state
+// at least, counted against the run's totals; turned off, never.
+TEST(BrqProgress, AskedForItShowsTheRunsTotals) {
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", small_tree());
+  const std::string done = "\r3 of 3 files, 6 B of 6 B (100%), ";
+  RunResult run = brq({"extract", "--progress", "-q", utf8(archive), utf8(dir / "out"), "--exclude", "c"});
+  EXPECT_EQ(std::make_tuple(run.err.substr(0, done.size()), run.err.back()), std::make_tuple(done, '\n')) << run.err;
+  run = brq({"pack", "--progress", utf8(dir / "out"), utf8(dir / "b.brq")});
+  EXPECT_EQ(run.err.substr(0, done.size()), done) << run.err;
+  run = brq({"cat", "--progress", utf8(archive), "d/*"});
+  EXPECT_EQ(run.err.substr(0, 34), "\r2 of 2 files, 5 B of 5 B (100%), ") << run.err;
+  EXPECT_EQ(brq({"extract", "--no-progress", utf8(archive), utf8(dir / "out2")}).err, "");
+}
+
 // Empty files and one past the writer's 1 MiB read, names beyond ASCII
 // and with spaces and punctuation, nested and empty folders.
 TEST(BrqPack, FoldersComeBackWholeAndPackToTheSameBytes) {
