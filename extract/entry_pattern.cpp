@@ -165,7 +165,8 @@ bool match_name(std::string_view pattern, std::string_view name, bool ignore_cas
 }
 
 PathPattern::PathPattern(std::string_view text, bool ignore_case) : ignore_case_(ignore_case) {
-  for (std::string_view name : names_of(normalise_entry_path(text))) names_.emplace_back(name);
+  const std::string normal = normalise_entry_path(text);
+  for (std::string_view name : names_of(normal)) names_.emplace_back(name);
 }
 
 bool PathPattern::matches(std::string_view path) const {
