@@ -28,6 +28,7 @@ constexpr std::string_view kGeneralHelp =
     "  check ARCHIVE                      validate the index and every file's data\n"
     "  extract ARCHIVE DEST [PATH...]     extract everything or the named entries\n"
     "  pack DIR ARCHIVE                   build an archive from a folder\n"
+    "  mount ARCHIVE MOUNTPOINT           show an archive as a read-only folder\n"
     "\n"
     "'brq <command> --help' tells more about one command; 'brq --version'\n"
     "prints the version.\n"
@@ -35,7 +36,7 @@ constexpr std::string_view kGeneralHelp =
     "Exit status: 0 success, 1 the archive is unusable (or can't be written),\n"
     "2 some entries failed, 64 wrong command line.\n";
 
-constexpr std::array<CommandInfo, 4> kCommands = {{
+constexpr std::array<CommandInfo, 5> kCommands = {{
     {Command::list, "list", 1, 1,
      "Usage: brq list [--json] ARCHIVE\n"
      "\n"
@@ -84,6 +85,20 @@ constexpr std::array<CommandInfo, 4> kCommands = {{
      "\n"
      "Exit status: 0 written, 1 the folder can't be read or the archive can't\n"
      "be written, 2 some entries can't be stored (nothing written).\n"},
+    {Command::mount, "mount", 2, 2,
+     "Usage: brq mount [-f] ARCHIVE MOUNTPOINT\n"
+     "\n"
+     "Shows the archive at the folder MOUNTPOINT as a read-only file system\n"
+     "(FUSE), without unpacking it: the tree Kelvarin_Extract would write,\n"
+     "each folder in the archive's order, each file read straight from the\n"
+     "archive. Entries extraction would refuse are left out and named on\n"
+     "standard error. Once mounted, brq goes on in the background;\n"
+     "'fusermount3 -u MOUNTPOINT' unmounts it.\n"
+     "\n"
+     "  -f, --foreground   stay in the foreground until unmounted\n"
+     "\n"
+     "Exit status: 0 mounted, 1 unusable archive or the mount failed (nothing\n"
+     "mounted), 2 mounted with some entries left out.\n"},
 }};
 
 const CommandInfo* find_command(std::string_view name) {
@@ -138,6 +153,8 @@ std::string parse_command_line(int argc, const char* const* argv, CommandLine& l
       line.json = true;
     } else if ((arg == "--quiet" || arg == "-q") && info->command == Command::extract) {
       line.quiet = true;
+    } else if ((arg == "--foreground" || arg == "-f") && info->command == Command::mount) {
+      line.foreground = true;
     } else {
       return "unknown option '" + std::string(arg) + "' for " + std::string(info->name);
     }
@@ -156,6 +173,7 @@ std::string parse_command_line(int argc, const char* const* argv, CommandLine& l
   if (info->command == Command::extract && line.operands[1].empty()) {
     return "the destination folder can't be empty";
   }
+  if (info->command == Command::mount && line.operands[1].empty()) return "the mount point can't be empty";
   return {};
 }
 

@@ -8,7 +8,7 @@
 
 namespace kelvarin::brq {
 
-enum class Command { none, list, check, extract, pack };
+enum class Command { none, list, check, extract, pack, mount };
 
 struct CommandLine {
   Command command = Command::none;
@@ -16,6 +16,7 @@ struct CommandLine {
   bool version = false;  // --version: print the version line
   bool json = false;   // list --json
   bool quiet = false;  // extract --quiet
+  bool foreground = false;  // mount -f
   std::vector<std::string> operands;
 };
 

@@ -1,4 +1,4 @@
-// The four commands of brq, each given its parsed operands and the two
+// The commands of brq, each given its parsed operands and the two
 // streams: results on `out`, errors and progress on `err`.
 #pragma once
 
@@ -36,5 +36,7 @@ int check_archive(const std::string& archive, const Streams& streams);
 int extract_archive(const std::string& archive, const std::string& dest,
                     const std::vector<std::string>& paths, bool quiet, const Streams& streams);
 int pack_folder(const std::string& folder, const std::string& archive, const Streams& streams);
+int mount_archive(const std::string& archive, const std::string& mountpoint, bool foreground,
+                  const Streams& streams);
 
 }  // namespace kelvarin::brq

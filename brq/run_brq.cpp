@@ -36,6 +36,8 @@ int run_brq(int argc, const char* const* argv, const Streams& streams) {
                              line.quiet, streams);
     case Command::pack:
       return pack_folder(operands[0], operands[1], streams);
+    case Command::mount:
+      return mount_archive(operands[0], operands[1], line.foreground, streams);
     case Command::none:
       break;
   }
