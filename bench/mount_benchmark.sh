@@ -8,7 +8,8 @@
 # the order alternating:
 #   large   one file of 256 MiB read with dd (bs=1M) through the mount and
 #           straight from the archive (dd skip/count in bytes at the file's
-#           data position), cold (page cache dropped) and warm (read again);
+#           data position), cold (page cache dropped), warm (read again)
+#           and once more (a third time);
 #   small   10,000 files of 1 KiB in 10 folders: `find MOUNT -type f |
 #           xargs cat` on a fresh mount (cold) and again on it (warm),
 #           against Kelvarin_Extract of the same archive into a new folder;
@@ -123,7 +124,8 @@ for round in $(seq "$rounds"); do
   for way in $([ $((round % 2)) = 1 ] && echo "through_mount from_archive" || echo "from_archive through_mount"); do
     drop_caches
     seconds "$way" >>"$scratch/large/$way.cold"
-    for _ in 1 2; do seconds "$way" >>"$scratch/large/$way.warm"; done
+    seconds "$way" >>"$scratch/large/$way.warm"
+    seconds "$way" >>"$scratch/large/$way.again"
   done
 done
 unmount "$point"
@@ -226,7 +228,9 @@ row "through the mount, cold" "$scratch/large/through_mount.cold"
 row "straight from the archive, cold" "$scratch/large/from_archive.cold"
 row "through the mount, warm" "$scratch/large/through_mount.warm"
 row "straight from the archive, warm" "$scratch/large/from_archive.warm"
-for heat in cold warm; do
+row "through the mount, warm, once more" "$scratch/large/through_mount.again"
+row "straight from the archive, once more" "$scratch/large/from_archive.again"
+for heat in cold warm again; do
   awk -v a="$(median <"$scratch/large/through_mount.$heat")" -v b="$(median <"$scratch/large/from_archive.$heat")" \
     -v h="$heat" 'BEGIN { printf "%s: mount / archive %.2f\n", h, a / b }'
 done

@@ -132,7 +132,9 @@ MountTree::MountTree(const ArchiveIndex& index) : index_(index) {
   nodes_.emplace_back();
   Builder builder(*this, index);
   walk_node(index, builder);
-  nodes_.shrink_to_fit();
+  // Given back only when much is left over: the copy would double the
+  // table for a moment.
+  if (nodes_.size() < nodes_.capacity() / 4 * 3) nodes_.shrink_to_fit();
 }
 
 bool MountTree::is_folder(std::uint32_t node) const {
