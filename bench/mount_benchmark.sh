@@ -2,7 +2,8 @@
 # brq mount benchmark: reading through the mount against reading the
 # archive straight, and against extracting it.
 #
-#   bench/mount_benchmark.sh [--rounds N] [--quick] [--keep]
+#   bench/mount_benchmark.sh [--rounds N] [--parts large,small,scale] [--quick] [--keep]
+#                            [--wait-for-quiet MINUTES]
 #
 # Three parts, each side by side in the same run, rounds interleaved with
 # the order alternating:
@@ -13,26 +14,32 @@
 #   small   10,000 files of 1 KiB in 10 folders: `find MOUNT -type f |
 #           xargs cat` on a fresh mount (cold) and again on it (warm),
 #           against Kelvarin_Extract of the same archive into a new folder;
-#   scale   an archive of 1,000,000 entries (1,000 folders of 999 one-byte
-#           files): how long `brq mount` takes to return with the mount in
+#   scale   an archive of 1,000,001 entries (the root, 1,000 folders of 999
+#           one-byte files): how long `brq mount` takes to return with the mount in
 #           place, its peak memory and the serving process's memory after
 #           `find` has visited everything, against `brq check` (which
 #           loads the same index and nothing more).
 # Cold rounds drop the page cache (echo 3 > /proc/sys/vm/drop_caches, as
 # root); where that can't be done the script says so and "cold" rounds
 # are only as cold as the machine leaves them.
-# --quick makes everything small (a smoke check). Scratch data go to
+# --quick makes everything small (a smoke check). --wait-for-quiet checks
+# the load once a minute and starts when the 1-minute load is below 0.7,
+# or after MINUTES whatever the load. Scratch data go to
 # $BENCH_DIR (default /tmp) and are removed at the end (--keep leaves them).
 set -euo pipefail
 
 repo="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="${KELVARIN_BUILD_DIR:-$repo/build}"
 rounds=5
+parts="large,small,scale"
+wait_minutes=0
 quick=0
 keep=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --rounds) rounds="$2"; shift ;;
+    --parts) parts="$2"; shift ;;
+    --wait-for-quiet) wait_minutes="$2"; shift ;;
     --quick) quick=1 ;;
     --keep) keep=1 ;;
     -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
@@ -96,6 +103,13 @@ row() {  # label file
   printf '| %-38s | %8.3f | %8.3f | %8.3f |\n' "$1" "$med" "$low" "$high"
 }
 
+waited=0
+while [ "$waited" -lt "$wait_minutes" ] && awk '{ exit !($1 >= 0.7) }' /proc/loadavg; do
+  echo "load $(cut -d' ' -f1 /proc/loadavg): waiting ($waited of $wait_minutes minutes)"
+  sleep 60
+  waited=$((waited + 1))
+done
+
 echo "Machine:  $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores," \
      "$(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)"
 echo "Kernel:   $(uname -sr); FUSE $(fusermount3 --version 2>&1 | awk '{ print $NF }')"
@@ -105,7 +119,10 @@ echo "Rounds:   $rounds$([ "$quick" = 1 ] && echo ', quick sizes')"
 echo "Load:     $(cut -d' ' -f1-3 /proc/loadavg) at start"
 echo
 
+part() { [[ ",$parts," == *",$1,"* ]]; }
+
 # ---------------------------------------------------------------- large --
+if part large; then
 large_mib=$([ "$quick" = 1 ] && echo 16 || echo 256)
 mkdir -p "$scratch/large/src"
 head -c "${large_mib}M" /dev/urandom >"$scratch/large/src/big.pak"
@@ -129,8 +146,10 @@ for round in $(seq "$rounds"); do
   done
 done
 unmount "$point"
+fi
 
 # ---------------------------------------------------------------- small --
+if part small; then
 small_files=$([ "$quick" = 1 ] && echo 1000 || echo 10000)
 python3 - "$scratch/small/src" "$small_files" <<'PY'
 import os, random, sys
@@ -161,8 +180,10 @@ for round in $(seq "$rounds"); do
   [ "$round" = 1 ] && diff -r "$scratch/small/src" "$point"
   unmount "$point"
 done
+fi
 
 # ---------------------------------------------------------------- scale --
+if part scale; then
 scale_folders=$([ "$quick" = 1 ] && echo 100 || echo 1000)
 python3 - "$scratch/scale.brq" "$scale_folders" <<'PY'
 # Written in the format directly (archive/archive_format.h): a million
@@ -219,8 +240,10 @@ for round in $(seq "$rounds"); do
   done
   unmount "$point"
 done
+fi
 
 # -------------------------------------------------------------- results --
+if part large; then
 echo "large: one file of $large_mib MiB, dd bs=1M, seconds"
 echo "| read | median | min | max |"
 echo "|---|---:|---:|---:|"
@@ -235,6 +258,8 @@ for heat in cold warm again; do
     -v h="$heat" 'BEGIN { printf "%s: mount / archive %.2f\n", h, a / b }'
 done
 echo
+fi
+if part small; then
 echo "small: $small_files files of 1 KiB, seconds"
 echo "| way | median | min | max |"
 echo "|---|---:|---:|---:|"
@@ -244,6 +269,8 @@ row "Kelvarin_Extract into a new folder" "$scratch/small/extract"
 awk -v a="$(median <"$scratch/small/mount.cold")" -v b="$(median <"$scratch/small/extract")" \
   'BEGIN { printf "cold mount and read / extraction %.2f\n", a / b }'
 echo
+fi
+if part scale; then
 echo "scale: $(( scale_folders * 1000 + 1 )) entries, $((entries - 1)) folders and files below the mount point"
 echo "| measure | median | min | max |"
 echo "|---|---:|---:|---:|"
@@ -251,4 +278,5 @@ row "brq mount until mounted, s" "$scratch/mount.seconds"
 row "brq mount peak RSS, MiB" <(awk '{ printf "%.1f\n", $1 / 1024 }' "$scratch/mount.kib")
 row "serving process after find, MiB" <(awk '{ printf "%.1f\n", $1 / 1024 }' "$scratch/served.kib")
 row "brq check (the index alone), MiB" <(awk '{ printf "%.1f\n", $1 / 1024 }' "$scratch/check.kib")
+fi
 echo "Load:     $(cut -d' ' -f1-3 /proc/loadavg) at the end"
