@@ -92,6 +92,10 @@ void on_init(void* served, fuse_conn_info* connection) {
   // Nothing the kernel caches ever has to be dropped because a file's
   // times or size moved.
   connection->want &= ~FUSE_CAP_AUTO_INVAL_DATA;
+  // Every listing carries each entry's attributes, not only its first
+  // part: whoever lists a folder here is about to open what is in it, and
+  // each name then needs no lookup of its own.
+  connection->want &= ~FUSE_CAP_READDIRPLUS_AUTO;
 }
 
 void on_lookup(fuse_req_t request, fuse_ino_t parent, const char* name) {
