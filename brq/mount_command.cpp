@@ -27,7 +27,8 @@ int mount_archive(const std::string& archive, const std::string& mountpoint, boo
     const Error served = platform::serve_read_only_mount(
         mountpoint, tree, {foreground, archive, &index.value().archive()}, end);
     if (!served.ok()) {
-      print(streams.err, error_line("Unable to mount " + archive + " on " + mountpoint + ": " + served.cause()));
+      print(streams.err,
+            error_line("Unable to mount " + archive + " on " + mountpoint + ": " + served.cause()));
       return kStatusUnusable;
     }
     return tree.refusals().empty() ? kStatusSuccess : kStatusEntriesFailed;

@@ -150,7 +150,8 @@ void on_read(fuse_req_t request, fuse_ino_t inode, std::size_t size, off_t offse
   }
   const std::uint64_t file_size = served.tree.file_size(node);
   const auto from = static_cast<std::uint64_t>(offset);
-  const std::size_t length = from >= file_size ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(size, file_size - from));
+  const std::size_t length =
+      from >= file_size ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(size, file_size - from));
   // Each serving thread reads into a buffer of its own, kept from one
   // request to the next: a fresh one per request cost a fifth more time in
   // page faults.

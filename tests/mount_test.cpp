@@ -25,7 +25,7 @@ using brq::MountTree;
 // The mount's tree in the form snapshot() gives a folder on disk.
 Tree shown_tree(const MountTree& tree, std::uint32_t folder = 0, const std::string& path = "") {
   Tree shown;
-  for (std::uint32_t node = tree.first_child(folder); node != MountTree::kNone; node = tree.next_sibling(node)) {
+  for (auto node = tree.first_child(folder); node != MountTree::kNone; node = tree.next_sibling(node)) {
     const std::string at = path + std::string(tree.name(node));
     if (tree.is_folder(node)) {
       shown[at] = "<dir>";
@@ -41,7 +41,7 @@ Tree shown_tree(const MountTree& tree, std::uint32_t folder = 0, const std::stri
 
 std::vector<std::string> names_in(const MountTree& tree, std::uint32_t folder) {
   std::vector<std::string> names;
-  for (std::uint32_t node = tree.first_child(folder); node != MountTree::kNone; node = tree.next_sibling(node)) {
+  for (auto node = tree.first_child(folder); node != MountTree::kNone; node = tree.next_sibling(node)) {
     names.emplace_back(tree.name(node));
   }
   return names;
@@ -160,9 +160,10 @@ TEST(BrqMount, ReadsLikeTheSourceThroughTheKernelAndUnmountsClean) {
   Mount mount(archive, point);
   ASSERT_TRUE(mounted_at(point)) << mount.unmount().err;
 
-  EXPECT_EQ(snapshot(point), Tree({{"zeta.bin", big}, {"dir", "<dir>"}, {"dir/small.txt", "small"},
-                                   {"dir/empty", ""}, {"dir/sub", "<dir>"}, {"dir/sub/deep.dat", pattern(5000, 3)},
-                                   {"hollow", "<dir>"}, {"alpha.txt", "last"}}));
+  EXPECT_EQ(snapshot(point),
+            Tree({{"zeta.bin", big}, {"dir", "<dir>"}, {"dir/small.txt", "small"}, {"dir/empty", ""},
+                  {"dir/sub", "<dir>"}, {"dir/sub/deep.dat", pattern(5000, 3)}, {"hollow", "<dir>"},
+                  {"alpha.txt", "last"}}));
   std::vector<std::string> order;
   for (const auto& item : fs::directory_iterator(point)) order.push_back(item.path().filename().string());
   EXPECT_EQ(order, std::vector<std::string>({"zeta.bin", "dir", "hollow", "alpha.txt"}));
