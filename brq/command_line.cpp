@@ -30,6 +30,7 @@ constexpr std::string_view kGeneralHelp =
     "  cat ARCHIVE PATH...                files' bytes to standard output\n"
     "  diff ARCHIVE1 ARCHIVE2             what changed from one archive to the other\n"
     "  pack DIR ARCHIVE                   build an archive from a folder\n"
+    "  mount ARCHIVE MOUNTPOINT           show an archive as a read-only folder\n"
     "\n"
     "A PATH is an entry's path as 'brq list' shows it ('/' or '\\' between\n"
     "names) or a pattern: '*' and '?' within a name, '[...]' a class, '**' any\n"
@@ -42,7 +43,7 @@ constexpr std::string_view kGeneralHelp =
     "2 some entries failed, 64 wrong command line ('diff': 0 the same,\n"
     "1 different, 2 trouble).\n";
 
-constexpr std::array<CommandInfo, 6> kCommands = {{
+constexpr std::array<CommandInfo, 7> kCommands = {{
     {Command::list, "list", 1, kAny,
      "Usage: brq list [options] ARCHIVE [PATH...]\n"
      "\n"
@@ -153,6 +154,20 @@ constexpr std::array<CommandInfo, 6> kCommands = {{
      "\n"
      "Exit status: 0 written, 1 the folder can't be read or the archive can't\n"
      "be written, 2 some entries can't be stored (nothing written).\n"},
+    {Command::mount, "mount", 2, 2,
+     "Usage: brq mount [-f] ARCHIVE MOUNTPOINT\n"
+     "\n"
+     "Shows the archive at the folder MOUNTPOINT as a read-only file system\n"
+     "(FUSE), without unpacking it: the tree Kelvarin_Extract would write,\n"
+     "each folder in the archive's order, each file read straight from the\n"
+     "archive. Entries extraction would refuse are left out and named on\n"
+     "standard error. Once mounted, brq goes on in the background;\n"
+     "'fusermount3 -u MOUNTPOINT' unmounts it.\n"
+     "\n"
+     "  -f, --foreground   stay in the foreground until unmounted\n"
+     "\n"
+     "Exit status: 0 mounted, 1 unusable archive or the mount failed (nothing\n"
+     "mounted), 2 mounted with some entries left out.\n"},
 }};
 
 constexpr unsigned bit(Command command) { return 1u << static_cast<unsigned>(command); }
@@ -168,7 +183,7 @@ struct OptionInfo {
 constexpr unsigned kSelecting = bit(Command::list) | bit(Command::extract) | bit(Command::cat);
 constexpr unsigned kWriting = bit(Command::extract) | bit(Command::cat) | bit(Command::pack);
 
-constexpr std::array<OptionInfo, 11> kOptions = {{
+constexpr std::array<OptionInfo, 12> kOptions = {{
     {"--json", "", bit(Command::list) | bit(Command::diff), false,
      [](CommandLine& line, std::string_view) { line.json = true; }},
     {"--human", "-h", bit(Command::list), false,
@@ -189,6 +204,8 @@ constexpr std::array<OptionInfo, 11> kOptions = {{
      [](CommandLine& line, std::string_view) { line.progress = ProgressChoice::always; }},
     {"--no-progress", "", kWriting, false,
      [](CommandLine& line, std::string_view) { line.progress = ProgressChoice::never; }},
+    {"--foreground", "-f", bit(Command::mount), false,
+     [](CommandLine& line, std::string_view) { line.foreground = true; }},
     {"--help", "", ~0u, false, [](CommandLine& line, std::string_view) { line.help = true; }},
 }};
 
@@ -284,6 +301,7 @@ std::string parse_command_line(int argc, const char* const* argv, CommandLine& l
   if (info->command == Command::extract && line.operands[1].empty()) {
     return "the destination folder can't be empty";
   }
+  if (info->command == Command::mount && line.operands[1].empty()) return "the mount point can't be empty";
   return {};
 }
 

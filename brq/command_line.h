@@ -8,7 +8,7 @@
 
 namespace kelvarin::brq {
 
-enum class Command { none, list, check, extract, cat, diff, pack };
+enum class Command { none, list, check, extract, cat, diff, pack, mount };
 
 // Whether the progress line is drawn: by default only where it is seen
 // and doesn't mix with the results.
@@ -27,6 +27,7 @@ struct CommandLine {
   bool ignore_case = false;       // list, extract, cat: paths and patterns
   ProgressChoice progress = ProgressChoice::automatic;  // extract, cat, pack
   std::vector<std::string> excludes;                    // list, extract, cat
+  bool foreground = false;        // mount -f: stay in the foreground
   std::vector<std::string> operands;
 };
 

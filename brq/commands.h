@@ -1,4 +1,4 @@
-// The four commands of brq, each given its parsed operands and the two
+// The commands of brq, each given its parsed operands and the two
 // streams: results on `out`, errors and progress on `err`.
 #pragma once
 
@@ -52,5 +52,7 @@ int extract_archive(const CommandLine& line, const Streams& streams);
 int cat_files(const CommandLine& line, const Streams& streams);
 int diff_archives(const CommandLine& line, const Streams& streams);
 int pack_folder(const CommandLine& line, const Streams& streams);
+int mount_archive(const std::string& archive, const std::string& mountpoint, bool foreground,
+                  const Streams& streams);
 
 }  // namespace kelvarin::brq

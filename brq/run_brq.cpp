@@ -37,6 +37,8 @@ int run_brq(int argc, const char* const* argv, const Streams& streams) {
       return diff_archives(line, streams);
     case Command::pack:
       return pack_folder(line, streams);
+    case Command::mount:
+      return mount_archive(line.operands[0], line.operands[1], line.foreground, streams);
     case Command::none:
       break;
   }

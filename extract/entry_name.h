@@ -44,6 +44,11 @@ bool is_temporary_name(std::string_view name);
 // taken for a leftover and removed.
 const char* unsafe_name_reason(std::string_view name, bool is_file);
 
+// Whether a folder the walk enters stands for the folder holding it: an
+// empty name adds nothing to the path, so what it holds goes where it
+// stands (the usual root's contents into the destination itself).
+inline bool folds_into_parent(const EntryVisit& folder) { return folder.name.empty(); }
+
 // Whether the extraction takes the entry the walk meets at `visit`, or why
 // it refuses it (and, for a folder, all it holds): its name can't be read
 // or used, the index marks it damaged, or it lies too deep.

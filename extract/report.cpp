@@ -27,4 +27,22 @@ std::string one_line(std::string_view text) {
 
 std::string error_line(std::string_view message) { return "ERROR: " + one_line(message) + "\n"; }
 
+std::string inside_count(std::uint64_t count) {
+  if (count == 0) return {};
+  return count == 1 ? "; the 1 entry inside it is skipped"
+                    : "; the " + std::to_string(count) + " entries inside it are skipped";
+}
+
+std::string skipped_entry_message(const EntryVisit& visit, const std::string& cause,
+                                  std::uint64_t inside) {
+  std::string where;
+  append_printed_path(where, visit);
+  if (visit.name_readable) {
+    where = ", " + where;
+  } else {
+    where = " in " + (where.empty() ? std::string("the top level") : where);
+  }
+  return "Skipping entry " + std::to_string(visit.entry) + where + ": " + cause + inside_count(inside);
+}
+
 }  // namespace kelvarin

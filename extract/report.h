@@ -21,4 +21,14 @@ std::string error_line(std::string_view message);
 // `text` with each control character shown as '?'.
 std::string one_line(std::string_view text);
 
+// "; the N entries inside it are skipped" (nothing for none): what a
+// refused or failed folder takes with it.
+std::string inside_count(std::uint64_t count);
+
+// The message for an entry refused because of `cause`, with the `inside`
+// entries it holds: "Skipping entry 7, \maps\x.dat: <cause>", or for an
+// entry without a readable name "Skipping entry 7 in \maps\".
+std::string skipped_entry_message(const EntryVisit& visit, const std::string& cause,
+                                  std::uint64_t inside);
+
 }  // namespace kelvarin

@@ -9,15 +9,6 @@
 #include "extract/report.h"
 
 namespace kelvarin {
-namespace {
-
-std::string inside_count(std::uint64_t count) {
-  if (count == 0) return {};
-  return count == 1 ? "; the 1 entry inside it is skipped"
-                    : "; the " + std::to_string(count) + " entries inside it are skipped";
-}
-
-}  // namespace
 
 ExtractSummary extract(const ArchiveIndex& index, const ExtractOptions& options,
                        ExtractReporter& reporter) {
@@ -56,9 +47,7 @@ bool ExtractState::enter_folder(const EntryVisit& folder) {
   if (!selected(folder) || refused(folder)) return false;
   OutputFolder entered;
   entered.fresh = current_folder().fresh;
-  // An empty name adds nothing to the path: what it holds goes where it
-  // stands.
-  entered.alias = folder.name.empty();
+  entered.alias = folds_into_parent(folder);
   const Error error = entered.alias ? Error{} : make_output_folder(folder, entered);
   if (!error.ok()) {
     // Nothing is tried inside a folder that failed: it may be a link
@@ -122,15 +111,7 @@ bool ExtractState::refused(const EntryVisit& visit) {
   if (why.ok()) return false;
   const std::uint64_t inside = visit.is_folder ? index_.count_inside(visit.entry) : 0;
   summary_.refused += 1 + inside;
-  std::string where;
-  append_printed_path(where, visit);
-  if (visit.name_readable) {
-    where = ", " + where;
-  } else {
-    where = " in " + (where.empty() ? std::string("the top level") : where);
-  }
-  report("Skipping entry " + std::to_string(visit.entry) + where + ": " + why.cause() +
-         inside_count(inside));
+  report(skipped_entry_message(visit, why.cause(), inside));
   return true;
 }
 
