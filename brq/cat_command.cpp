@@ -42,11 +42,8 @@ bool copy_out(const ArchiveIndex& index, std::uint64_t position, std::uint64_t l
 
 int cat_files(const CommandLine& line, const Streams& streams) {
   const std::string& archive = line.operands[0];
-  Result<ArchiveIndex> opened = ArchiveIndex::open(archive);
-  if (!opened.ok()) {
-    print(streams.err, error_line(why_unusable(opened.error(), archive)));
-    return kStatusUnusable;
-  }
+  Result<ArchiveIndex> opened = open_index(archive, streams);
+  if (!opened.ok()) return kStatusUnusable;
   const ArchiveIndex& index = opened.value();
   const SelectionRequest request = selection_request(line, 1);
   const Selection selection = select_entries(index, request);

@@ -10,6 +10,7 @@
 
 #include "brq/command_line.h"
 #include "extract/entry_selection.h"
+#include "extract/report.h"
 #include "platform/error.h"
 
 namespace kelvarin::brq {
@@ -39,6 +40,14 @@ inline SelectionRequest selection_request(const CommandLine& line, std::size_t f
   return {std::vector<std::string>(line.operands.begin() + static_cast<std::ptrdiff_t>(first),
                                    line.operands.end()),
           line.excludes, line.ignore_case};
+}
+
+// The index of `archive`; when it can't be had, the line saying why is
+// printed on `err` first.
+inline Result<ArchiveIndex> open_index(const std::string& archive, const Streams& streams) {
+  Result<ArchiveIndex> opened = ArchiveIndex::open(archive);
+  if (!opened.ok()) print(streams.err, error_line(why_unusable(opened.error(), archive)));
+  return opened;
 }
 
 // "No entry named maps/a.map in a.brq", "No entry matches *.wav in a.brq".

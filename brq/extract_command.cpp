@@ -70,11 +70,8 @@ class ListedLines final : public ExtractReporter {
 
 int extract_archive(const CommandLine& line, const Streams& streams) {
   const std::string& archive = line.operands[0];
-  Result<ArchiveIndex> index = ArchiveIndex::open(archive);
-  if (!index.ok()) {
-    print(streams.err, error_line(why_unusable(index.error(), archive)));
-    return kStatusUnusable;
-  }
+  Result<ArchiveIndex> index = open_index(archive, streams);
+  if (!index.ok()) return kStatusUnusable;
   ExtractOptions options{line.operands[1]};
   options.skip_existing = line.skip_existing;
   const SelectionRequest request = selection_request(line, 2);

@@ -63,11 +63,8 @@ void append_json_entry(std::string& out, std::uint32_t entry, const std::string&
 
 int list_archive(const CommandLine& line, const Streams& streams) {
   const std::string& archive = line.operands[0];
-  Result<ArchiveIndex> opened = ArchiveIndex::open(archive);
-  if (!opened.ok()) {
-    print(streams.err, error_line(why_unusable(opened.error(), archive)));
-    return kStatusUnusable;
-  }
+  Result<ArchiveIndex> opened = open_index(archive, streams);
+  if (!opened.ok()) return kStatusUnusable;
   const ArchiveIndex& index = opened.value();
   const SelectionRequest request = selection_request(line, 1);
   const bool filtered = !request.paths.empty() || !request.excludes.empty();

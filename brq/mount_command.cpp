@@ -14,11 +14,8 @@ int mount_archive(const std::string& archive, const std::string& mountpoint, boo
     print(streams.err, error_line("this brq was built without mount support"));
     return kStatusUnusable;
   }
-  Result<ArchiveIndex> index = ArchiveIndex::open(archive);
-  if (!index.ok()) {
-    print(streams.err, error_line(why_unusable(index.error(), archive)));
-    return kStatusUnusable;
-  }
+  Result<ArchiveIndex> index = open_index(archive, streams);
+  if (!index.ok()) return kStatusUnusable;
   try {
     const MountTree tree(index.value());
     print(streams.err, tree.refusals());
