@@ -36,19 +36,19 @@ class ArchiveIndex::Loader {
       error = read_tables();
       if (error.ok()) error = check_reachability();
     } catch (const std::bad_alloc&) {
-      return Error::because("Unable to allocate memory for the index of " + index_.path_);
+      return Error::out_of_memory();
     }
     return error;
   }
 
  private:
-  Error unusable(const std::string& why) const {
-    return Error::because(index_.path_ + " is not a usable archive: " + why);
+  static Error unusable(const std::string& why) {
+    return Error::of_kind(Error::Kind::unusable, "is not a usable archive: " + why);
   }
 
-  Error read_failure(const char* what, const Error& error) const {
-    return Error::because("Unable to read " + std::string(what) + index_.path_ + ": " +
-                          (error.ok() ? std::string("the archive ended early") : error.cause()));
+  static Error read_failure(const Error& error) {
+    if (!error.ok()) return Error(error).during(Error::Step::read);
+    return Error::of_kind(Error::Kind::ended_early, "the archive ended early", Error::Step::read);
   }
 
   // Reads `count` records of `record_size` bytes from the position reached
@@ -62,7 +62,7 @@ class ArchiveIndex::Loader {
       std::size_t length = static_cast<std::size_t>(batch) * record_size;
       std::size_t got = 0;
       Error read = platform::read_at(index_.archive_, position_, staging_.data(), length, got);
-      if (!read.ok() || got != length) return read_failure("the index of ", read);
+      if (!read.ok() || got != length) return read_failure(read);
       for (std::uint64_t i = 0; i < batch; ++i) {
         decode(static_cast<std::uint32_t>(index + i), staging_.data() + i * record_size);
       }
@@ -75,17 +75,18 @@ class ArchiveIndex::Loader {
   Error read_header() {
     platform::FileIdentity archive;
     Error error = platform::identify(index_.archive_, archive);
-    if (!error.ok()) return read_failure("", error);
+    if (!error.ok()) return read_failure(error);
     index_.archive_size_ = archive.size;
     if (index_.archive_size_ < kHeaderSize) {
-      return Error::because(index_.path_ + " is too short to be an archive: " +
-                            std::to_string(index_.archive_size_) +
-                            " bytes, and the header alone takes " + std::to_string(kHeaderSize));
+      return Error::of_kind(Error::Kind::unusable, "is too short to be an archive: " +
+                                                       std::to_string(index_.archive_size_) +
+                                                       " bytes, and the header alone takes " +
+                                                       std::to_string(kHeaderSize));
     }
     std::uint8_t bytes[kHeaderSize];
     std::size_t got = 0;
     error = platform::read_at(index_.archive_, 0, bytes, sizeof bytes, got);
-    if (!error.ok() || got != sizeof bytes) return read_failure("the header of ", error);
+    if (!error.ok() || got != sizeof bytes) return read_failure(error);
     const ArchiveHeader header = decode_header(bytes);
     entry_count_ = header.entry_count;
     index_.offset_count_ = header.offset_count;
@@ -176,7 +177,7 @@ class ArchiveIndex::Loader {
     if (names_whole_) {
       std::size_t got = 0;
       Error read = platform::read_at(index_.archive_, names_start, index_.names_.data(), pool_size, got);
-      if (!read.ok() || got != pool_size) return read_failure("the name pool of ", read);
+      if (!read.ok() || got != pool_size) return read_failure(read);
     }
     std::vector<char> window(kMaxNameBytes + 1);
     for (std::uint32_t i = 0; i < index_.node_table_.size(); ++i) {
@@ -194,7 +195,7 @@ class ArchiveIndex::Loader {
         std::size_t got = 0;
         Error read = platform::read_at(index_.archive_, names_start + node.name_offset,
                                        window.data(), span, got);
-        if (!read.ok() || got != span) return read_failure("the name pool of ", read);
+        if (!read.ok() || got != span) return read_failure(read);
       }
       const char* end = static_cast<const char*>(std::memchr(name, '\0', span));
       if (end == nullptr) {
@@ -256,10 +257,9 @@ class ArchiveIndex::Loader {
 Result<ArchiveIndex> ArchiveIndex::open(std::string path) {
   ArchiveIndex index;
   index.path_ = std::move(path);
-  Error opened = platform::open_archive(index.path_, index.archive_);
-  if (!opened.ok()) return std::move(opened.on(index.path_));
-  Error loaded = Loader(index).run();
-  if (!loaded.ok()) return loaded;
+  Error error = platform::open_archive(index.path_, index.archive_);
+  if (error.ok()) error = Loader(index).run();
+  if (!error.ok()) return std::move(error.on(index.path_));
   return index;
 }
 
@@ -277,47 +277,6 @@ std::optional<std::uint64_t> ArchiveIndex::data_position(std::uint32_t entry) co
   const EntryNode& file = node(entry);
   if (file.kind == NODE_DIRECTORY || file.file_ordinal >= offset_table_.size()) return std::nullopt;
   return kelvarin::data_position(offset_table_[file.file_ordinal]);
-}
-
-std::string ArchiveIndex::describe_problem(std::uint32_t entry) const {
-  const EntryNode& node = this->node(entry);
-  switch (node.problem) {
-    case EntryProblem::none:
-      return {};
-    case EntryProblem::name_outside_pool:
-      return "its name offset " + std::to_string(node.name_offset) + " is outside the " +
-             std::to_string(name_pool_size_) + "-byte name pool";
-    case EntryProblem::name_unterminated:
-      return "its name at offset " + std::to_string(node.name_offset) +
-             " runs past the end of the name pool";
-    case EntryProblem::name_too_long:
-      return "its name at offset " + std::to_string(node.name_offset) + " is longer than " +
-             std::to_string(kMaxNameBytes) + " bytes";
-    case EntryProblem::ordinal_beyond_offsets:
-      return "it is file number " + std::to_string(node.file_ordinal) +
-             " but the offset table holds only " + std::to_string(offset_count_) + " positions";
-    case EntryProblem::negative_size:
-      return "its size " + std::to_string(node.file_size) + " is negative";
-    case EntryProblem::data_beyond_end:
-      return "its " + std::to_string(node.file_size) + " bytes at position " +
-             std::to_string(*data_position(entry)) + " end beyond the archive's end (" +
-             std::to_string(archive_size_) + " bytes)";
-  }
-  return {};
-}
-
-std::uint64_t ArchiveIndex::count_inside(std::uint32_t entry) const {
-  std::uint64_t count = 0;
-  std::vector<std::uint32_t> pending;
-  if (node(entry).child != kNoNode) pending.push_back(node(entry).child);
-  while (!pending.empty()) {
-    const EntryNode& inside = node(pending.back());
-    pending.pop_back();
-    ++count;
-    if (inside.next != kNoNode) pending.push_back(inside.next);
-    if (inside.child != kNoNode) pending.push_back(inside.child);
-  }
-  return count;
 }
 
 }  // namespace kelvarin

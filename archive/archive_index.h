@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "archive/archive_format.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace kelvarin {
 
@@ -45,11 +45,13 @@ struct EntryNode {
 
 class ArchiveIndex {
  public:
-  // Opens the archive at `path` (UTF-8, kept as typed for messages) and
-  // loads and checks its index. A failure to open has Step::open; any other
-  // means the index is unusable, and its cause is the whole reason
-  // ("a.brq is not a usable archive: ..."). Counts are checked against the
-  // archive's real size before anything is allocated for them.
+  // Opens the archive at `path` (UTF-8, kept as typed) and loads and
+  // checks its index; a failure names `path`. A failure to open has
+  // Step::open, one to read the index Step::read. An index that can't be
+  // used is Error::is_unusable, its cause what the archive is, as it
+  // follows its path ("is not a usable archive: its entry count ...").
+  // Counts are checked against the archive's real size before anything is
+  // allocated for them.
   static Result<ArchiveIndex> open(std::string path);
 
   const std::string& path() const { return path_; }
@@ -69,11 +71,30 @@ class ArchiveIndex {
   std::string_view name(std::uint32_t entry) const;
   // A file's first byte, where the offset table names it.
   std::optional<std::uint64_t> data_position(std::uint32_t entry) const;
-  // The entry's problem as a phrase for a message ("its size -5 is
-  // negative"); empty for none.
-  std::string describe_problem(std::uint32_t entry) const;
-  // How many entries lie below `entry` (its contents, all the way down).
-  std::uint64_t count_inside(std::uint32_t entry) const;
+  // What problems are measured against.
+  std::uint32_t offset_count() const { return offset_count_; }
+  std::uint32_t name_pool_size() const { return name_pool_size_; }
+  std::uint64_t archive_size() const { return archive_size_; }
+  // Calls `visit` for each entry below `entry` (its contents, all the way
+  // down) and returns how many there are.
+  template <typename Visit>
+  std::uint64_t each_inside(std::uint32_t entry, const Visit& visit) const {
+    std::uint64_t count = 0;
+    std::vector<std::uint32_t> pending;
+    if (node(entry).child != kNoNode) pending.push_back(node(entry).child);
+    while (!pending.empty()) {
+      const std::uint32_t inside = pending.back();
+      pending.pop_back();
+      ++count;
+      visit(inside);
+      if (node(inside).next != kNoNode) pending.push_back(node(inside).next);
+      if (node(inside).child != kNoNode) pending.push_back(node(inside).child);
+    }
+    return count;
+  }
+  std::uint64_t count_inside(std::uint32_t entry) const {
+    return each_inside(entry, [](std::uint32_t) {});
+  }
   // The memory the index's tables take.
   std::size_t table_bytes() const {
     return node_table_.capacity() * sizeof(EntryNode) + offset_table_.capacity() * 4 +

@@ -63,16 +63,12 @@ SourceNode source_file(std::string name, std::string bytes) {
   return node;
 }
 
-ArchiveLayout lay_out(const std::vector<SourceNode>& top_level, const WriterOptions& options) {
+Result<ArchiveLayout> lay_out(const std::vector<SourceNode>& top_level, const WriterOptions& options) {
   ArchiveLayout layout;
-  if (top_level.empty()) {
-    layout.error = "an archive needs at least one entry";
-    return layout;
-  }
+  if (top_level.empty()) return Error::because("an archive needs at least one entry");
   std::vector<const SourceNode*> numbered = number_entries(top_level, options.entry_order);
   if (static_cast<std::int64_t>(numbered.size()) >= kEntryCountLimit) {
-    layout.error = "too many entries: " + std::to_string(numbered.size());
-    return layout;
+    return Error::because("too many entries: " + std::to_string(numbered.size()));
   }
   std::unordered_map<const SourceNode*, std::int32_t> index_of;
   for (std::size_t i = 0; i < numbered.size(); ++i) {
@@ -92,10 +88,7 @@ ArchiveLayout lay_out(const std::vector<SourceNode>& top_level, const WriterOpti
   for (std::size_t i = 0; i < numbered.size(); ++i) {
     const SourceNode& node = *numbered[i];
     EntryRecord& entry = layout.entries[i];
-    if (node.name.find('\0') != std::string::npos) {
-      layout.error = "a name holds a zero byte";
-      return layout;
-    }
+    if (node.name.find('\0') != std::string::npos) return Error::because("a name holds a zero byte");
     entry.name_offset = static_cast<std::uint32_t>(layout.name_pool.size());
     layout.name_pool += node.name;
     layout.name_pool += '\0';
@@ -105,16 +98,14 @@ ArchiveLayout lay_out(const std::vector<SourceNode>& top_level, const WriterOpti
       link_siblings(node.children);
     } else {
       if (size_of(node) > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
-        layout.error = "file " + node.name + " is 2 GiB or larger, more than an archive can hold";
-        return layout;
+        return Error::because("file " + node.name + " is 2 GiB or larger, more than an archive can hold");
       }
       layout.sizes[i].file_size = static_cast<std::int32_t>(size_of(node));
       files.push_back(&node);
     }
   }
   if (layout.name_pool.size() > std::numeric_limits<std::uint32_t>::max()) {
-    layout.error = "the names take more than 4 GiB";
-    return layout;
+    return Error::because("the names take more than 4 GiB");
   }
 
   layout.header.entry_count = static_cast<std::int32_t>(numbered.size());
@@ -132,8 +123,7 @@ ArchiveLayout lay_out(const std::vector<SourceNode>& top_level, const WriterOpti
   for (std::size_t ordinal : placement_order) {
     std::uint64_t position = align_up(cursor);
     if (position / kDataAlignment > std::numeric_limits<std::uint32_t>::max()) {
-      layout.error = "the data reach beyond 64 GiB, which the offset table can't name";
-      return layout;
+      return Error::because("the data reach beyond 64 GiB, which the offset table can't name");
     }
     layout.offsets[ordinal] = static_cast<std::uint32_t>(position / kDataAlignment);
     layout.data.push_back({position, files[ordinal]});
@@ -184,18 +174,19 @@ Error write_archive(const ArchiveLayout& layout, const ArchiveSink& sink, FileSo
     }
     platform::FileHandle file;
     if (error.ok()) error = files->open(source, file);
-    chunk.resize(1 << 20);
-    for (std::uint64_t done = 0; error.ok() && done < source.size;) {
-      std::size_t got = 0;
-      const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(source.size - done, chunk.size()));
-      error = platform::read_at(file, done, chunk.data(), want, got);
-      if (error.ok() && got < want) {
-        error = Error::because("it shrank to " + std::to_string(done + got) + " of its " +
-                               std::to_string(source.size) + " bytes while it was read");
+    Error sunk;
+    if (error.ok()) {
+      error = platform::read_range(file, 0, source.size, chunk, [&](const char* bytes, std::size_t length) {
+        sunk = sink(bytes, length);
+        return sunk;
+      });
+      // Not the archive's failure: the file's, named by its path.
+      if (!error.ok() && sunk.ok()) {
+        if (error.is_ended_early()) {
+          error = Error::because("it shrank below its " + std::to_string(source.size) + " bytes while it was read");
+        }
+        error.during(Error::Step::read).on(files->path_of(source));
       }
-      if (!error.ok()) error.during(Error::Step::read).on(files->path_of(source));
-      if (error.ok()) error = sink(chunk.data(), got);
-      done += got;
     }
     written += source.size;
   }

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "archive/archive_format.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace kelvarin {
 
@@ -65,14 +65,14 @@ struct ArchiveLayout {
   std::string name_pool;
   std::vector<PlacedData> data;  // in the order they lie in the archive
   std::uint64_t total_size = 0;
-  std::string error;  // why the tree can't be stored; empty when it can
 };
 
 // Lays out `top_level[0]` as the root (entry 0) and the rest as the root's
-// sibling chain. The layout points into `top_level`, which must outlive it.
-ArchiveLayout lay_out(const std::vector<SourceNode>& top_level, const WriterOptions& options = {});
+// sibling chain, or says why the tree can't be stored. The layout points
+// into `top_level`, which must outlive it.
+Result<ArchiveLayout> lay_out(const std::vector<SourceNode>& top_level, const WriterOptions& options = {});
 // The layout would point into a tree that is gone by the time it is written.
-ArchiveLayout lay_out(std::vector<SourceNode>&& top_level, const WriterOptions& options = {}) = delete;
+Result<ArchiveLayout> lay_out(std::vector<SourceNode>&& top_level, const WriterOptions& options = {}) = delete;
 
 // Takes the archive's bytes in file order, one piece at a time.
 using ArchiveSink = std::function<Error(const char* bytes, std::size_t length)>;

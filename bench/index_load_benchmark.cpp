@@ -57,12 +57,12 @@ const fs::path& archive_of(std::int64_t entries) {
   }
   std::vector<SourceNode> top_level;
   top_level.push_back(std::move(root));
-  ArchiveLayout layout = lay_out(top_level);
+  Result<ArchiveLayout> layout = lay_out(top_level);
   fs::path path = scratch.path / (std::to_string(entries) + ".brq");
-  if (layout.error.empty()) {
-    std::ofstream(path, std::ios::binary) << archive_bytes(layout);
+  if (layout.ok()) {
+    std::ofstream(path, std::ios::binary) << archive_bytes(layout.value());
   } else {
-    std::fprintf(stderr, "index_load_benchmark: %s\n", layout.error.c_str());
+    std::fprintf(stderr, "index_load_benchmark: %s\n", layout.error().cause().c_str());
     path.clear();
   }
   return made.emplace(entries, path).first->second;

@@ -1,45 +1,70 @@
-// brq check: everything the extraction would refuse or trip over, found
+// brq check: everything the extraction would leave out or trip over, found
 // without writing anything, and a summary of what the archive holds.
 #include <cstdio>
 
 #include "brq/commands.h"
-#include "brq/entry_facts.h"
-#include "extract/entry_name.h"
-#include "extract/report.h"
+#include "brq/text_output.h"
 
 namespace kelvarin::brq {
 namespace {
 
-struct Tally {
+// Each problem the plan finds, and what the extraction would copy without
+// complaint although no writer puts it there.
+class Problems final : public PlanVisitor {
+ public:
+  Problems(const ArchiveIndex& index, TextOutput& out) : index_(index), out_(out) {}
+
+  bool enter_folder(const EntryVisit&, const PlannedEntry&) override { return true; }
+
+  void visit(const EntryVisit& entry, const PlannedEntry& planned) override {
+    if (planned.fate == Fate::left_out) {
+      problem(entry, left_out_reason(index_, entry.entry, planned, &entry) + inside_count(planned.inside()));
+      return;
+    }
+    // Data inside the index are the index's own bytes: the archive is damaged.
+    const std::int32_t size = index_.node(entry.entry).file_size;
+    const std::uint64_t position = *index_.data_position(entry.entry);
+    if (size > 0 && position < index_.index_end()) {
+      problem(entry, "its data at position " + std::to_string(position) + " begin inside the index, which ends at " +
+                         std::to_string(index_.index_end()));
+    }
+  }
+
+  std::uint64_t count() const { return count_; }
+
+ private:
+  void problem(const EntryVisit& entry, const std::string& what) {
+    ++count_;
+    out_.add("problem: " + one_line(entry_description(entry, PathForm::listed) + ": " + what) + "\n");
+  }
+
+  const ArchiveIndex& index_;
+  TextOutput& out_;
+  std::uint64_t count_ = 0;
+};
+
+// Entries, folders, files and bytes of all the walk reaches, left out or not.
+std::string summary(const ArchiveIndex& index, const ExtractionPlan& plan) {
   std::uint64_t folders = 0;
   std::uint64_t files = 0;
   std::uint64_t bytes = 0;
-  std::uint64_t problems = 0;
-};
-
-// What the extraction would refuse the entry for, or trip over; empty for
-// a sound entry.
-std::string problem_of(const ArchiveIndex& index, const EntryVisit& entry) {
-  std::string problem = check_entry(index, entry).cause();
-  if (!problem.empty() || entry.is_folder) return problem;
-  // Extraction would copy such bytes without complaint, but they are the
-  // index's own: no writer puts data there, so the archive is damaged.
-  const EntryFacts facts = facts_of(index, entry.entry);
-  if (facts.size > 0 && *facts.position < index.index_end()) {
-    problem = "its data at position " + std::to_string(*facts.position) +
-              " begin inside the index, which ends at " + std::to_string(index.index_end());
+  for (std::uint32_t entry = 0; entry < index.entry_count(); ++entry) {
+    if (plan[entry].fate == Fate::unreached) continue;
+    if (index.is_folder(entry)) {
+      ++folders;
+      continue;
+    }
+    ++files;
+    const std::int32_t size = index.node(entry).file_size;
+    if (size > 0) bytes += static_cast<std::uint64_t>(size);
   }
-  return problem;
-}
-
-std::string summary(const Tally& tally, std::uint64_t entry_count) {
-  std::uint64_t reachable = tally.folders + tally.files;
+  const std::uint64_t reachable = folders + files;
   std::string text = "entries      " + std::to_string(reachable) + "\n" +
-                     "folders      " + std::to_string(tally.folders) + "\n" +
-                     "files        " + std::to_string(tally.files) + "\n" +
-                     "total bytes  " + std::to_string(tally.bytes) + "\n";
-  if (reachable < entry_count) {
-    text += "unreachable  " + std::to_string(entry_count - reachable) +
+                     "folders      " + std::to_string(folders) + "\n" +
+                     "files        " + std::to_string(files) + "\n" +
+                     "total bytes  " + std::to_string(bytes) + "\n";
+  if (reachable < index.entry_count()) {
+    text += "unreachable  " + std::to_string(index.entry_count() - reachable) +
             " (linked from nowhere; never extracted)\n";
   }
   return text;
@@ -49,44 +74,26 @@ std::string summary(const Tally& tally, std::uint64_t entry_count) {
 
 int check_archive(const std::string& archive, const Streams& streams) {
   Result<ArchiveIndex> opened = ArchiveIndex::open(archive);
+  TextOutput out(streams);
   if (!opened.ok()) {
     if (opened.error().step() == Error::Step::open) {
-      print(streams.err, error_line(why_unusable(opened.error(), archive)));
+      print(streams.err, error_line(archive_problem(opened.error())));
     } else {
-      print(streams.out, "problem: " + one_line(opened.error().cause()) + "\nunusable\n");
+      out.add("problem: " + one_line(archive_problem(opened.error())) + "\nunusable\n");
     }
+    out.finish();
     return kStatusUnusable;
   }
   const ArchiveIndex& index = opened.value();
-
-  Tally tally;
-  std::string lines;
-  for_each_entry(index, [&](const EntryVisit& entry) {
-    if (entry.is_folder) {
-      ++tally.folders;
-    } else {
-      ++tally.files;
-      const std::int32_t size = index.node(entry.entry).file_size;
-      if (size > 0) tally.bytes += static_cast<std::uint64_t>(size);
-    }
-    const std::string problem = problem_of(index, entry);
-    if (!problem.empty()) {
-      ++tally.problems;
-      lines += "problem: " + one_line(describe_entry(entry) + ": " + problem) + "\n";
-    }
-    if (lines.size() >= (1u << 16)) {
-      print(streams.out, lines);
-      lines.clear();
-    }
-  });
-  lines += summary(tally, index.entry_count());
-  if (tally.problems == 0) {
-    lines += "sound\n";
-  } else {
-    lines += std::to_string(tally.problems) + (tally.problems == 1 ? " problem\n" : " problems\n");
-  }
-  print(streams.out, lines);
-  return tally.problems == 0 ? kStatusSuccess : kStatusEntriesFailed;
+  Result<ExtractionPlan> plan = make_plan(index, nullptr, streams);
+  if (!plan.ok()) return kStatusUnusable;
+  Problems problems(index, out);
+  plan.value().replay(index, problems);
+  out.add(summary(index, plan.value()));
+  const std::uint64_t count = problems.count();
+  out.add(count == 0 ? "sound\n" : std::to_string(count) + (count == 1 ? " problem\n" : " problems\n"));
+  if (!out.finish()) return kStatusEntriesFailed;
+  return count == 0 ? kStatusSuccess : kStatusEntriesFailed;
 }
 
 }  // namespace kelvarin::brq

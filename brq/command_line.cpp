@@ -240,9 +240,9 @@ bool is_help(std::string_view arg) { return arg == "--help" || arg == "-h"; }
 
 }  // namespace
 
-std::string parse_command_line(int argc, const char* const* argv, CommandLine& line) {
+Error parse_command_line(int argc, const char* const* argv, CommandLine& line) {
   line = CommandLine{};
-  if (argc < 2) return "no command given";
+  if (argc < 2) return Error::because("no command given");
   std::string_view first = argv[1];
   if (first == "--version" && argc == 2) {
     line.version = true;
@@ -252,13 +252,13 @@ std::string parse_command_line(int argc, const char* const* argv, CommandLine& l
     line.help = true;
     if (argc > 2) {
       const CommandInfo* info = find_command(argv[2]);
-      if (info == nullptr) return "unknown command '" + std::string(argv[2]) + "'";
+      if (info == nullptr) return Error::because("unknown command '" + std::string(argv[2]) + "'");
       line.command = info->command;
     }
     return {};
   }
   const CommandInfo* info = find_command(first);
-  if (info == nullptr) return "unknown command '" + std::string(first) + "'";
+  if (info == nullptr) return Error::because("unknown command '" + std::string(first) + "'");
   line.command = info->command;
 
   bool options_ended = false;
@@ -276,32 +276,34 @@ std::string parse_command_line(int argc, const char* const* argv, CommandLine& l
     const std::size_t equals = arg.starts_with("--") ? arg.find('=') : std::string_view::npos;
     const OptionInfo* option = find_option(arg.substr(0, equals), info->command);
     if (option == nullptr || (equals != std::string_view::npos && !option->takes_value)) {
-      return "unknown option '" + std::string(arg) + "' for " + std::string(info->name);
+      return Error::because("unknown option '" + std::string(arg) + "' for " + std::string(info->name));
     }
     std::string_view value;
     if (equals != std::string_view::npos) {
       value = arg.substr(equals + 1);
     } else if (option->takes_value) {
-      if (i + 1 >= argc) return "option '" + std::string(arg) + "' needs a pattern";
+      if (i + 1 >= argc) return Error::because("option '" + std::string(arg) + "' needs a pattern");
       value = argv[++i];
     }
     option->apply(line, value);
   }
   if (line.help) return {};
   if (line.operands.size() < info->min_operands) {
-    return std::string(info->name) + " needs more operands";
+    return Error::because(std::string(info->name) + " needs more operands");
   }
   if (line.operands.size() > info->max_operands) {
-    return std::string(info->name) + " takes " + std::to_string(info->max_operands) +
-           (info->max_operands == 1 ? " operand" : " operands") + ", not " +
-           std::to_string(line.operands.size());
+    return Error::because(std::string(info->name) + " takes " + std::to_string(info->max_operands) +
+                          (info->max_operands == 1 ? " operand" : " operands") + ", not " +
+                          std::to_string(line.operands.size()));
   }
   // An empty destination would turn every output path into one from the
   // file system's root.
   if (info->command == Command::extract && line.operands[1].empty()) {
-    return "the destination folder can't be empty";
+    return Error::because("the destination folder can't be empty");
   }
-  if (info->command == Command::mount && line.operands[1].empty()) return "the mount point can't be empty";
+  if (info->command == Command::mount && line.operands[1].empty()) {
+    return Error::because("the mount point can't be empty");
+  }
   return {};
 }
 

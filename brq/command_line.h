@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/error.h"
+
 namespace kelvarin::brq {
 
 enum class Command { none, list, check, extract, cat, diff, pack, mount };
@@ -31,9 +33,9 @@ struct CommandLine {
   std::vector<std::string> operands;
 };
 
-// Parses argv[1] onwards. Returns an empty string when `line` is a command
-// to run or help to print, else why the command line is wrong.
-std::string parse_command_line(int argc, const char* const* argv, CommandLine& line);
+// Parses argv[1] onwards into `line`: a command to run or help to print,
+// or an Error that says why the command line is wrong.
+Error parse_command_line(int argc, const char* const* argv, CommandLine& line);
 
 // The help of `command`, or the general help for Command::none.
 std::string_view help_text(Command command);

@@ -8,9 +8,12 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/archive_index.h"
 #include "brq/command_line.h"
-#include "extract/entry_selection.h"
-#include "extract/report.h"
+#include "extract/extraction_plan.h"
+#include "messages/entry_messages.h"
+#include "names/entry_pattern.h"
+#include "names/entry_selection.h"
 #include "platform/error.h"
 
 namespace kelvarin::brq {
@@ -29,12 +32,6 @@ inline void print(std::FILE* stream, std::string_view text) {
   std::fwrite(text.data(), 1, text.size(), stream);
 }
 
-// Why the index of `archive` could not be had, as an error line says it.
-inline std::string why_unusable(const Error& error, const std::string& archive) {
-  if (error.step() != Error::Step::open) return error.cause();
-  return "Unable to open file: " + archive + ": " + error.cause();
-}
-
 // The entries the operands from `first` on and the options choose.
 inline SelectionRequest selection_request(const CommandLine& line, std::size_t first) {
   return {std::vector<std::string>(line.operands.begin() + static_cast<std::ptrdiff_t>(first),
@@ -46,8 +43,17 @@ inline SelectionRequest selection_request(const CommandLine& line, std::size_t f
 // printed on `err` first.
 inline Result<ArchiveIndex> open_index(const std::string& archive, const Streams& streams) {
   Result<ArchiveIndex> opened = ArchiveIndex::open(archive);
-  if (!opened.ok()) print(streams.err, error_line(why_unusable(opened.error(), archive)));
+  if (!opened.ok()) print(streams.err, error_line(archive_problem(opened.error())));
   return opened;
+}
+
+// The plan of what `request` chooses of `index` (all of it when null);
+// when memory runs out, the line saying so is printed on `err` first.
+inline Result<ExtractionPlan> make_plan(const ArchiveIndex& index, const SelectionRequest* request,
+                                        const Streams& streams) {
+  Result<ExtractionPlan> plan = ExtractionPlan::make(index, request);
+  if (!plan.ok()) print(streams.err, error_line("Unable to allocate memory to plan " + index.path()));
+  return plan;
 }
 
 // "No entry named maps/a.map in a.brq", "No entry matches *.wav in a.brq".

@@ -1,15 +1,15 @@
-// brq diff: what changed from one archive to another, entry by entry and
-// path by path. Both indexes are walked into path-sorted lists and merged;
-// bytes are read only for files of the same size at the same path.
+// brq diff: what changed from one archive to another, path by path, in the
+// trees their extractions would leave. Both plans are walked into
+// path-sorted lists and merged; bytes are read only for files of the same
+// size at the same path.
 #include <algorithm>
 #include <cstring>
 #include <map>
 
 #include "brq/commands.h"
-#include "brq/entry_facts.h"
 #include "brq/json_text.h"
-#include "extract/report.h"
-#include "platform/platform.h"
+#include "brq/text_output.h"
+#include "platform/files.h"
 
 namespace kelvarin::brq {
 namespace {
@@ -18,7 +18,8 @@ constexpr int kSame = 0;
 constexpr int kDifferent = 1;
 constexpr int kTrouble = 2;
 
-struct PathEntry {
+// A folder or file as the extraction leaves it.
+struct Record {
   std::string path;
   std::uint32_t entry = 0;
   std::uint64_t sequence = 0;  // in walk order
@@ -40,63 +41,81 @@ bool tree_order(std::string_view a, std::string_view b) {
 struct Side {
   const std::string& name;
   const ArchiveIndex& index;
-  std::vector<PathEntry> entries;
+  std::vector<Record> records;
 };
 
-// Every entry with a name, by path; where the archive holds a path twice,
-// the later one, which is the one the extraction leaves.
-bool collect(Side& side, const Streams& streams) {
-  bool sound = true;
-  std::uint64_t sequence = 0;
-  for_each_entry(side.index, [&](const EntryVisit& visit) {
-    const std::string problem = side.index.describe_problem(visit.entry);
-    if (!problem.empty()) {
-      sound = false;
-      print(streams.err, error_line("Damaged " + describe_entry(visit) + " in " + side.name +
-                                    ": " + problem));
+// The folders and files an extraction of one side leaves, each once (of a
+// file name held twice the later file, of a folder name the first folder);
+// what it leaves out is named on `err` as trouble: it can't be compared.
+class Collect final : public PlanVisitor {
+ public:
+  Collect(Side& side, const Streams& streams) : side_(side), streams_(streams) {}
+
+  bool enter_folder(const EntryVisit& folder, const PlannedEntry& planned) override {
+    if (planned.fate == Fate::folder) add(folder);
+    return true;
+  }
+
+  void visit(const EntryVisit& entry, const PlannedEntry& planned) override {
+    if (planned.fate == Fate::file) {
+      add(entry);
       return;
     }
-    if (visit.name_readable) side.entries.push_back({listed_path(visit), visit.entry, sequence++});
-  });
-  std::stable_sort(side.entries.begin(), side.entries.end(),
-                   [](const PathEntry& a, const PathEntry& b) { return tree_order(a.path, b.path); });
-  // Of equal paths the last one stays.
-  auto kept = side.entries.begin();
-  for (auto it = side.entries.begin(); it != side.entries.end(); ++it) {
-    auto next = it + 1;
-    if (next != side.entries.end() && next->path == it->path) continue;
-    if (kept != it) *kept = std::move(*it);
-    ++kept;
+    if (planned.fate != Fate::left_out) return;
+    sound_ = false;
+    const std::string where = entry_description(entry, PathForm::listed) + " in " + side_.name + ": ";
+    print(streams_.err,
+          error_line(planned.refusal == Refusal::damaged
+                         ? "Damaged " + where + describe_damage(side_.index, entry.entry) + inside_count(planned.inside())
+                         : "Skipping " + where + left_out_reason(side_.index, entry.entry, planned, &entry) +
+                               inside_count(planned.inside())));
   }
-  side.entries.erase(kept, side.entries.end());
-  return sound;
+
+  bool sound() const { return sound_; }
+
+ private:
+  void add(const EntryVisit& visit) { side_.records.push_back({listed_path(visit), visit.entry, sequence_++}); }
+
+  Side& side_;
+  const Streams& streams_;
+  std::uint64_t sequence_ = 0;
+  bool sound_ = true;
+};
+
+// Whether the side's plan could be made and all of it compared.
+bool collect(Side& side, const Streams& streams) {
+  Result<ExtractionPlan> plan = make_plan(side.index, nullptr, streams);
+  if (!plan.ok()) return false;
+  Collect collect(side, streams);
+  plan.value().replay(side.index, collect);
+  std::stable_sort(side.records.begin(), side.records.end(),
+                   [](const Record& a, const Record& b) { return tree_order(a.path, b.path); });
+  return collect.sound();
 }
 
 // Whether two files of the same size hold the same bytes; a read that
 // fails is trouble, with its cause.
 bool same_bytes(const Side& a, std::uint32_t entry_a, const Side& b, std::uint32_t entry_b,
-                std::vector<char>& buffer_a, std::vector<char>& buffer_b, std::string& failure) {
-  std::uint64_t length = static_cast<std::uint64_t>(a.index.node(entry_a).file_size);
-  std::uint64_t position_a = *a.index.data_position(entry_a);
-  std::uint64_t position_b = *b.index.data_position(entry_b);
-  buffer_a.resize(platform::kCopyChunk);
+                std::vector<char>& buffer_a, std::vector<char>& buffer_b, Error& failure) {
+  const auto length = static_cast<std::uint64_t>(a.index.node(entry_a).file_size);
+  const std::uint64_t position_b = *b.index.data_position(entry_b);
+  std::uint64_t done = 0;
+  bool same = true;
   buffer_b.resize(platform::kCopyChunk);
-  while (length > 0) {
-    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer_a.size()));
-    std::size_t got_a = 0;
-    std::size_t got_b = 0;
-    Error read = platform::read_at(a.index.archive(), position_a, buffer_a.data(), want, got_a);
-    if (read.ok()) read = platform::read_at(b.index.archive(), position_b, buffer_b.data(), want, got_b);
-    if (!read.ok() || got_a != want || got_b != want) {
-      failure = read.ok() ? "an archive ends before the file's last byte" : read.cause();
-      return false;
-    }
-    if (std::memcmp(buffer_a.data(), buffer_b.data(), want) != 0) return false;
-    length -= want;
-    position_a += want;
-    position_b += want;
-  }
-  return true;
+  failure = platform::read_range(
+      a.index.archive(), *a.index.data_position(entry_a), length, buffer_a, [&](const char* bytes, std::size_t chunk) {
+        std::size_t got = 0;
+        Error read = platform::read_at(b.index.archive(), position_b + done, buffer_b.data(), chunk, got);
+        if (read.ok() && got < chunk) read = Error::of_kind(Error::Kind::ended_early, "", Error::Step::read);
+        if (!read.ok()) return read;
+        done += chunk;
+        same = std::memcmp(bytes, buffer_b.data(), chunk) == 0;
+        // A difference found: nothing more to read.
+        return same ? Error{} : Error::because("differs");
+      });
+  if (!same) failure = {};
+  if (failure.is_ended_early()) failure = Error::because("an archive ends before the file's last byte");
+  return same && failure.ok();
 }
 
 struct Change {
@@ -122,28 +141,23 @@ std::string parent_of(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-void print_changes(const std::vector<Change>& changes, bool json, const Streams& streams) {
-  std::string out = json ? "{\"changes\": [\n" : "";
+bool print_changes(const std::vector<Change>& changes, bool json, const Streams& streams) {
+  TextOutput out(streams);
+  if (json) out.add("{\"changes\": [\n");
   for (std::size_t i = 0; i < changes.size(); ++i) {
     const Change& change = changes[i];
+    std::string text;
     if (json) {
-      out += std::string(i == 0 ? "" : ",\n") + "  {\"change\": \"" + change_name(change.mark) +
-             "\", \"path\": ";
-      if (!append_json_string(out, change.path)) {
-        out += ", \"path_hex\": \"" + hex_bytes(change.path) + "\"";
-      }
-      out += "}";
+      text = std::string(i == 0 ? "" : ",\n") + "  {\"change\": \"" + change_name(change.mark) + "\", \"path\": ";
+      if (!append_json_string(text, change.path)) text += ", \"path_hex\": \"" + hex_bytes(change.path) + "\"";
+      text += "}";
     } else {
-      out += std::string(1, change.mark) + " " +
-             (change.path.empty() ? std::string("/") : one_line(change.path)) + "\n";
+      text = std::string(1, change.mark) + " " + (change.path.empty() ? std::string("/") : one_line(change.path)) + "\n";
     }
-    if (out.size() >= (1u << 16)) {
-      print(streams.out, out);
-      out.clear();
-    }
+    out.add(text);
   }
-  if (json) out += changes.empty() ? "]}\n" : "\n]}\n";
-  print(streams.out, out);
+  if (json) out.add(changes.empty() ? "]}\n" : "\n]}\n");
+  return out.finish();
 }
 
 }  // namespace
@@ -151,19 +165,9 @@ void print_changes(const std::vector<Change>& changes, bool json, const Streams&
 int diff_archives(const CommandLine& line, const Streams& streams) {
   const std::string& name_a = line.operands[0];
   const std::string& name_b = line.operands[1];
-  Result<ArchiveIndex> opened_a = ArchiveIndex::open(name_a);
-  Result<ArchiveIndex> opened_b = ArchiveIndex::open(name_b);
-  bool unusable = false;
-  for (const auto* opened : {&opened_a, &opened_b}) {
-    if (opened->ok()) continue;
-    const std::string& name = opened == &opened_a ? name_a : name_b;
-    const std::string why = why_unusable(opened->error(), name);
-    print(streams.err, error_line(opened->error().step() == Error::Step::open
-                                      ? why
-                                      : name + " is not a usable archive: " + why));
-    unusable = true;
-  }
-  if (unusable) return kTrouble;
+  Result<ArchiveIndex> opened_a = open_index(name_a, streams);
+  Result<ArchiveIndex> opened_b = open_index(name_b, streams);
+  if (!opened_a.ok() || !opened_b.ok()) return kTrouble;
   Side a{name_a, opened_a.value(), {}};
   Side b{name_b, opened_b.value(), {}};
   bool trouble = !collect(a, streams);
@@ -172,14 +176,14 @@ int diff_archives(const CommandLine& line, const Streams& streams) {
   std::vector<Change> changes;
   std::map<std::string, std::vector<std::pair<std::uint64_t, std::uint64_t>>> shared_by_folder;
   std::vector<char> buffer_a, buffer_b;
-  auto in_a = a.entries.begin();
-  auto in_b = b.entries.begin();
-  while (in_a != a.entries.end() || in_b != b.entries.end()) {
-    if (in_b == b.entries.end() || (in_a != a.entries.end() && tree_order(in_a->path, in_b->path))) {
+  auto in_a = a.records.begin();
+  auto in_b = b.records.begin();
+  while (in_a != a.records.end() || in_b != b.records.end()) {
+    if (in_b == b.records.end() || (in_a != a.records.end() && tree_order(in_a->path, in_b->path))) {
       changes.push_back({'-', (in_a++)->path});
       continue;
     }
-    if (in_a == a.entries.end() || tree_order(in_b->path, in_a->path)) {
+    if (in_a == a.records.end() || tree_order(in_b->path, in_a->path)) {
       changes.push_back({'+', (in_b++)->path});
       continue;
     }
@@ -188,14 +192,13 @@ int diff_archives(const CommandLine& line, const Streams& streams) {
     bool modified = folder_a != folder_b;
     if (!modified && !folder_a) {
       modified = a.index.node(in_a->entry).file_size != b.index.node(in_b->entry).file_size;
-      std::string failure;
-      if (!modified &&
-          !same_bytes(a, in_a->entry, b, in_b->entry, buffer_a, buffer_b, failure)) {
-        if (failure.empty()) {
+      Error failure;
+      if (!modified && !same_bytes(a, in_a->entry, b, in_b->entry, buffer_a, buffer_b, failure)) {
+        if (failure.ok()) {
           modified = true;
         } else {
           trouble = true;
-          print(streams.err, error_line("Unable to compare " + one_line(in_a->path) + ": " + failure));
+          print(streams.err, error_line("Unable to compare " + in_a->path + ": " + failure.cause()));
         }
       }
     }
@@ -217,7 +220,7 @@ int diff_archives(const CommandLine& line, const Streams& streams) {
     std::stable_sort(changes.begin(), changes.end(),
                      [](const Change& x, const Change& y) { return tree_order(x.path, y.path); });
   }
-  print_changes(changes, line.json, streams);
+  if (!print_changes(changes, line.json, streams)) trouble = true;
   if (trouble) return kTrouble;
   return changes.empty() ? kSame : kDifferent;
 }

@@ -4,9 +4,10 @@
 #include <algorithm>
 #include <limits>
 
-#include "brq/utf8_text.h"
-#include "extract/entry_name.h"
-#include "extract/entry_pattern.h"
+#include "messages/entry_messages.h"
+#include "names/ascii.h"
+#include "names/entry_name.h"
+#include "names/utf8.h"
 
 namespace kelvarin::brq {
 namespace {
@@ -16,17 +17,16 @@ constexpr const char* kStoreAllTheSame = " (--allow-unportable stores it all the
 // Names that differ only in case are one name on Windows: extracted there,
 // the later file would replace the earlier. ASCII letters only, like the
 // matching of paths.
-void refuse_case_twins(const SourceNode& folder, const std::string& path,
-                       std::vector<std::string>& problems) {
+void refuse_case_twins(const SourceNode& folder, const std::string& path, std::vector<Error>& problems) {
   std::vector<std::pair<std::string, const std::string*>> folded;
   folded.reserve(folder.children.size());
   for (const SourceNode& child : folder.children) folded.emplace_back(fold_case(child.name), &child.name);
   std::sort(folded.begin(), folded.end());
   for (std::size_t i = 1; i < folded.size(); ++i) {
     if (folded[i].first != folded[i - 1].first) continue;
-    problems.push_back(path + "/" + *folded[i].second + ": differs only in case from " +
-                       *folded[i - 1].second + ", which Windows takes for the same name" +
-                       kStoreAllTheSame);
+    problems.push_back(Error::because("differs only in case from " + *folded[i - 1].second +
+                                      ", which Windows takes for the same name" + kStoreAllTheSame)
+                           .on(path + "/" + *folded[i].second));
   }
 }
 
@@ -40,7 +40,7 @@ FolderSource::FolderSource(platform::Folder root, std::string shown) : shown_(st
   chain_ids_.push_back(0);
 }
 
-SourceNode FolderSource::scan(std::vector<std::string>& problems, bool portable) {
+SourceNode FolderSource::scan(std::vector<Error>& problems, bool portable) {
   // A folder being scanned, held open while the folders below it are: the
   // depth of the tree bounds the handles open at once.
   struct Level {
@@ -54,22 +54,24 @@ SourceNode FolderSource::scan(std::vector<std::string>& problems, bool portable)
                          std::vector<SourceNode*>& subfolders) {
     std::vector<platform::FolderItem> items;
     Error listed = platform::list_folder(folder, items);
-    if (!listed.ok()) problems.push_back(folder_path(id) + ": " + listed.cause());
+    if (!listed.ok()) problems.push_back(listed.on(folder_path(id)));
     for (const platform::FolderItem& item : items) {
       auto refuse = [&](const std::string& why) {
-        problems.push_back(folder_path(id) + "/" + item.name + ": " + why);
+        problems.push_back(Error::because(why).on(folder_path(id) + "/" + item.name));
       };
       SourceNode child;
       child.name = item.name;
       // Refused, but still scanned: every problem is named at once.
-      if (const char* reason = unsafe_name_reason(item.name, item.kind != platform::FolderItem::Kind::folder)) {
-        refuse(std::string(reason) + ", so Kelvarin_Extract would refuse it");
+      const NameProblem unsafe = name_problem(item.name, item.kind != platform::FolderItem::Kind::folder);
+      const NameProblem unportable = portable ? windows_name_problem(item.name) : NameProblem::none;
+      if (unsafe != NameProblem::none) {
+        refuse(std::string(describe(unsafe)) + ", so Kelvarin_Extract would refuse it");
       } else if (item.name.size() > kMaxNameBytes) {
         refuse("the name is longer than " + std::to_string(kMaxNameBytes) + " bytes");
       } else if (!is_utf8(item.name)) {
         refuse("the name is not UTF-8 text, which archive names are");
-      } else if (const char* unportable = portable ? platform::windows_name_reason(item.name) : nullptr) {
-        refuse(std::string(unportable) + kStoreAllTheSame);
+      } else if (unportable != NameProblem::none) {
+        refuse(std::string(describe(unportable)) + kStoreAllTheSame);
       }
       if (item.kind == platform::FolderItem::Kind::link) {
         refuse("is a link, which an archive can't hold");
@@ -125,7 +127,7 @@ SourceNode FolderSource::scan(std::vector<std::string>& problems, bool portable)
     Error opened = platform::open_subfolder(parent, name_, next.folder);
     if (opened.ok()) opened = platform::identify(next.folder.handle, identity);
     if (!opened.ok()) {
-      problems.push_back(folder_path(level.id) + "/" + child.name + ": " + opened.cause());
+      problems.push_back(opened.on(folder_path(level.id) + "/" + child.name));
       continue;
     }
     folders_.push_back({level.id, child.name, identity});

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "archive/archive_writer.h"
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace kelvarin::brq {
 
@@ -24,8 +24,9 @@ class FolderSource final : public FileSource {
   // (not followed, it may lead anywhere), a device, anything that can't be
   // read, a name Kelvarin_Extract refuses, longer than 1,024 bytes or not
   // UTF-8, a file of 2 GiB or more; and with `portable`, a name Windows
-  // can't hold, or names in one folder that differ only in case.
-  SourceNode scan(std::vector<std::string>& problems, bool portable);
+  // can't hold, or names in one folder that differ only in case. Each
+  // problem names its path.
+  SourceNode scan(std::vector<Error>& problems, bool portable);
 
   // Whether `folder` is the root or a folder below it that was scanned.
   bool holds_folder(const platform::FileIdentity& folder) const;

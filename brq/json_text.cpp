@@ -1,7 +1,7 @@
 // JSON string escaping.
 #include "brq/json_text.h"
 
-#include "brq/utf8_text.h"
+#include "names/utf8.h"
 
 namespace kelvarin::brq {
 namespace {

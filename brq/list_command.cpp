@@ -1,27 +1,16 @@
 // brq list: the entries in walk order, all or those the paths and patterns
-// choose, as text lines with totals or one JSON document.
+// choose, as text lines with totals or one JSON document. An entry the
+// extraction would leave out is listed all the same, and named on standard
+// error with why; what it holds is not walked.
 #include <cinttypes>
 #include <cstdio>
 
 #include "brq/commands.h"
-#include "brq/entry_facts.h"
 #include "brq/json_text.h"
-#include "extract/report.h"
+#include "brq/text_output.h"
 
 namespace kelvarin::brq {
 namespace {
-
-// "1023", "1.5K", "12M": powers of 1024, as ls -h and du -h print them.
-std::string human_size(std::int64_t size) {
-  static constexpr const char kUnits[] = "KMGTPE";
-  if (size < 1024) return std::to_string(size);
-  double value = static_cast<double>(size);
-  std::size_t unit = 0;
-  while ((value /= 1024.0) >= 1024.0 && unit + 1 < sizeof kUnits - 1) ++unit;
-  char text[32];
-  std::snprintf(text, sizeof text, value < 10 ? "%.1f%c" : "%.0f%c", value, kUnits[unit]);
-  return text;
-}
 
 struct Totals {
   std::uint64_t files = 0;
@@ -37,83 +26,103 @@ void append_columns(std::string& out, const char* kind, const std::string& size,
 }
 
 std::string size_text(std::int64_t size, bool human) {
-  return human ? human_size(size) : std::to_string(size);
+  return human && size >= 0 ? human_size(static_cast<std::uint64_t>(size)) : std::to_string(size);
 }
 
-void append_text_line(std::string& out, const std::string& path, const EntryFacts& facts,
-                      bool human) {
-  append_columns(out, facts.is_folder ? "folder" : "file", size_text(facts.size, human),
-                 facts.position ? std::to_string(*facts.position) : "-");
-  out += path.empty() ? "/" : one_line(path);
-  out += '\n';
-}
+class Listing final : public PlanVisitor {
+ public:
+  Listing(const ArchiveIndex& index, const CommandLine& line, const Streams& streams, TextOutput& out)
+      : index_(index), line_(line), streams_(streams), out_(out) {}
 
-void append_json_entry(std::string& out, std::uint32_t entry, const std::string& path,
-                       const EntryFacts& facts) {
-  out += "  {\"path\": ";
-  bool exact = append_json_string(out, path);
-  if (!exact) out += ", \"path_hex\": \"" + hex_bytes(path) + "\"";
-  out += facts.is_folder ? ", \"kind\": \"folder\"" : ", \"kind\": \"file\"";
-  out += ", \"size\": " + std::to_string(facts.size);
-  out += ", \"offset\": " + (facts.position ? std::to_string(*facts.position) : "null");
-  out += ", \"index\": " + std::to_string(entry) + "}";
-}
+  bool enter_folder(const EntryVisit& folder, const PlannedEntry& planned) override {
+    // Folders on the way to what was chosen are not listed themselves.
+    if (planned.taken) list(folder);
+    return true;
+  }
+
+  void visit(const EntryVisit& entry, const PlannedEntry& planned) override {
+    if (planned.fate == Fate::left_out) {
+      damaged_ = true;
+      if (planned.refusal == Refusal::damaged) {
+        print(streams_.err, error_line("Damaged " + entry_description(entry, PathForm::listed) + ": " +
+                                       describe_damage(index_, entry.entry) + inside_count(planned.inside())));
+      } else {
+        print(streams_.err, error_line(left_out_message(index_, entry, planned, PathForm::listed)));
+      }
+    }
+    // Without a name the entry has no path to list.
+    if (entry.name_readable) list(entry);
+  }
+
+  void finish() {
+    if (line_.json) {
+      out_.add(first_ ? "]}\n" : "\n]}\n");
+      return;
+    }
+    std::string last;
+    append_columns(last, "total", size_text(totals_.bytes, line_.human), "-");
+    last += std::to_string(totals_.files) + (totals_.files == 1 ? " file, " : " files, ") +
+            std::to_string(totals_.folders) + (totals_.folders == 1 ? " folder\n" : " folders\n");
+    out_.add(last);
+  }
+
+  bool damaged() const { return damaged_; }
+
+ private:
+  void list(const EntryVisit& entry) {
+    const bool folder = entry.is_folder;
+    const std::int64_t size = folder ? 0 : index_.node(entry.entry).file_size;
+    const std::optional<std::uint64_t> position = index_.data_position(entry.entry);
+    const std::string path = listed_path(entry);
+    std::string chunk;
+    if (line_.json) {
+      if (!first_) chunk += ",\n";
+      chunk += "  {\"path\": ";
+      if (!append_json_string(chunk, path)) chunk += ", \"path_hex\": \"" + hex_bytes(path) + "\"";
+      chunk += folder ? ", \"kind\": \"folder\"" : ", \"kind\": \"file\"";
+      chunk += ", \"size\": " + std::to_string(size);
+      chunk += ", \"offset\": " + (position ? std::to_string(*position) : "null");
+      chunk += ", \"index\": " + std::to_string(entry.entry) + "}";
+    } else {
+      append_columns(chunk, folder ? "folder" : "file", size_text(size, line_.human),
+                     position ? std::to_string(*position) : "-");
+      chunk += path.empty() ? "/" : one_line(path);
+      chunk += '\n';
+    }
+    out_.add(chunk);
+    first_ = false;
+    ++(folder ? totals_.folders : totals_.files);
+    if (size > 0) totals_.bytes += size;
+  }
+
+  const ArchiveIndex& index_;
+  const CommandLine& line_;
+  const Streams& streams_;
+  TextOutput& out_;
+  Totals totals_;
+  bool first_ = true;
+  bool damaged_ = false;
+};
 
 }  // namespace
 
 int list_archive(const CommandLine& line, const Streams& streams) {
   const std::string& archive = line.operands[0];
-  Result<ArchiveIndex> opened = open_index(archive, streams);
-  if (!opened.ok()) return kStatusUnusable;
-  const ArchiveIndex& index = opened.value();
+  Result<ArchiveIndex> index = open_index(archive, streams);
+  if (!index.ok()) return kStatusUnusable;
   const SelectionRequest request = selection_request(line, 1);
-  const bool filtered = !request.paths.empty() || !request.excludes.empty();
-  Selection selection;
-  if (filtered) selection = select_entries(index, request);
-  for (const std::string& missing : selection.missing) {
-    print(streams.err, error_line(nothing_named(missing, archive)));
+  Result<ExtractionPlan> plan = make_plan(index.value(), &request, streams);
+  if (!plan.ok()) return kStatusUnusable;
+  for (std::size_t missing : plan.value().missing()) {
+    print(streams.err, error_line(nothing_named(request.paths[missing], archive)));
   }
-
-  bool damaged = false;
-  bool first = true;
-  Totals totals;
-  std::string chunk = line.json ? "{\"entries\": [\n" : "";
-  for_each_entry(index, [&](const EntryVisit& entry) {
-    // Folders on the way to what was chosen are not listed themselves.
-    if (filtered && selection.marks[entry.entry] != Selection::kChosen) return;
-    const std::string problem = index.describe_problem(entry.entry);
-    if (!problem.empty()) {
-      damaged = true;
-      print(streams.err, error_line("Damaged " + describe_entry(entry) + ": " + problem));
-    }
-    // Without a name the entry has no path to list; the extraction skips
-    // it and all it holds, and so does the listing.
-    if (!entry.name_readable) return;
-    const EntryFacts facts = facts_of(index, entry.entry);
-    const std::string path = listed_path(entry);
-    if (line.json) {
-      if (!first) chunk += ",\n";
-      append_json_entry(chunk, entry.entry, path, facts);
-    } else {
-      append_text_line(chunk, path, facts, line.human);
-    }
-    first = false;
-    ++(facts.is_folder ? totals.folders : totals.files);
-    if (facts.size > 0) totals.bytes += facts.size;
-    if (chunk.size() >= (1u << 16)) {
-      print(streams.out, chunk);
-      chunk.clear();
-    }
-  });
-  if (line.json) {
-    chunk += first ? "]}\n" : "\n]}\n";
-  } else {
-    append_columns(chunk, "total", size_text(totals.bytes, line.human), "-");
-    chunk += std::to_string(totals.files) + (totals.files == 1 ? " file, " : " files, ") +
-             std::to_string(totals.folders) + (totals.folders == 1 ? " folder\n" : " folders\n");
-  }
-  print(streams.out, chunk);
-  return damaged || !selection.missing.empty() ? kStatusEntriesFailed : kStatusSuccess;
+  TextOutput out(streams);
+  if (line.json) out.add("{\"entries\": [\n");
+  Listing listing(index.value(), line, streams, out);
+  plan.value().replay(index.value(), listing);
+  listing.finish();
+  const bool failed = !out.finish();
+  return failed || listing.damaged() || !plan.value().missing().empty() ? kStatusEntriesFailed : kStatusSuccess;
 }
 
 }  // namespace kelvarin::brq

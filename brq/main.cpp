@@ -1,6 +1,6 @@
 // brq: the companion executable over the library.
 #include "brq/run_brq.h"
-#include "platform/platform.h"
+#include "platform/process.h"
 
 namespace {
 

@@ -4,7 +4,6 @@
 
 #include "brq/commands.h"
 #include "brq/mount_tree.h"
-#include "extract/report.h"
 
 namespace kelvarin::brq {
 
@@ -16,19 +15,24 @@ int mount_archive(const std::string& archive, const std::string& mountpoint, boo
   }
   Result<ArchiveIndex> index = open_index(archive, streams);
   if (!index.ok()) return kStatusUnusable;
+  Result<ExtractionPlan> plan = make_plan(index.value(), nullptr, streams);
+  if (!plan.ok()) return kStatusUnusable;
   try {
-    const MountTree tree(index.value());
-    print(streams.err, tree.refusals());
+    // What is left out is said as it is found, never held.
+    bool left_out = false;
+    const MountTree tree(index.value(), plan.value(), [&](const std::string& line) {
+      print(streams.err, line);
+      left_out = true;
+    });
     std::fflush(streams.err);
     platform::MountEnd end = platform::MountEnd::unmounted;
     const Error served = platform::serve_read_only_mount(
         mountpoint, tree, {foreground, archive, &index.value().archive()}, end);
     if (!served.ok()) {
-      print(streams.err,
-            error_line("Unable to mount " + archive + " on " + mountpoint + ": " + served.cause()));
+      print(streams.err, error_line("Unable to mount " + archive + " on " + mountpoint + ": " + served.cause()));
       return kStatusUnusable;
     }
-    return tree.refusals().empty() ? kStatusSuccess : kStatusEntriesFailed;
+    return left_out ? kStatusEntriesFailed : kStatusSuccess;
   } catch (const std::bad_alloc&) {
     print(streams.err, error_line("Unable to allocate memory for the tree of " + archive));
     return kStatusUnusable;

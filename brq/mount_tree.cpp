@@ -1,137 +1,81 @@
-// Building the mount's tree with the extraction's walk and checks, its
-// lookup by name, and reads of a file's bytes from the archive.
+// Building the mount's tree from the plan, its lookup by name, and reads
+// of a file's bytes from the archive.
 #include "brq/mount_tree.h"
 
-#include <chrono>
-#include <cstring>
-#include <random>
-
-#include "extract/entry_name.h"
-#include "extract/report.h"
+#include "messages/entry_messages.h"
 
 namespace kelvarin::brq {
 namespace {
 
 constexpr std::uint32_t kTop = 0;
 
-std::uint64_t rotate(std::uint64_t x, int bits) { return (x << bits) | (x >> (64 - bits)); }
-
-// SipHash-1-3 of the words `message` hands out: a hash whose collisions
-// can't be found without its key.
-template <typename Message>
-std::uint64_t sip_hash(const std::uint64_t key[2], Message message) {
-  std::uint64_t v0 = key[0] ^ 0x736f6d6570736575u, v1 = key[1] ^ 0x646f72616e646f6du;
-  std::uint64_t v2 = key[0] ^ 0x6c7967656e657261u, v3 = key[1] ^ 0x7465646279746573u;
-  auto round = [&] {
-    v0 += v1, v1 = rotate(v1, 13), v1 ^= v0, v0 = rotate(v0, 32);
-    v2 += v3, v3 = rotate(v3, 16), v3 ^= v2;
-    v0 += v3, v3 = rotate(v3, 21), v3 ^= v0;
-    v2 += v1, v1 = rotate(v1, 17), v1 ^= v2, v2 = rotate(v2, 32);
-  };
-  message([&](std::uint64_t word) {
-    v3 ^= word;
-    round();
-    v0 ^= word;
-  });
-  v2 ^= 0xff;
-  round(), round(), round();
-  return v0 ^ v1 ^ v2 ^ v3;
-}
-
-void fresh_key(std::uint64_t key[2]) {
-  try {
-    std::random_device random;
-    for (int i = 0; i < 2; ++i) key[i] = std::uint64_t{random()} << 32 | random();
-  } catch (const std::exception&) {
-    // No source of randomness: the clock still keeps the key unknown ahead.
-    key[0] = static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-    key[1] = rotate(key[0], 29) ^ 0x9e3779b97f4a7c15u;
-  }
-}
-
 }  // namespace
 
-// The walk, as the extraction's: a folder stack where the extraction keeps
-// open folders, one node per name where it makes one file or folder.
-class MountTree::Builder final : public TreeVisitor {
+// The plan in the walk's order: a node where the extraction makes a file
+// or folder, a folder stack where it keeps open folders.
+class MountTree::Builder final : public PlanVisitor {
  public:
-  Builder(MountTree& tree, const ArchiveIndex& index) : tree_(tree), index_(index) {}
+  Builder(MountTree& tree, const ArchiveIndex& index, const std::function<void(const std::string&)>& left_out)
+      : tree_(tree), index_(index), left_out_(left_out) {}
 
-  bool enter_folder(const EntryVisit& folder) override {
-    if (refused(folder)) return false;
+  bool enter_folder(const EntryVisit& folder, const PlannedEntry& planned) override {
     const std::uint32_t holder = folders_.back();
-    if (folds_into_parent(folder)) {
+    if (planned.fate == Fate::folded) {
       folders_.push_back(holder);
       return true;
     }
+    if (too_long(folder)) return false;
     const std::size_t slot = tree_.slot_of(holder, folder.name);
-    std::uint32_t node = tree_.slots_[slot];
-    if (node == kNone) {
-      node = tree_.add_node(holder, folder.entry, slot);
-    } else if (!tree_.is_folder(node)) {
-      // The extraction can't make a folder where it wrote a file.
-      leave_out(folder, "a file of the same name comes before it", index_.count_inside(folder.entry));
-      return false;
-    }
     // A second folder of a name adds to the first, as the extraction
     // fills the folder it finds there.
+    const std::uint32_t node = planned.fate == Fate::merged ? tree_.names_.value(slot)
+                                                            : tree_.add_node(holder, folder.entry, slot);
     folders_.push_back(node);
     return true;
   }
 
-  void leave_folder(const EntryVisit&) override { folders_.pop_back(); }
+  void leave_folder(const EntryVisit&, const PlannedEntry&) override { folders_.pop_back(); }
 
-  void visit_file(const EntryVisit& file) override {
-    if (refused(file)) return;
-    const std::uint32_t holder = folders_.back();
-    const std::size_t slot = tree_.slot_of(holder, file.name);
-    const std::uint32_t node = tree_.slots_[slot];
-    if (node == kNone) {
-      tree_.add_node(holder, file.entry, slot);
-    } else if (tree_.is_folder(node)) {
-      leave_out(file, "a folder of the same name comes before it", 0);
+  void visit(const EntryVisit& entry, const PlannedEntry& planned) override {
+    if (planned.fate == Fate::left_out) {
+      left_out_(error_line(left_out_message(index_, entry, planned, PathForm::listed)));
+      return;
+    }
+    if (too_long(entry)) return;
+    const std::size_t slot = tree_.slot_of(folders_.back(), entry.name);
+    if (planned.place() == entry.entry) {
+      tree_.add_node(folders_.back(), entry.entry, slot);
     } else {
       // The later file replaces the earlier one on disk; here it takes
       // over the earlier one's node, and so its place in the listing.
-      tree_.nodes_[node].entry = file.entry;
+      tree_.nodes_[tree_.names_.value(slot)].entry = entry.entry;
     }
   }
-
-  void visit_unnamed(const EntryVisit& entry) override { refused(entry); }
 
  private:
-  bool refused(const EntryVisit& visit) {
-    const Error why = check_entry(index_, visit);
-    std::string cause = why.cause();
-    if (why.ok() && visit.name.size() > platform::kLongestMountedName) {
-      cause = "its name is longer than the " + std::to_string(platform::kLongestMountedName) +
-              " bytes a folder can hold";
-    }
-    if (cause.empty()) return false;
-    leave_out(visit, cause, visit.is_folder ? index_.count_inside(visit.entry) : 0);
+  // Names no folder here can hold: the extraction fails on them.
+  bool too_long(const EntryVisit& visit) {
+    if (visit.name.size() <= platform::kLongestMountedName) return false;
+    left_out_(error_line("Skipping " + entry_description(visit, PathForm::listed) + ": its name is longer than the " +
+                         std::to_string(platform::kLongestMountedName) + " bytes a folder can hold" +
+                         inside_count(visit.is_folder ? index_.count_inside(visit.entry) : 0)));
     return true;
-  }
-
-  void leave_out(const EntryVisit& visit, const std::string& cause, std::uint64_t inside) {
-    tree_.refusals_ += error_line(skipped_entry_message(visit, cause, inside));
   }
 
   MountTree& tree_;
   const ArchiveIndex& index_;
+  const std::function<void(const std::string&)>& left_out_;
   std::vector<std::uint32_t> folders_{kTop};
 };
 
-MountTree::MountTree(const ArchiveIndex& index) : index_(index) {
-  fresh_key(key_);
+MountTree::MountTree(const ArchiveIndex& index, const ExtractionPlan& plan,
+                     const std::function<void(const std::string& line)>& left_out)
+    : index_(index), names_(std::size_t{index.entry_count()} + 1) {
   // One node per entry at most, and the top folder.
-  const std::size_t most = std::size_t{index.entry_count()} + 1;
-  nodes_.reserve(most);
-  std::size_t slots = 1;
-  while (slots < 2 * most) slots *= 2;
-  slots_.assign(slots, kNone);
+  nodes_.reserve(std::size_t{index.entry_count()} + 1);
   nodes_.emplace_back();
-  Builder builder(*this, index);
-  walk_node(index, builder);
+  Builder builder(*this, index, left_out);
+  plan.replay(index, builder);
   // Given back only when much is left over: the copy would double the
   // table for a moment.
   if (nodes_.size() < nodes_.capacity() / 4 * 3) nodes_.shrink_to_fit();
@@ -152,7 +96,7 @@ std::uint64_t MountTree::file_size(std::uint32_t node) const {
 }
 
 std::uint32_t MountTree::find_child(std::uint32_t folder, std::string_view name) const {
-  return slots_[slot_of(folder, name)];
+  return names_.value(slot_of(folder, name));
 }
 
 Error MountTree::read(std::uint32_t node, std::uint64_t offset, void* buffer, std::size_t length) const {
@@ -161,34 +105,13 @@ Error MountTree::read(std::uint32_t node, std::uint64_t offset, void* buffer, st
   Error error = platform::read_at(index_.archive(), position, buffer, length, got);
   if (error.ok() && got < length) {
     // The archive was cut short since it was mounted.
-    error = Error::because("the archive ends before the file's last byte", Error::Step::read);
+    error = Error::of_kind(Error::Kind::ended_early, "the archive ends before the file's last byte", Error::Step::read);
   }
   return error;
 }
 
-std::uint64_t MountTree::slot_hash(std::uint32_t folder, std::string_view name) const {
-  return sip_hash(key_, [&](auto take) {
-    // The folder and the name's length first, then the name, 8 bytes a
-    // word, the last one padded with zeros: no two keys give the same words.
-    take(std::uint64_t{folder} | std::uint64_t{name.size()} << 32);
-    std::size_t at = 0;
-    for (; at + 8 <= name.size(); at += 8) {
-      std::uint64_t word;
-      std::memcpy(&word, name.data() + at, 8);
-      take(word);
-    }
-    std::uint64_t last = 0;
-    if (at < name.size()) std::memcpy(&last, name.data() + at, name.size() - at);
-    take(last);
-  });
-}
-
 std::size_t MountTree::slot_of(std::uint32_t folder, std::string_view name) const {
-  const std::size_t mask = slots_.size() - 1;
-  for (std::size_t slot = slot_hash(folder, name) & mask;; slot = (slot + 1) & mask) {
-    const std::uint32_t node = slots_[slot];
-    if (node == kNone || (nodes_[node].parent == folder && this->name(node) == name)) return slot;
-  }
+  return names_.find(folder, name, [&](std::uint32_t node) { return this->name(node); });
 }
 
 std::uint32_t MountTree::add_node(std::uint32_t folder, std::uint32_t entry, std::size_t slot) {
@@ -203,7 +126,7 @@ std::uint32_t MountTree::add_node(std::uint32_t folder, std::uint32_t entry, std
     nodes_[holder.last_child].next = node;
   }
   holder.last_child = node;
-  slots_[slot] = node;
+  names_.set(slot, folder, node);
   return node;
 }
 

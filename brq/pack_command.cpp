@@ -9,9 +9,9 @@
 #include "brq/commands.h"
 #include "brq/folder_source.h"
 #include "brq/progress_line.h"
-#include "extract/entry_name.h"
-#include "extract/report.h"
-#include "platform/platform.h"
+#include "names/entry_name.h"
+#include "platform/file_system.h"
+#include "platform/process.h"
 
 namespace kelvarin::brq {
 namespace {
@@ -42,12 +42,13 @@ Error write_atomically(const ArchiveLayout& layout, FileSource& files, const pla
   platform::native_name(name, final_name);
   const TemporaryName temp(name, false);
   temp_name.assign(temp.text().begin(), temp.text().end());
-  platform::NewFile file;
+  platform::FileSystem& disk = platform::os_file_system();
+  platform::NewFile file(disk);
   Error error = file.begin(folder, temp_name);
   std::vector<char> block;
   block.reserve(kWriteBlock);
   auto flush = [&] {
-    Error written = platform::write(file.handle(), block.data(), block.size());
+    Error written = disk.write(file.handle(), block.data(), block.size());
     block.clear();
     return written;
   };
@@ -60,7 +61,7 @@ Error write_atomically(const ArchiveLayout& layout, FileSource& files, const pla
             Error flushed = flush();
             if (!flushed.ok()) return flushed;
           }
-          if (length >= kWriteBlock) return platform::write(file.handle(), bytes, length);
+          if (length >= kWriteBlock) return disk.write(file.handle(), bytes, length);
           block.insert(block.end(), bytes, bytes + length);
           return Error{};
         },
@@ -78,7 +79,7 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
   const std::string& folder = line.operands[0];
   const std::string& archive = line.operands[1];
   platform::Folder root;
-  Error error = platform::open_folder(folder, false, root);
+  Error error = platform::open_folder(folder, root);
   if (!error.ok()) {
     print(streams.err, error_line(folder + " is not a folder: " + error.cause()));
     return kStatusUnusable;
@@ -102,7 +103,7 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
   }
 
   FolderSource files(std::move(root), folder);
-  std::vector<std::string> problems;
+  std::vector<Error> problems;
   std::vector<SourceNode> top_level;
   top_level.push_back(files.scan(problems, !line.allow_unportable));
   // By what the folders are, not how they are spelt: a link or a bind
@@ -113,19 +114,22 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
     return kStatusUnusable;
   }
   if (!problems.empty()) {
-    std::sort(problems.begin(), problems.end());
-    for (const std::string& problem : problems) print(streams.err, error_line(problem));
+    std::sort(problems.begin(), problems.end(), [](const Error& a, const Error& b) {
+      return std::make_pair(a.path(), a.cause()) < std::make_pair(b.path(), b.cause());
+    });
+    for (const Error& problem : problems) print(streams.err, error_line(problem.path() + ": " + problem.cause()));
     print(streams.err, error_line("Nothing written: " + std::to_string(problems.size()) +
                                   (problems.size() == 1 ? " entry" : " entries") +
                                   " can't be stored in an archive"));
     return kStatusEntriesFailed;
   }
 
-  ArchiveLayout layout = lay_out(top_level);
-  if (!layout.error.empty()) {
-    print(streams.err, error_line("Unable to pack " + folder + ": " + layout.error));
+  Result<ArchiveLayout> laid_out = lay_out(top_level);
+  if (!laid_out.ok()) {
+    print(streams.err, error_line("Unable to pack " + folder + ": " + laid_out.error().cause()));
     return kStatusUnusable;
   }
+  const ArchiveLayout& layout = laid_out.value();
   ProgressTotals totals{layout.data.size(), 0};
   for (const PlacedData& placed : layout.data) totals.bytes += placed.source->size;
   ProgressLine progress(

@@ -2,6 +2,8 @@
 // was there before; no terminal control sequences.
 #include "brq/progress_line.h"
 
+#include "brq/text_output.h"
+
 #include <algorithm>
 #include <iterator>
 
@@ -10,18 +12,6 @@ namespace {
 
 constexpr auto kQuietStart = std::chrono::seconds(1);
 constexpr auto kRedrawEvery = std::chrono::milliseconds(250);
-
-std::string human_bytes(double bytes) {
-  static constexpr const char* kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
-  std::size_t unit = 0;
-  while (bytes >= 1024.0 && unit + 1 < std::size(kUnits)) {
-    bytes /= 1024.0;
-    ++unit;
-  }
-  char text[32];
-  std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, kUnits[unit]);
-  return text;
-}
 
 // "0:07", "12:34", "3:02:01".
 std::string duration_text(double seconds) {
@@ -59,9 +49,9 @@ std::string progress_text(std::uint64_t files, std::uint64_t bytes, double secon
   std::string text = std::to_string(files);
   if (known) text += " of " + std::to_string(totals.files);
   text += (known ? totals.files : files) == 1 ? " file, " : " files, ";
-  text += human_bytes(static_cast<double>(bytes));
+  text += human_size(bytes);
   if (known) {
-    text += " of " + human_bytes(static_cast<double>(totals.bytes));
+    text += " of " + human_size(totals.bytes);
     // By bytes, or by files where there are none.
     const double share = totals.bytes > 0 ? static_cast<double>(bytes) / totals.bytes
                                           : static_cast<double>(files) / totals.files;
@@ -69,7 +59,7 @@ std::string progress_text(std::uint64_t files, std::uint64_t bytes, double secon
   }
   if (seconds > 0) {
     const double rate = static_cast<double>(bytes) / seconds;
-    text += ", " + human_bytes(rate) + "/s";
+    text += ", " + human_size(static_cast<std::uint64_t>(rate)) + "/s";
     if (known && rate > 0 && bytes <= totals.bytes) {
       text += ", " + duration_text(static_cast<double>(totals.bytes - bytes) / rate) + " left";
     }

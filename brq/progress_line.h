@@ -67,8 +67,8 @@ class ProgressLine {
   bool ever_shown_ = false;
 };
 
-// "12 of 40 files, 56.7 MiB of 200.0 MiB (28%), 89.0 MiB/s, 0:02 left", or
-// without totals "12 files, 56.7 MiB, 89.0 MiB/s".
+// "12 of 40 files, 57M of 200M (28%), 89M/s, 0:02 left", or without
+// totals "12 files, 57M, 89M/s".
 std::string progress_text(std::uint64_t files, std::uint64_t bytes, double seconds,
                           ProgressTotals totals = {});
 

@@ -1,6 +1,6 @@
 // Kelvarin_Extract: the executable over the library.
 #include "cli/run_extract.h"
-#include "platform/platform.h"
+#include "platform/process.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 // The run from command line to exit status: banner, argument checks, the
-// archive's index, then the extraction with Kelvarin_Extract's own lines.
+// archive's index, its plan, then the extraction with Kelvarin_Extract's
+// own lines.
 #include "cli/run_extract.h"
 
 #include <cstring>
@@ -8,7 +9,8 @@
 
 #include "archive/archive_index.h"
 #include "extract/extraction.h"
-#include "extract/report.h"
+#include "extract/extraction_plan.h"
+#include "messages/entry_messages.h"
 
 namespace kelvarin {
 namespace {
@@ -25,14 +27,23 @@ constexpr std::string_view kUsage =
 void write(std::FILE* out, std::string_view text) { std::fwrite(text.data(), 1, text.size(), out); }
 
 // Each file's "FileSize" line and each error line, in order, to `out`.
-class PrintedLines final : public ExtractReporter {
+class PrintedLines final : public ExtractionLines {
  public:
-  explicit PrintedLines(std::FILE* out) : out_(out) {}
+  PrintedLines(const ArchiveIndex& index, std::string destination, std::FILE* out)
+      : ExtractionLines(index, std::move(destination), PathForm::printed), out_(out) {}
+
+  // "%s%s      FileSize: %ld\n": the printed folder path, the name, the size.
   void file(const EntryVisit& file, std::int32_t size) override {
-    format_file_line(file, size, line_);
+    line_.clear();
+    append_printed_path(line_, file);
+    line_ += "      FileSize: ";
+    line_ += std::to_string(size);
+    line_ += '\n';
     write(out_, line_);
   }
-  void error_line(std::string_view line) override { write(out_, line); }
+
+ protected:
+  void error(std::string_view line) override { write(out_, line); }
 
  private:
   std::FILE* out_;
@@ -54,12 +65,17 @@ int run_extract(int argc, char** argv, std::FILE* out) {
     if (index.error().step() == Error::Step::open) {
       write(out, "Unable to open file: " + std::string(argv[2]) + "\n");
     } else {
-      write(out, error_line(index.error().cause()));
+      write(out, error_line(archive_problem(index.error())));
     }
     return kStatusUnusable;
   }
-  PrintedLines lines(out);
-  const ExtractSummary summary = extract(index.value(), {argv[3]}, lines);
+  Result<ExtractionPlan> plan = ExtractionPlan::make(index.value());
+  if (!plan.ok()) {
+    write(out, "ERROR: Unable to allocate memory!\n");
+    return kStatusUnusable;
+  }
+  PrintedLines lines(index.value(), argv[3], out);
+  const ExtractSummary summary = extract(index.value(), plan.value(), {argv[3]}, lines);
   if (!summary.destination.ok()) return kStatusUnusable;
   return summary.complete() ? kStatusComplete : kStatusIncomplete;
 }

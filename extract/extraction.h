@@ -1,6 +1,7 @@
-// The extraction: an archive's tree, or part of it, written under a
-// destination folder. Both programs, the fuzzing harness and the tests
-// extract through this one call.
+// The extraction: a plan carried out under a destination folder. Both
+// programs, the fuzzing harness and the tests extract through this one
+// call; what happens is told as facts to a reporter, which each front end
+// puts into its own words.
 #pragma once
 
 #include <cstdint>
@@ -9,27 +10,42 @@
 
 #include "archive/archive_index.h"
 #include "archive/tree_walk.h"
-#include "extract/entry_selection.h"
+#include "extract/extraction_plan.h"
+#include "platform/file_system.h"
 
 namespace kelvarin {
 
 struct ExtractOptions {
   std::string destination;  // as typed, UTF-8; made one level deep if missing
-  // The entries to extract; everything when null.
-  const Selection* selection = nullptr;
   // Leave whatever already holds a file's name untouched, instead of
   // replacing it.
   bool skip_existing = false;
+  // Where the output goes; the disk itself when null.
+  platform::FileSystem* file_system = nullptr;
 };
 
-// What the extraction tells as it goes.
+// What the extraction tells as it goes, in the walk's order.
 class ExtractReporter {
  public:
   virtual ~ExtractReporter() = default;
   // A file is about to be written (it may still fail).
   virtual void file(const EntryVisit& file, std::int32_t size) = 0;
-  // One whole line, "ERROR: ...\n": an entry refused or failed.
-  virtual void error_line(std::string_view line) = 0;
+  // An entry the plan leaves out, with the planned.inside() entries it holds.
+  virtual void left_out(const EntryVisit& entry, const PlannedEntry& planned) = 0;
+  // A folder that could not be made or entered; nothing inside it, the
+  // `inside` entries, is tried.
+  virtual void folder_failed(const EntryVisit& folder, const Error& error, std::uint64_t inside) = 0;
+  // A folder filled under `temporary_name` beside where it belongs that
+  // could not be given its name: what was written is there.
+  virtual void folder_not_named(const EntryVisit& folder, const Error& error,
+                                std::string_view temporary_name) = 0;
+  // A file that failed; error.step() tells where (create, read, write).
+  // `left` is a failure to remove what was written, which then stays.
+  virtual void file_failed(const EntryVisit& file, const Error& error, const Error& left) = 0;
+  // The destination can't be used; nothing was done.
+  virtual void destination_failed(const Error& error) = 0;
+  // Memory ran out, and the run stopped.
+  virtual void out_of_memory() = 0;
   // A file left alone, as its name was held before the run (skip_existing).
   virtual void skipped(const EntryVisit& /*file*/, std::int32_t /*size*/) {}
 };
@@ -37,7 +53,7 @@ class ExtractReporter {
 struct ExtractSummary {
   std::uint64_t files_written = 0;
   std::uint64_t bytes_written = 0;
-  std::uint64_t refused = 0;  // entries refused or passed over, with all they held
+  std::uint64_t refused = 0;  // entries left out, with all they held
   std::uint64_t failed = 0;   // files and folders that could not be written
   std::uint64_t skipped = 0;  // files whose names were held (skip_existing)
   bool stopped = false;       // memory ran out and the walk stopped
@@ -46,10 +62,10 @@ struct ExtractSummary {
   bool complete() const { return destination.ok() && refused == 0 && failed == 0 && !stopped; }
 };
 
-// Writes what `options` selects of `index` under the destination, reporting
-// each file and each failure as it goes. Refused and failed entries don't
+// Carries out `plan` (of `index`) under the destination, reporting each
+// file and each failure as it goes. Entries left out and failures don't
 // stop it; only running out of memory does.
-ExtractSummary extract(const ArchiveIndex& index, const ExtractOptions& options,
+ExtractSummary extract(const ArchiveIndex& index, const ExtractionPlan& plan, const ExtractOptions& options,
                        ExtractReporter& reporter);
 
 }  // namespace kelvarin

@@ -15,8 +15,10 @@
 #include <system_error>
 
 #include "archive/archive_index.h"
-#include "extract/entry_name.h"
 #include "extract/extraction.h"
+#include "extract/extraction_plan.h"
+#include "messages/entry_messages.h"
+#include "names/entry_name.h"
 
 namespace kelvarin::fuzz {
 namespace {
@@ -74,10 +76,13 @@ std::string check_sandbox(const Sandbox& sandbox, std::string_view input) {
   return read_bytes(sandbox.archive) == input ? "" : "the archive was changed";
 }
 
-// What the extraction told, kept to be checked against its summary.
-struct Told final : ExtractReporter {
+// What the extraction told, in Kelvarin_Extract's words, kept to be checked
+// against its summary.
+struct Told final : ExtractionLines {
+  Told(const ArchiveIndex& index, const std::string& destination)
+      : ExtractionLines(index, destination, PathForm::printed) {}
   void file(const EntryVisit&, std::int32_t) override { ++files; }
-  void error_line(std::string_view line) override {
+  void error(std::string_view line) override {
     if (line.rfind("ERROR: ", 0) != 0 || line.find('\n') != line.size() - 1) malformed = true;
     lines += line;
     ++errors;
@@ -90,13 +95,16 @@ struct Told final : ExtractReporter {
 
 std::string run_and_check(const Sandbox& sandbox, std::string_view input, const std::string& destination) {
   Result<ArchiveIndex> index = ArchiveIndex::open(sandbox.archive.string());
-  Told told;
   std::string problem;
+  std::string lines;
   if (!index.ok()) {
     if (index.error().cause().empty()) problem = "an unusable archive without a reason";
     if (fs::exists(sandbox.destination)) problem = "an unusable archive, yet the destination was created";
   } else {
-    const ExtractSummary summary = extract(index.value(), {destination}, told);
+    Result<ExtractionPlan> plan = ExtractionPlan::make(index.value());
+    if (!plan.ok()) return "the plan could not be made: " + plan.error().cause();
+    Told told(index.value(), destination);
+    const ExtractSummary summary = extract(index.value(), plan.value(), {destination}, told);
     if (told.malformed) problem = "an error line is not one line beginning \"ERROR: \"";
     if (!summary.destination.ok() || !fs::is_directory(fs::symlink_status(sandbox.destination))) {
       problem = "the destination could not be used or was not made";
@@ -105,9 +113,10 @@ std::string run_and_check(const Sandbox& sandbox, std::string_view input, const 
     if (summary.files_written > told.files || (summary.complete() && summary.files_written != told.files)) {
       problem = "the files written and the files announced disagree";
     }
+    lines = told.lines;
   }
   if (problem.empty()) problem = check_sandbox(sandbox, input);
-  if (!problem.empty()) problem += "\n--- errors of the run into " + destination + " ---\n" + told.lines;
+  if (!problem.empty()) problem += "\n--- errors of the run into " + destination + " ---\n" + lines;
   return problem;
 }
 

@@ -1,6 +1,7 @@
 // The one way failure is reported across the program: an Error says what
-// failed (the OS's error code or the program's own finding), during which
-// step, and on which path. A success holds nothing and takes no memory, so
+// kind of failure it is, during which step, why, and on which path. The
+// path travels as data, apart from the words, so that each front end
+// phrases the line itself. A success holds nothing and takes no memory, so
 // the operations on the per-file path allocate only when they fail.
 #pragma once
 
@@ -16,29 +17,50 @@ class Error {
   // What was being done; chooses the verb of message().
   enum class Step : std::uint8_t { other, open, read, write, create, rename, remove };
 
+  // What kind of failure it is, for the callers that act on it. The OS's
+  // codes are sorted into these where they are made, so that no caller
+  // compares codes or texts.
+  enum class Kind : std::uint8_t {
+    none,        // success
+    not_found,   // the name is not there
+    name_taken,  // something holds the name already
+    not_empty,   // a folder to remove still holds something
+    locked,      // another process holds it
+    ended_early, // a file ends before the bytes asked of it
+    no_memory,   // memory ran out
+    unusable,    // data that can't be used as they stand (a damaged index)
+    other,
+  };
+
   Error() = default;  // success
 
-  // A failure the OS reported (errno, or GetLastError() on Windows).
-  static Error os(int code, Step step = Step::other) {
-    Error error;
-    error.code_ = code != 0 ? code : kUnknownCode;
-    error.step_ = step;
-    return error;
-  }
+  // A failure the OS reported (errno, or GetLastError() on Windows),
+  // sorted into its kind by the OS's own file.
+  static Error os(int code, Step step = Step::other);
   // A failure that is the program's own finding ("not a regular file").
   static Error because(std::string reason, Step step = Step::other) {
-    Error error;
-    error.reason_ = std::move(reason);
-    error.step_ = step;
-    return error;
+    return Error(Kind::other, 0, step, std::move(reason));
   }
+  static Error of_kind(Kind kind, std::string reason, Step step = Step::other) {
+    return Error(kind, 0, step, std::move(reason));
+  }
+  static Error out_of_memory() { return Error(Kind::no_memory, 0, Step::other, "out of memory"); }
 
-  bool ok() const { return code_ == 0 && reason_.empty(); }
+  bool ok() const { return kind_ == Kind::none; }
+  Kind kind() const { return kind_; }
+  bool is_not_found() const { return kind_ == Kind::not_found; }
+  bool is_name_taken() const { return kind_ == Kind::name_taken; }
+  bool is_not_empty() const { return kind_ == Kind::not_empty; }
+  bool is_locked() const { return kind_ == Kind::locked; }
+  bool is_out_of_memory() const { return kind_ == Kind::no_memory; }
+  bool is_unusable() const { return kind_ == Kind::unusable; }
+  bool is_ended_early() const { return kind_ == Kind::ended_early; }
+
   int os_code() const { return code_; }
   Step step() const { return step_; }
   const std::string& path() const { return path_; }
 
-  // Names the path the failure concerns, for message().
+  // Names the path the failure concerns.
   Error& on(std::string path) {
     path_ = std::move(path);
     return *this;
@@ -55,11 +77,12 @@ class Error {
   std::string message() const;
 
  private:
-  // A failed call that left no error code must still not read as success.
-  static constexpr int kUnknownCode = -1;
+  Error(Kind kind, int code, Step step, std::string reason)
+      : kind_(kind), step_(step), code_(code), reason_(std::move(reason)) {}
 
-  int code_ = 0;
+  Kind kind_ = Kind::none;
   Step step_ = Step::other;
+  int code_ = 0;
   std::string reason_;
   std::string path_;
 };

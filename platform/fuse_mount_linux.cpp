@@ -19,7 +19,7 @@
 #include <new>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/mount.h"
 
 namespace kelvarin::platform {
 namespace {

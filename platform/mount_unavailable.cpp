@@ -1,6 +1,6 @@
 // Read-only mounts where the build has no way to make them: on Windows,
 // and where FUSE 3 was not found at build time.
-#include "platform/platform.h"
+#include "platform/mount.h"
 
 namespace kelvarin::platform {
 

@@ -15,8 +15,26 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "platform/file_system.h"
+#include "platform/os.h"
 #include "platform/posix_test_helper.h"
+#include "platform/process.h"
+
+namespace kelvarin {
+
+Error Error::os(int code, Step step) {
+  // A failed call that left no error code must still not read as success.
+  if (code == 0) return Error(Kind::other, -1, step, {});
+  const Kind kind = code == ENOENT                        ? Kind::not_found
+                    : code == EEXIST                      ? Kind::name_taken
+                    : code == ENOTEMPTY                   ? Kind::not_empty
+                    : code == EWOULDBLOCK || code == EAGAIN ? Kind::locked
+                    : code == ENOMEM                      ? Kind::no_memory
+                                                          : Kind::other;
+  return Error(kind, code, step, {});
+}
+
+}  // namespace kelvarin
 
 namespace kelvarin::platform {
 namespace {
@@ -118,7 +136,7 @@ bool pipe_copy(int from, std::uint64_t position, std::uint64_t length, int to,
 
 }  // namespace
 
-std::string describe_os_error(int code) {
+std::string os::describe_error(int code) {
   if (code < 0) return "unknown error";
   return std::strerror(code);
 }
@@ -164,52 +182,50 @@ Error read_at(const FileHandle& file, std::uint64_t position, void* buffer, std:
   return {};
 }
 
-Error open_folder(std::string_view utf8_path, bool make, Folder& folder) {
+Error open_folder(std::string_view utf8_path, Folder& folder) {
   const std::string path(utf8_path);
-  if (make && ::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) {
-    return from_errno(Error::Step::create);
-  }
   int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return from_errno(Error::Step::open);
   folder.handle = FileHandle(fd);
   return {};
 }
 
+Error os::open_destination(std::string_view utf8_path, Folder& folder) {
+  const std::string path(utf8_path);
+  if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return from_errno(Error::Step::create);
+  return open_folder(utf8_path, folder);
+}
+
 Error open_parent_folder(std::string_view utf8_path, Folder& folder, std::string& name) {
   const std::size_t slash = utf8_path.find_last_of('/');
   name = utf8_path.substr(slash == std::string_view::npos ? 0 : slash + 1);
-  if (slash == std::string_view::npos) return open_folder(".", false, folder);
-  return open_folder(slash == 0 ? "/" : utf8_path.substr(0, slash), false, folder);
+  if (slash == std::string_view::npos) return open_folder(".", folder);
+  return open_folder(slash == 0 ? "/" : utf8_path.substr(0, slash), folder);
 }
 
 Error open_subfolder(const Folder& parent, const NativeString& name, Folder& folder) {
   return open_in(fd_of(parent), name.c_str(), folder).during(Error::Step::open);
 }
 
-Error make_folder(const Folder& parent, const NativeString& name, Folder& folder) {
+Error os::make_folder(const Folder& parent, const NativeString& name, Folder& folder) {
   if (::mkdirat(fd_of(parent), name.c_str(), 0777) != 0 && errno != EEXIST) {
     return from_errno(Error::Step::create);
   }
   return open_in(fd_of(parent), name.c_str(), folder).during(Error::Step::create);
 }
 
-bool name_is_free(const Folder& folder, const NativeString& name) {
+bool os::name_is_free(const Folder& folder, const NativeString& name) {
   struct stat info {};
   return ::fstatat(fd_of(folder), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
 }
 
-Error make_fresh_folder(const Folder& parent, const NativeString& name, Folder& folder) {
+Error os::make_new_folder(const Folder& parent, const NativeString& name, Folder& folder) {
   const int fd = fd_of(parent);
-  if (::mkdirat(fd, name.c_str(), 0777) != 0) {
-    if (errno != EEXIST) return from_errno(Error::Step::create);
-    Error removed = remove_tree(parent, name);
-    if (!removed.ok()) return removed;
-    if (::mkdirat(fd, name.c_str(), 0777) != 0) return from_errno(Error::Step::create);
-  }
+  if (::mkdirat(fd, name.c_str(), 0777) != 0) return from_errno(Error::Step::create);
   return open_in(fd, name.c_str(), folder).during(Error::Step::create);
 }
 
-Error name_folder(const Folder& parent, Folder& folder, const NativeString& from,
+Error os::name_folder(const Folder& parent, Folder& folder, const NativeString& from,
                   const NativeString& to) {
   folder.handle.close();
   const int fd = fd_of(parent);
@@ -301,7 +317,7 @@ Error open_file(const Folder& folder, const NativeString& name, FileHandle& file
   return {};
 }
 
-Error create_new_file(const Folder& folder, const NativeString& name, FileHandle& file) {
+Error os::create_new_file(const Folder& folder, const NativeString& name, FileHandle& file) {
   int fd = ::openat(fd_of(folder), name.c_str(),
                     O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (fd < 0) return from_errno(Error::Step::create);
@@ -309,14 +325,12 @@ Error create_new_file(const Folder& folder, const NativeString& name, FileHandle
   return {};
 }
 
-bool name_taken(const Error& error) { return error.os_code() == EEXIST; }
-
-Error remove_file(const Folder& folder, const NativeString& name) {
+Error os::remove_file(const Folder& folder, const NativeString& name) {
   if (::unlinkat(fd_of(folder), name.c_str(), 0) != 0) return from_errno(Error::Step::remove);
   return {};
 }
 
-Error write(const FileHandle& file, const void* buffer, std::size_t length) {
+Error os::write(const FileHandle& file, const void* buffer, std::size_t length) {
   const char* bytes = static_cast<const char*>(buffer);
   while (length > 0) {
     ssize_t n = ::write(fd_of(file), bytes, length);
@@ -331,7 +345,7 @@ Error write(const FileHandle& file, const void* buffer, std::size_t length) {
   return {};
 }
 
-Error create_unnamed_file(const Folder& folder, FileHandle& file) {
+Error os::create_unnamed_file(const Folder& folder, FileHandle& file) {
 #ifdef O_TMPFILE
   int fd = ::openat(fd_of(folder), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
   if (fd < 0) return from_errno(Error::Step::create);
@@ -344,7 +358,7 @@ Error create_unnamed_file(const Folder& folder, FileHandle& file) {
 #endif
 }
 
-Error link_unnamed_file(const FileHandle& file, const Folder& folder, const NativeString& name) {
+Error os::link_unnamed_file(const FileHandle& file, const Folder& folder, const NativeString& name) {
   // Linking the descriptor itself needs CAP_DAC_READ_SEARCH before Linux
   // 6.10, and without it the kernel answers ENOENT; /proc names the same
   // file for everyone else, so once that has worked it is the only way
@@ -364,26 +378,26 @@ Error link_unnamed_file(const FileHandle& file, const Folder& folder, const Nati
   return {};
 }
 
-Error create_file(const Folder& folder, const NativeString& name, FileHandle& file) {
+Error os::create_file(const Folder& folder, const NativeString& name, FileHandle& file) {
   // Never opened when it exists: a hard link of that name would take the
   // bytes into a file elsewhere, a symbolic one would be refused for good.
   // The name is unlinked and made anew instead.
   Error created = create_new_file(folder, name, file);
-  if (!name_taken(created)) return created;
+  if (!created.is_name_taken()) return created;
   if (::unlinkat(fd_of(folder), name.c_str(), 0) != 0 && errno != ENOENT) {
     return from_errno(Error::Step::create);
   }
   return create_new_file(folder, name, file);
 }
 
-Error replace_file(const Folder& folder, const NativeString& from, const NativeString& to) {
+Error os::replace_file(const Folder& folder, const NativeString& from, const NativeString& to) {
   if (::renameat(fd_of(folder), from.c_str(), fd_of(folder), to.c_str()) != 0) {
     return from_errno(Error::Step::rename);
   }
   return {};
 }
 
-std::uint64_t copy_in_kernel(const FileHandle& from, std::uint64_t position, std::uint64_t length,
+std::uint64_t os::copy_in_kernel(const FileHandle& from, std::uint64_t position, std::uint64_t length,
                              const FileHandle& to) {
   std::uint64_t done = 0;
 #ifdef __linux__
@@ -398,32 +412,38 @@ std::uint64_t copy_in_kernel(const FileHandle& from, std::uint64_t position, std
   return done;
 }
 
-Error remove_folder(const Folder& parent, const NativeString& name, Folder& folder) {
+Error os::remove_folder(const Folder& parent, const NativeString& name, Folder& folder) {
   folder.handle.close();
-  if (::unlinkat(fd_of(parent), name.c_str(), AT_REMOVEDIR) != 0) return from_errno(Error::Step::remove);
-  return {};
+  if (::unlinkat(fd_of(parent), name.c_str(), AT_REMOVEDIR) == 0) return {};
+  // POSIX lets a folder that isn't empty answer either way.
+  return Error::os(errno == EEXIST ? ENOTEMPTY : errno, Error::Step::remove);
 }
 
-bool name_gone(const Error& error) { return error.os_code() == ENOENT; }
-
-bool folder_not_empty(const Error& error) {
-  return error.os_code() == ENOTEMPTY || error.os_code() == EEXIST;
-}
 
 bool is_terminal(std::FILE* stream) { return ::isatty(::fileno(stream)) != 0; }
 
-void prepare_process() {
+Error write_stream(std::FILE* stream, std::string_view bytes) {
+  if (std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size()) return {};
+  return from_errno(Error::Step::write);
+}
+
+Error flush_stream(std::FILE* stream) {
+  if (std::fflush(stream) == 0) return {};
+  return from_errno(Error::Step::write);
+}
+
+bool reader_gone(const Error& error) { return error.os_code() == EPIPE; }
+
+void os::prepare_process() {
   // Past a file size limit (ulimit -f) a write raises SIGXFSZ, which ends
   // the process at once, losing the output still buffered. Ignored, such a
   // write fails with EFBIG and is reported like any failed write.
   ::signal(SIGXFSZ, SIG_IGN);
 }
 
-std::vector<std::string> utf8_arguments(int argc, char** argv) {
+std::vector<std::string> os::utf8_arguments(int argc, char** argv) {
   return std::vector<std::string>(argv, argv + argc);
 }
-
-const char* unusable_name_reason(std::string_view) { return nullptr; }
 
 Error create_file_for_append(const Folder& folder, const NativeString& name, FileHandle& file) {
   int fd = ::openat(fd_of(folder), name.c_str(),

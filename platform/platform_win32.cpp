@@ -8,7 +8,9 @@
 // nobody can rename, remove or replace a held folder, so the path through
 // held folders always leads where it led when they were opened, and a link
 // swapped in on the way has no place to go.
-#include "platform/platform.h"
+#include "platform/file_system.h"
+#include "platform/os.h"
+#include "platform/process.h"
 
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -24,10 +26,29 @@
 #include <io.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <string_view>
 #include <vector>
+
+namespace kelvarin {
+
+Error Error::os(int code, Step step) {
+  // A failed call that left no error code must still not read as success.
+  if (code == 0) return Error(Kind::other, -1, step, {});
+  const auto error = static_cast<DWORD>(code);
+  const Kind kind = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Kind::not_found
+                    : error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS  ? Kind::name_taken
+                    : error == ERROR_DIR_NOT_EMPTY                                  ? Kind::not_empty
+                    : error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? Kind::locked
+                    : error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY ? Kind::no_memory
+                                                                                     : Kind::other;
+  return Error(kind, code, step, {});
+}
+
+}  // namespace kelvarin
 
 namespace kelvarin::platform {
 namespace {
@@ -69,9 +90,7 @@ Error last_error(Step step) { return os_error(::GetLastError(), step); }
 bool is_gone(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
 // A removal that found the name gone already has nothing left to do.
-Error unless_gone(Error removal) {
-  return is_gone(static_cast<DWORD>(removal.os_code())) ? Error{} : removal;
-}
+Error unless_gone(Error removal) { return removal.is_not_found() ? Error{} : removal; }
 
 void append_utf8(std::string& text, std::uint32_t code_point) {
   if (code_point < 0x80) {
@@ -309,7 +328,7 @@ Error identify_handle(HANDLE handle, FileIdentity& identity) {
 
 }  // namespace
 
-std::string describe_os_error(int code) {
+std::string os::describe_error(int code) {
   if (code < 0) return "unknown error";
   wchar_t* text = nullptr;
   DWORD length = ::FormatMessageW(
@@ -395,11 +414,17 @@ Error read_at(const FileHandle& file, std::uint64_t position, void* buffer, std:
   return {};
 }
 
-Error open_folder(std::string_view utf8_path, bool make, Folder& folder) {
+Error open_folder(std::string_view utf8_path, Folder& folder) {
+  NativeString typed;
+  native_name(utf8_path, typed);
+  return hold_folder(without_final_separator(long_form(typed)), true, folder).during(Step::open);
+}
+
+Error os::open_destination(std::string_view utf8_path, Folder& folder) {
   NativeString typed;
   native_name(utf8_path, typed);
   const std::wstring path = without_final_separator(long_form(typed));
-  if (make && !::CreateDirectoryW(path.c_str(), nullptr)) {
+  if (!::CreateDirectoryW(path.c_str(), nullptr)) {
     const DWORD error = ::GetLastError();
     // A drive's root, or a folder where the user may make none, can be
     // there all the same.
@@ -418,21 +443,21 @@ Error open_parent_folder(std::string_view utf8_path, Folder& folder, std::string
                        ((utf8_path[0] >= 'A' && utf8_path[0] <= 'Z') ||
                         (utf8_path[0] >= 'a' && utf8_path[0] <= 'z'));
     name = utf8_path.substr(drive ? 2 : 0);
-    return open_folder(drive ? utf8_path.substr(0, 2) : ".", false, folder);
+    return open_folder(drive ? utf8_path.substr(0, 2) : ".", folder);
   }
   name = utf8_path.substr(slash + 1);
   // "\x" is in the current drive's root, "C:\x" in that drive's: the
   // separator stays, where "C:" alone would be the drive's current folder.
   std::string_view parent = utf8_path.substr(0, slash);
   if (parent.empty() || parent.back() == ':') parent = utf8_path.substr(0, slash + 1);
-  return open_folder(parent, false, folder);
+  return open_folder(parent, folder);
 }
 
 Error open_subfolder(const Folder& parent, const NativeString& name, Folder& folder) {
   return hold_subfolder(parent, name, folder).during(Step::open);
 }
 
-Error make_folder(const Folder& parent, const NativeString& name, Folder& folder) {
+Error os::make_folder(const Folder& parent, const NativeString& name, Folder& folder) {
   if (!::CreateDirectoryW((parent.path + name).c_str(), nullptr) &&
       ::GetLastError() != ERROR_ALREADY_EXISTS) {
     return last_error(Step::create);
@@ -440,24 +465,18 @@ Error make_folder(const Folder& parent, const NativeString& name, Folder& folder
   return hold_subfolder(parent, name, folder).during(Step::create);
 }
 
-bool name_is_free(const Folder& folder, const NativeString& name) {
+bool os::name_is_free(const Folder& folder, const NativeString& name) {
   // The attributes of a link are its own: a link to nowhere holds the name.
   return ::GetFileAttributesW((folder.path + name).c_str()) == INVALID_FILE_ATTRIBUTES &&
          ::GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-Error make_fresh_folder(const Folder& parent, const NativeString& name, Folder& folder) {
-  const std::wstring path = parent.path + name;
-  if (!::CreateDirectoryW(path.c_str(), nullptr)) {
-    if (::GetLastError() != ERROR_ALREADY_EXISTS) return last_error(Step::create);
-    Error removed = remove_tree(parent, name);
-    if (!removed.ok()) return removed;
-    if (!::CreateDirectoryW(path.c_str(), nullptr)) return last_error(Step::create);
-  }
+Error os::make_new_folder(const Folder& parent, const NativeString& name, Folder& folder) {
+  if (!::CreateDirectoryW((parent.path + name).c_str(), nullptr)) return last_error(Step::create);
   return hold_subfolder(parent, name, folder).during(Step::create);
 }
 
-Error name_folder(const Folder& parent, Folder& folder, const NativeString& from,
+Error os::name_folder(const Folder& parent, Folder& folder, const NativeString& from,
                   const NativeString& to) {
   // Held, the folder could not be renamed.
   folder.handle.close();
@@ -551,7 +570,7 @@ Error open_file(const Folder& folder, const NativeString& name, FileHandle& file
   return {};
 }
 
-Error create_new_file(const Folder& folder, const NativeString& name, FileHandle& file) {
+Error os::create_new_file(const Folder& folder, const NativeString& name, FileHandle& file) {
   // FILE_FLAG_OPEN_REPARSE_POINT: a link that holds the name is the name
   // taken, never followed to create its target.
   HANDLE handle = ::CreateFileW((folder.path + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -561,16 +580,11 @@ Error create_new_file(const Folder& folder, const NativeString& name, FileHandle
   return {};
 }
 
-bool name_taken(const Error& error) {
-  return error.os_code() == static_cast<int>(ERROR_FILE_EXISTS) ||
-         error.os_code() == static_cast<int>(ERROR_ALREADY_EXISTS);
-}
-
-Error remove_file(const Folder& folder, const NativeString& name) {
+Error os::remove_file(const Folder& folder, const NativeString& name) {
   return remove_name(folder.path + name);
 }
 
-Error write(const FileHandle& file, const void* buffer, std::size_t length) {
+Error os::write(const FileHandle& file, const void* buffer, std::size_t length) {
   const char* bytes = static_cast<const char*>(buffer);
   while (length > 0) {
     DWORD ask = static_cast<DWORD>(std::min(length, kMaxTransfer));
@@ -585,25 +599,25 @@ Error write(const FileHandle& file, const void* buffer, std::size_t length) {
 
 // Windows has no unnamed files: every new file that replaces one is
 // written under its temporary name and moved over the final one.
-Error create_unnamed_file(const Folder&, FileHandle&) {
+Error os::create_unnamed_file(const Folder&, FileHandle&) {
   return os_error(ERROR_NOT_SUPPORTED, Step::create);
 }
 
-Error link_unnamed_file(const FileHandle&, const Folder&, const NativeString&) {
+Error os::link_unnamed_file(const FileHandle&, const Folder&, const NativeString&) {
   return os_error(ERROR_NOT_SUPPORTED, Step::create);
 }
 
-Error create_file(const Folder& folder, const NativeString& name, FileHandle& file) {
+Error os::create_file(const Folder& folder, const NativeString& name, FileHandle& file) {
   // Never opened when it exists: a hard link of that name would take the
   // bytes into a file elsewhere. The name is removed and made anew instead.
   Error created = create_new_file(folder, name, file);
-  if (!name_taken(created)) return created;
+  if (!created.is_name_taken()) return created;
   Error removed = unless_gone(remove_name(folder.path + name));
   if (!removed.ok()) return removed.during(Step::create);
   return create_new_file(folder, name, file);
 }
 
-Error replace_file(const Folder& folder, const NativeString& from, const NativeString& to) {
+Error os::replace_file(const Folder& folder, const NativeString& from, const NativeString& to) {
   if (!::MoveFileExW((folder.path + from).c_str(), (folder.path + to).c_str(),
                      MOVEFILE_REPLACE_EXISTING)) {
     return last_error(Step::rename);
@@ -612,21 +626,15 @@ Error replace_file(const Folder& folder, const NativeString& from, const NativeS
 }
 
 // No copy in the kernel here: the bytes go through memory.
-std::uint64_t copy_in_kernel(const FileHandle&, std::uint64_t, std::uint64_t, const FileHandle&) {
+std::uint64_t os::copy_in_kernel(const FileHandle&, std::uint64_t, std::uint64_t, const FileHandle&) {
   return 0;
 }
 
-Error remove_folder(const Folder& parent, const NativeString& name, Folder& folder) {
+Error os::remove_folder(const Folder& parent, const NativeString& name, Folder& folder) {
   // Held, the folder could not be removed.
   folder.handle.close();
   const DWORD error = remove_empty_folder(parent.path + name);
   return error == 0 ? Error{} : os_error(error, Step::remove);
-}
-
-bool name_gone(const Error& error) { return is_gone(static_cast<DWORD>(error.os_code())); }
-
-bool folder_not_empty(const Error& error) {
-  return error.os_code() == static_cast<int>(ERROR_DIR_NOT_EMPTY);
 }
 
 bool is_terminal(std::FILE* stream) {
@@ -640,7 +648,28 @@ bool is_terminal(std::FILE* stream) {
   return ::GetFileType(handle) == FILE_TYPE_CHAR && ::GetConsoleMode(handle, &mode) != 0;
 }
 
-void prepare_process() {
+// The C runtime keeps the OS's code of a failed write in _doserrno; errno
+// has only the runtime's own, coarser one.
+Error write_stream(std::FILE* stream, std::string_view bytes) {
+  _doserrno = 0;
+  if (std::fwrite(bytes.data(), 1, bytes.size(), stream) == bytes.size()) return {};
+  if (_doserrno != 0) return os_error(static_cast<DWORD>(_doserrno), Step::write);
+  return Error::because(std::strerror(errno), Step::write);
+}
+
+Error flush_stream(std::FILE* stream) {
+  _doserrno = 0;
+  if (std::fflush(stream) == 0) return {};
+  if (_doserrno != 0) return os_error(static_cast<DWORD>(_doserrno), Step::write);
+  return Error::because(std::strerror(errno), Step::write);
+}
+
+bool reader_gone(const Error& error) {
+  return error.os_code() == static_cast<int>(ERROR_BROKEN_PIPE) ||
+         error.os_code() == static_cast<int>(ERROR_NO_DATA);
+}
+
+void os::prepare_process() {
   // Lines end with "\n" as on every other OS, and names print byte for
   // byte as the archive holds them: the C runtime's text mode would turn
   // each "\n" into "\r\n".
@@ -651,7 +680,7 @@ void prepare_process() {
   ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS);
 }
 
-std::vector<std::string> utf8_arguments(int argc, char** argv) {
+std::vector<std::string> os::utf8_arguments(int argc, char** argv) {
   // `argv` is in the ANSI code page, which can't hold every name: the wide
   // command line can. CommandLineToArgvW splits it by the C runtime's rules
   // and expands no wildcards.
@@ -664,7 +693,5 @@ std::vector<std::string> utf8_arguments(int argc, char** argv) {
   ::LocalFree(wide);
   return arguments;
 }
-
-const char* unusable_name_reason(std::string_view name) { return windows_name_reason(name); }
 
 }  // namespace kelvarin::platform

@@ -3,7 +3,7 @@
 // Implemented in platform_posix.cpp; not part of the cross-OS interface.
 #pragma once
 
-#include "platform/platform.h"
+#include "platform/files.h"
 
 namespace kelvarin::platform {
 

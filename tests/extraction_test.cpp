@@ -141,7 +141,7 @@ TEST(Extraction, MadeFilesAndFoldersHaveTheUsersModes) {
 TEST(Extraction, DataPastFourGibibytes) {
   TempDir dir;
   const std::vector<SourceNode> tree = {source_folder("", {source_file("near", "near"), source_file("far", "far bytes")})};
-  ArchiveLayout layout = lay_out(tree);
+  ArchiveLayout layout = lay_out(tree).value();
   const std::uint64_t far = (std::uint64_t{5} << 30) + 16;
   layout.offsets[1] = static_cast<std::uint32_t>(far / 16);
   layout.data.pop_back();  // written by hand below

@@ -67,7 +67,7 @@ TEST(HostileArchive, ArchiveCutAtEveryByte) {
       source_folder("", {source_folder("d", {source_folder("e", {source_file("f", "FFFF")}), source_file("g", "GG")}),
                          source_file("h", "HHHHHHHH")}),
       source_folder("s", {source_file("t", "T")})};
-  const ArchiveLayout layout = lay_out(top_level);
+  const ArchiveLayout layout = lay_out(top_level).value();
   const std::string whole = archive_bytes(layout);
   const std::size_t index_end = index_size(8, 4, layout.name_pool.size());
   for (std::size_t cut = 0; cut <= whole.size(); ++cut) {

@@ -5,6 +5,7 @@
 // limit test.)
 #include <gtest/gtest.h>
 
+#include "platform/file_system.h"
 #include "platform/posix_test_helper.h"
 #include "support/test_support.h"
 
@@ -18,9 +19,9 @@ using platform::kCopyChunk;
 platform::FileHandle open_output(const fs::path& path, bool append) {
   platform::FileHandle file;
   platform::Folder folder;
-  EXPECT_TRUE(platform::open_folder(path.parent_path().string(), false, folder).ok());
+  EXPECT_TRUE(platform::open_folder(path.parent_path().string(), folder).ok());
   const std::string name = path.filename().string();
-  EXPECT_TRUE((append ? platform::create_file_for_append(folder, name, file) : platform::create_file(folder, name, file)).ok());
+  EXPECT_TRUE((append ? platform::create_file_for_append(folder, name, file) : platform::os_file_system().create_file(folder, name, file)).ok());
   return file;
 }
 
@@ -40,7 +41,7 @@ TEST(KernelCopy, ExactAtEveryChunkBoundaryOnBothPathsAndShortSourcesAreReadFailu
       const fs::path out = dir / ("out" + std::to_string(size));
       platform::FileHandle output = open_output(out, append);
       std::vector<char> buffer;
-      const Error copy = platform::copy_range(source, kPosition, size, output, buffer);
+      const Error copy = platform::os_file_system().copy_range(source, kPosition, size, output, buffer);
       EXPECT_TRUE(copy.ok()) << size << ": " << copy.cause();
       EXPECT_TRUE(output.close().ok());
       EXPECT_TRUE(read_file(out) == bytes.substr(kPosition, size)) << size;
@@ -52,7 +53,7 @@ TEST(KernelCopy, ExactAtEveryChunkBoundaryOnBothPathsAndShortSourcesAreReadFailu
     for (const std::uint64_t position : {kCopyChunk + 1, 2 * kCopyChunk, 3 * kCopyChunk}) {
       platform::FileHandle output = open_output(dir / "short", append);
       std::vector<char> buffer;
-      const Error copy = platform::copy_range(source, position, 2 * kCopyChunk, output, buffer);
+      const Error copy = platform::os_file_system().copy_range(source, position, 2 * kCopyChunk, output, buffer);
       EXPECT_EQ(copy.step(), Error::Step::read) << position;
       EXPECT_EQ(copy.cause(), "the archive ends before its last byte") << position;
     }

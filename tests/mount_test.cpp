@@ -47,13 +47,25 @@ std::vector<std::string> names_in(const MountTree& tree, std::uint32_t folder) {
   return names;
 }
 
+// The mount's tree of an archive, and the lines of what it leaves out.
+struct Mounted {
+  Result<ArchiveIndex> index;
+  Result<ExtractionPlan> plan;
+  std::string left_out;
+  MountTree tree;
+
+  explicit Mounted(const fs::path& archive)
+      : index(ArchiveIndex::open(utf8(archive))),
+        plan(ExtractionPlan::make(index.value())),
+        tree(index.value(), plan.value(), [this](const std::string& line) { left_out += line; }) {}
+};
+
 // Mounts `archive` and extracts it; the trees must be the same.
 void expect_mounts_as_it_extracts(const fs::path& archive, const fs::path& out) {
   const Extracted extracted = extract_with(archive, out);
-  Result<ArchiveIndex> index = ArchiveIndex::open(utf8(archive));
-  if (!index.ok()) return;
-  const MountTree tree(index.value());
-  EXPECT_EQ(shown_tree(tree), snapshot(out)) << archive << "\n" << extracted.lines;
+  if (!ArchiveIndex::open(utf8(archive)).ok()) return;
+  const Mounted mounted(archive);
+  EXPECT_EQ(shown_tree(mounted.tree), snapshot(out)) << archive << "\n" << extracted.lines;
 }
 
 TEST(MountTree, ShowsExactlyWhatTheExtractionWrites) {
@@ -71,15 +83,15 @@ TEST(MountTree, ShowsExactlyWhatTheExtractionWrites) {
     const fs::path archive = write_archive(dir / (root + ".brq"), tree);
     expect_mounts_as_it_extracts(archive, dir / (root + "-out"));
 
-    Result<ArchiveIndex> index = ArchiveIndex::open(utf8(archive));
-    ASSERT_TRUE(index.ok());
-    const MountTree mounted(index.value());
+    ASSERT_TRUE(ArchiveIndex::open(utf8(archive)).ok());
+    const Mounted shown(archive);
+    const MountTree& mounted = shown.tree;
     // In the archive's order; a file of a name taken before stays where the
     // first one was, with the later one's bytes.
     const std::vector<std::string> top = {"z", "d", "x", "y", "sibling"};
     EXPECT_EQ(names_in(mounted, 0), root.empty() ? top : std::vector<std::string>({"named", "sibling", "d"}));
     // x as a folder, .., the temporary name, the long name, y as a file.
-    EXPECT_EQ(count_lines(mounted.refusals(), "ERROR: Skipping entry "), 5) << mounted.refusals();
+    EXPECT_EQ(count_lines(shown.left_out, "ERROR: Skipping entry "), 5) << shown.left_out;
   }
 }
 
@@ -194,7 +206,7 @@ TEST(BrqMount, ReadsLikeTheSourceThroughTheKernelAndUnmountsClean) {
 
   const RunResult run = mount.unmount();
   EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(count_lines(run.err, "ERROR: Skipping entry 8, \\.kelvarin-"), 1) << run.err;
+  EXPECT_EQ(count_lines(run.err, "ERROR: Skipping entry 8, .kelvarin-"), 1) << run.err;
   EXPECT_FALSE(mounted_at(point));
 }
 

@@ -15,8 +15,9 @@
 #endif
 
 #include "cli/run_extract.h"
-#include "extract/entry_name.h"
-#include "platform/platform.h"
+#include "names/entry_name.h"
+#include "platform/file_system.h"
+#include "platform/process.h"
 #include "support/test_support.h"
 
 namespace kelvarin::testing {
@@ -130,11 +131,11 @@ TEST(SafeOutput, LeftoversAreRemovedWholeWithoutFollowingLinks) {
   write_file(dir / "left" / "a" / "b" / "f", "x");
   write_file(dir / "file", "z");
   platform::Folder folder;
-  ASSERT_TRUE(platform::open_folder(utf8(dir.path()), false, folder).ok());
+  ASSERT_TRUE(platform::open_folder(utf8(dir.path()), folder).ok());
   platform::NativeString name;
   for (const char* item : {"left", "file", "gone"}) {
     platform::native_name(item, name);
-    const Error removed = platform::remove_tree(folder, name);
+    const Error removed = platform::os_file_system().remove_tree(folder, name);
     EXPECT_TRUE(removed.ok()) << item << ": " << removed.message();
     EXPECT_FALSE(fs::exists(fs::symlink_status(dir / item))) << item;
   }

@@ -8,11 +8,12 @@
 #include "brq/command_line.h"
 #include "brq/json_text.h"
 #include "brq/progress_line.h"
-#include "brq/utf8_text.h"
-#include "extract/entry_name.h"
-#include "extract/entry_pattern.h"
-#include "extract/report.h"
-#include "platform/platform.h"
+#include "brq/text_output.h"
+#include "messages/entry_messages.h"
+#include "names/ascii.h"
+#include "names/entry_name.h"
+#include "names/entry_pattern.h"
+#include "names/utf8.h"
 #include "support/test_support.h"
 
 namespace kelvarin::testing {
@@ -22,7 +23,7 @@ TEST(Names, WhatMayNotStandOnDisk) {
   struct Case {
     std::string name;
     bool is_file;
-    const char* reason;  // nullptr: taken
+    std::string reason;  // empty: taken
   };
   // Fixed for each name, so the next run finds what a killed one left.
   const std::string temp_file(TemporaryName("a", false).text());
@@ -34,36 +35,46 @@ TEST(Names, WhatMayNotStandOnDisk) {
   const char* leaves = "the name would leave its folder";
   const char* separator = "the name holds a path separator";
   const char* kept = "the name is one Kelvarin_Extract keeps for its unfinished files";
+  const char* control = "the name holds a control character";
   const std::vector<Case> cases = {
       {".", true, leaves}, {"..", false, leaves}, {"a/b", true, separator}, {"\\", false, separator},
-      {"x/", true, separator}, {"", true, "a file needs a name"}, {"", false, nullptr}, {"...", true, kOnWindows ? "Windows drops a dot or space at the end of a name" : nullptr},
-      {"CON", true, kOnWindows ? "the name is a device on Windows" : nullptr}, {".hidden", true, nullptr},
+      {"x/", true, separator}, {"", true, "a file needs a name"}, {"", false, ""}, {"...", true, kOnWindows ? "Windows drops a dot or space at the end of a name" : ""},
+      {"CON", true, kOnWindows ? "the name is a device on Windows" : ""}, {".hidden", true, ""},
       {temp_file, true, kept}, {temp_folder, false, kept}, {upper_temp, true, kept},
       // Near misses of the temporary form are ordinary names.
-      {temp_file.substr(1), true, nullptr}, {temp_file.substr(0, temp_file.size() - 1), true, nullptr},
-      {temp_file + "x", true, nullptr}, {".kelvarin-0123456789abcdeg.part", true, nullptr},
-      {".kelvarin-.part", true, nullptr}, {".kelvarin-0123456789abcdef0.part", true, nullptr}};
+      {temp_file.substr(1), true, ""}, {temp_file.substr(0, temp_file.size() - 1), true, ""},
+      {temp_file + "x", true, ""}, {".kelvarin-0123456789abcdeg.part", true, ""},
+      {".kelvarin-.part", true, ""}, {".kelvarin-0123456789abcdef0.part", true, ""},
+      // A line end forges an output line, ESC drives the terminal: refused
+      // on every OS. C1 controls are text, masked where they are printed.
+      {"a\nERROR: fake", true, control}, {"\x1b]0;title\x07", false, control}, {"del\x7f", true, control},
+      {"tab\t", true, control}, {"csi\xC2\x9B", true, ""}};
   for (const Case& c : cases) {
-    const char* reason = unsafe_name_reason(c.name, c.is_file);
-    EXPECT_STREQ(reason, c.reason) << "'" << c.name << "' as a " << (c.is_file ? "file" : "folder");
+    EXPECT_EQ(describe(name_problem(c.name, c.is_file)), c.reason) << "'" << c.name << "' as a " << (c.is_file ? "file" : "folder");
   }
 }
 
 TEST(Names, WindowsRefusalsAreWindowsOnly) {
   const std::vector<std::string> refused = {
       "CON", "aux.txt", "Nul.tar.gz", "Lpt1 .log", "com9", "COM\xC2\xB9", "prn", "conin$", "a:b",
-      "stream.txt:hidden", "what?", "star*", "pipe|", "quote\"", "less<", "more>", "ctl\x01", "dot.", "space "};
+      "stream.txt:hidden", "what?", "star*", "pipe|", "quote\"", "less<", "more>", "dot.", "space "};
   const std::vector<std::string> kept = {"CONSOLE", "con_", "com10", "com", "lpt0x", "nul-file",
                                          ".hidden", "a.b.c", " lead", "\xC3\xA9t\xC3\xA9"};
   for (const std::string& name : refused) {
-    EXPECT_EQ(platform::unusable_name_reason(name) != nullptr, kOnWindows) << name;
+    EXPECT_NE(windows_name_problem(name), NameProblem::none) << name;
+    EXPECT_EQ(name_problem(name, true) != NameProblem::none, kOnWindows) << name;
   }
-  for (const std::string& name : kept) EXPECT_EQ(platform::unusable_name_reason(name), nullptr) << name;
+  for (const std::string& name : kept) {
+    EXPECT_EQ(windows_name_problem(name), NameProblem::none) << name;
+    EXPECT_EQ(name_problem(name, true), NameProblem::none) << name;
+  }
 }
 
 TEST(Text, MessagesAreOneLine) {
   EXPECT_EQ(error_line("bad\nname\r\x01 ok"), "ERROR: bad?name?? ok\n");
   EXPECT_EQ(one_line("tab\there\x7F\xC3\xA9"), "tab?here?\xC3\xA9");
+  // C1 controls (CSI is "\xC2\x9B") would drive a terminal as ESC does.
+  EXPECT_EQ(one_line("csi\xC2\x9B" "31m \xC2\xA0\xC2\x80"), "csi?31m \xC2\xA0?");
 }
 
 TEST(Text, Utf8SequencesAtTheirBounds) {
@@ -75,13 +86,13 @@ TEST(Text, Utf8SequencesAtTheirBounds) {
       // Cut short by the end of the text.
       {"\xC3", 0}, {"\xE6\x97", 0}, {"\xF0\x90\x80", 0}};
   for (const auto& [text, length] : cases) {
-    EXPECT_EQ(brq::utf8_sequence_length(text, 0), length) << brq::hex_bytes(text);
+    EXPECT_EQ(utf8_sequence_length(text, 0), length) << brq::hex_bytes(text);
     // The same bytes after a letter: the offset is honoured.
-    EXPECT_EQ(brq::utf8_sequence_length("x" + text, 1), length) << brq::hex_bytes(text);
+    EXPECT_EQ(utf8_sequence_length("x" + text, 1), length) << brq::hex_bytes(text);
   }
-  EXPECT_TRUE(brq::is_utf8("\xC3\xA9t\xC3\xA9 \xE6\x97\xA5"));
-  EXPECT_FALSE(brq::is_utf8("\xC3\xA9t\xC3"));
-  EXPECT_TRUE(brq::is_utf8(""));
+  EXPECT_TRUE(is_utf8("\xC3\xA9t\xC3\xA9 \xE6\x97\xA5"));
+  EXPECT_FALSE(is_utf8("\xC3\xA9t\xC3"));
+  EXPECT_TRUE(is_utf8(""));
 }
 
 TEST(Text, JsonStringsEscapeAndReplaceWhatIsNotText) {
@@ -109,6 +120,8 @@ TEST(Patterns, NamesAndPaths) {
       {"a*b*c", "aXbYbc", true, true}, {"a*b", "abba", false, false}, {"*a", "\xE6\x97\xA5" "a", true, true},
       // '?' is one character, however many bytes it takes.
       {"?", "\xE6\x97\xA5", true, true}, {"??", "\xE6\x97\xA5", false, false}, {"?", "\xFF", true, true},
+      // An overlong form or a surrogate is no character: each byte is one.
+      {"?", "\xE0\x80\xAF", false, false}, {"???", "\xE0\x80\xAF", true, true}, {"?", "\xED\xA0\x80", false, false},
       {"[a-c]x", "bx", true, true}, {"[!a-c]x", "bx", false, false}, {"[^a]", "b", true, true},
       {"[]a]", "]", true, true}, {"[*]", "*", true, true}, {"[*]", "x", false, false},
       {"[\xE6\x97\xA5]", "\xE6\x97\xA5", true, true}, {"a[", "a[", true, true}, {"[A-C]", "b", false, true},
@@ -128,15 +141,16 @@ TEST(Patterns, NamesAndPaths) {
 }
 
 TEST(Text, ProgressText) {
-  EXPECT_EQ(brq::progress_text(1, 0, 0), "1 file, 0 B");
-  EXPECT_EQ(brq::progress_text(2, 1023, 1), "2 files, 1023 B, 1023 B/s");
-  EXPECT_EQ(brq::progress_text(3, 1024, 2), "3 files, 1.0 KiB, 512 B/s");
-  EXPECT_EQ(brq::progress_text(4, 3ull << 40, 0.5), "4 files, 3.0 TiB, 6.0 TiB/s");
-  EXPECT_EQ(brq::progress_text(5, 5ull << 50, 0), "5 files, 5120.0 TiB");
-  EXPECT_EQ(brq::progress_text(1, 1 << 20, 1, {4, 4 << 20}),
-            "1 of 4 files, 1.0 MiB of 4.0 MiB (25%), 1.0 MiB/s, 0:03 left");
-  EXPECT_EQ(brq::progress_text(3, 0, 2, {4, 0}), "3 of 4 files, 0 B of 0 B (75%), 0 B/s");
-  EXPECT_EQ(brq::progress_text(1, 1, 1, {1, 3601}), "1 of 1 file, 1 B of 3.5 KiB (0%), 1 B/s, 1:00:00 left");
+  EXPECT_EQ(brq::progress_text(1, 0, 0), "1 file, 0");
+  EXPECT_EQ(brq::progress_text(2, 1023, 1), "2 files, 1023, 1023/s");
+  EXPECT_EQ(brq::progress_text(3, 1024, 2), "3 files, 1.0K, 512/s");
+  EXPECT_EQ(brq::progress_text(4, 3ull << 40, 0.5), "4 files, 3.0T, 6.0T/s");
+  EXPECT_EQ(brq::progress_text(5, 5ull << 50, 0), "5 files, 5.0P");
+  EXPECT_EQ(brq::progress_text(1, 1 << 20, 1, {4, 4 << 20}), "1 of 4 files, 1.0M of 4.0M (25%), 1.0M/s, 0:03 left");
+  EXPECT_EQ(brq::progress_text(3, 0, 2, {4, 0}), "3 of 4 files, 0 of 0 (75%), 0/s");
+  EXPECT_EQ(brq::progress_text(1, 1, 1, {1, 3601}), "1 of 1 file, 1 of 3.5K (0%), 1/s, 1:00:00 left");
+  EXPECT_EQ(brq::human_size(1536), "1.5K");
+  EXPECT_EQ(brq::human_size(12u << 20), "12M");
   using brq::ProgressChoice;
   for (const bool terminal : {false, true}) {
     for (const bool results_there : {false, true}) {
@@ -191,7 +205,7 @@ TEST(CommandLine, BrqsArguments) {
     for (const std::string& arg : c.args) argv.push_back(arg.c_str());
     brq::CommandLine line;
     const std::string what = c.args.empty() ? "(none)" : c.args[0] + " ... (" + std::to_string(c.args.size()) + ")";
-    EXPECT_EQ(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line), c.error) << what;
+    EXPECT_EQ(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line).cause(), c.error) << what;
     if (!c.error.empty()) continue;
     EXPECT_EQ(line.command, c.command) << what;
     EXPECT_EQ(line.operands, c.operands) << what;
@@ -201,7 +215,7 @@ TEST(CommandLine, BrqsArguments) {
   // in list only, nothing for a command that doesn't take it.
   std::vector<const char*> argv = {"brq", "list", "-h", "--exclude", "*.wav", "--ignore-case", "a", "--exclude=x/*", "p"};
   brq::CommandLine line;
-  EXPECT_EQ(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line), "");
+  EXPECT_TRUE(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line).ok());
   EXPECT_EQ(std::make_tuple(line.human, line.help, line.ignore_case, line.excludes, line.operands),
             std::make_tuple(true, false, true, std::vector<std::string>{"*.wav", "x/*"}, std::vector<std::string>{"a", "p"}));
   for (const auto& [args, error] : std::vector<std::pair<std::vector<const char*>, std::string>>{
@@ -210,13 +224,13 @@ TEST(CommandLine, BrqsArguments) {
            {{"brq", "list", "--json=x", "a"}, "unknown option '--json=x' for list"},
            {{"brq", "check", "--progress", "a"}, "unknown option '--progress' for check"},
            {{"brq", "--version", "x"}, "unknown command '--version'"}}) {
-    EXPECT_EQ(brq::parse_command_line(static_cast<int>(args.size()), args.data(), line), error) << args[1];
+    EXPECT_EQ(brq::parse_command_line(static_cast<int>(args.size()), args.data(), line).cause(), error) << args[1];
   }
   argv = {"brq", "extract", "-h", "a"};
-  EXPECT_EQ(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line), "");
+  EXPECT_TRUE(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line).ok());
   EXPECT_TRUE(line.help);
   argv = {"brq", "pack", "--allow-unportable", "--no-progress", "d", "a"};
-  EXPECT_EQ(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line), "");
+  EXPECT_TRUE(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line).ok());
   EXPECT_EQ(std::make_tuple(line.allow_unportable, line.progress), std::make_tuple(true, brq::ProgressChoice::never));
 }
 

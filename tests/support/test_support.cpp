@@ -11,7 +11,7 @@
 
 #include "brq/run_brq.h"
 #include "cli/run_extract.h"
-#include "extract/report.h"
+#include "messages/entry_messages.h"
 
 namespace kelvarin::testing {
 
@@ -93,9 +93,10 @@ Tree snapshot(const fs::path& root) {
 
 fs::path write_archive(const fs::path& path, const std::vector<SourceNode>& top_level,
                        const WriterOptions& options) {
-  ArchiveLayout layout = lay_out(top_level, options);
-  EXPECT_EQ(layout.error, "");
-  return write_layout(path, layout);
+  Result<ArchiveLayout> layout = lay_out(top_level, options);
+  EXPECT_TRUE(layout.ok()) << layout.error().cause();
+  if (!layout.ok()) return path;
+  return write_layout(path, layout.value());
 }
 
 fs::path write_layout(const fs::path& path, const ArchiveLayout& layout) {
@@ -142,28 +143,34 @@ RunResult brq(const std::vector<std::string>& args) {
 
 Extracted extract_with(const fs::path& archive, const fs::path& destination,
                        const std::function<void(const EntryVisit&)>& on_file,
-                       const std::function<void()>& before) {
-  struct Collector final : ExtractReporter {
-    Collector(std::string& lines, const std::function<void(const EntryVisit&)>& on_file) : lines(lines), on_file(on_file) {}
+                       const std::function<void()>& before, platform::FileSystem* files) {
+  struct Collector final : ExtractionLines {
+    Collector(const ArchiveIndex& index, const std::string& destination, std::string& lines,
+              const std::function<void(const EntryVisit&)>& on_file)
+        : ExtractionLines(index, destination, PathForm::printed), lines(lines), on_file(on_file) {}
     void file(const EntryVisit& file, std::int32_t size) override {
-      std::string line;
-      format_file_line(file, size, line);
-      lines += line;
+      std::string path;
+      append_printed_path(path, file);
+      lines += file_line(path, size);
       if (on_file) on_file(file);
     }
-    void error_line(std::string_view line) override { lines += line; }
+    void error(std::string_view line) override { lines += line; }
     std::string& lines;
     const std::function<void(const EntryVisit&)>& on_file;
   };
   Extracted result;
   Result<ArchiveIndex> index = ArchiveIndex::open(utf8(archive));
   if (!index.ok()) {
-    result.lines = error_line(index.error().cause());
+    result.lines = error_line(archive_problem(index.error()));
     return result;
   }
+  Result<ExtractionPlan> plan = ExtractionPlan::make(index.value());
+  EXPECT_TRUE(plan.ok());
   if (before) before();
-  Collector collector(result.lines, on_file);
-  result.summary = extract(index.value(), {utf8(destination)}, collector);
+  Collector collector(index.value(), utf8(destination), result.lines, on_file);
+  ExtractOptions options{utf8(destination)};
+  options.file_system = files;
+  result.summary = extract(index.value(), plan.value(), options, collector);
   return result;
 }
 

@@ -77,9 +77,10 @@ struct Extracted {
   ExtractSummary summary;
   std::string lines;
 };
+// `files`, where given, stands for the disk.
 Extracted extract_with(const fs::path& archive, const fs::path& destination,
                        const std::function<void(const EntryVisit&)>& on_file = {},
-                       const std::function<void()>& before = {});
+                       const std::function<void()>& before = {}, platform::FileSystem* files = nullptr);
 
 // What lies below `root` outside the folder `inside` and the folders on the
 // way to it, leaving out `expected`.

@@ -1,10 +1,11 @@
 // Name checks: the guard that keeps every output inside the destination
 // and every archive entry apart from the program's own temporary names.
-#include "extract/entry_name.h"
+#include "names/entry_name.h"
 
 #include <algorithm>
 
-#include "platform/platform.h"
+#include "names/ascii.h"
+#include "platform/files.h"
 
 namespace kelvarin {
 namespace {
@@ -14,6 +15,8 @@ constexpr std::string_view kFileSuffix = ".part";
 constexpr std::string_view kFolderSuffix = ".partdir";
 constexpr std::size_t kHashDigits = 16;
 
+// Fixes a temporary name for each final name; not a table's hash, so what
+// an archive could make collide costs nothing.
 std::uint64_t fnv1a(std::string_view text) {
   std::uint64_t hash = 0xcbf29ce484222325u;
   for (unsigned char c : text) {
@@ -23,17 +26,26 @@ std::uint64_t fnv1a(std::string_view text) {
   return hash;
 }
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool same_ignoring_case(std::string_view text, std::string_view lower_case) {
-  return text.size() == lower_case.size() &&
-         std::equal(text.begin(), text.end(), lower_case.begin(),
-                    [](char a, char b) { return lower(a) == b; });
+bool is_hex_digit(char c) {
+  c = ascii_lower(c);
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
 }
 
-bool is_hex_digit(char c) {
-  c = lower(c);
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+// Windows opens a device instead of a file for these names, whatever
+// follows the first dot and however they are written.
+bool is_device_name(std::string_view name) {
+  std::string_view stem = name.substr(0, name.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+  for (std::string_view device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+    if (same_ignoring_case(stem, device)) return true;
+  }
+  if (stem.size() < 4) return false;
+  std::string_view port = stem.substr(0, 3);
+  if (!same_ignoring_case(port, "COM") && !same_ignoring_case(port, "LPT")) return false;
+  std::string_view number = stem.substr(3);
+  if (number.size() == 1 && number[0] >= '0' && number[0] <= '9') return true;
+  // Superscript one, two and three count as digits here.
+  return number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
 }  // namespace
@@ -61,37 +73,31 @@ bool is_temporary_name(std::string_view name) {
          (same_ignoring_case(suffix, kFileSuffix) || same_ignoring_case(suffix, kFolderSuffix));
 }
 
-const char* unsafe_name_reason(std::string_view name, bool is_file) {
-  if (name == "." || name == "..") return "the name would leave its folder";
-  // A plain loop: find_first_of calls memchr once per character.
+NameProblem windows_name_problem(std::string_view name) {
   for (char c : name) {
-    if (c == '/' || c == '\\') return "the name holds a path separator";
+    if (c == ':') return NameProblem::windows_stream;
+    if (std::string_view("<>\"|?*").find(c) != std::string_view::npos) return NameProblem::windows_character;
+  }
+  if (is_device_name(name)) return NameProblem::windows_device;
+  if (!name.empty() && (name.back() == '.' || name.back() == ' ')) return NameProblem::windows_end;
+  return NameProblem::none;
+}
+
+NameProblem name_problem(std::string_view name, bool is_file) {
+  if (name == "." || name == "..") return NameProblem::leaves_folder;
+  for (char c : name) {
+    if (c == '/' || c == '\\') return NameProblem::separator;
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) return NameProblem::control_character;
   }
   // An empty folder name adds nothing to the path and is the usual root; an
   // empty file name would stand for the folder it is in.
-  if (name.empty()) return is_file ? "a file needs a name" : nullptr;
+  if (name.empty()) return is_file ? NameProblem::no_file_name : NameProblem::none;
   // On Linux an archive may name anything but the above, so a temporary
   // name can't be kept out of its reach: an entry of that name would be
   // removed as a leftover, or written over, with the run reporting success.
-  if (name[0] == '.' && is_temporary_name(name)) {
-    return "the name is one Kelvarin_Extract keeps for its unfinished files";
-  }
-  return platform::unusable_name_reason(name);
-}
-
-Error check_entry(const ArchiveIndex& index, const EntryVisit& visit) {
-  if (const char* reason = visit.name_readable ? unsafe_name_reason(visit.name, !visit.is_folder)
-                                               : nullptr) {
-    return Error::because(reason);
-  }
-  if (!visit.name_readable || (!visit.is_folder && index.node(visit.entry).problem != EntryProblem::none)) {
-    return Error::because(index.describe_problem(visit.entry));
-  }
-  if (visit.is_folder && visit.depth > kMaxFolderDepth) {
-    return Error::because("it lies inside " + std::to_string(visit.depth) + " folders, more than the " +
-                          std::to_string(kMaxFolderDepth) + " a tree may nest");
-  }
-  return {};
+  if (name[0] == '.' && is_temporary_name(name)) return NameProblem::temporary_name;
+  return platform::kWindowsNames ? windows_name_problem(name) : NameProblem::none;
 }
 
 }  // namespace kelvarin

@@ -1,27 +1,26 @@
-// The state of one extraction run, shared by the walk (folders, walk.cpp)
-// and the file writer (extract_entry.cpp). Not used outside extract/.
+// One extraction run carrying out its plan: the folders it holds open
+// (extraction.cpp) and the files it writes into them (file_writer.cpp).
+// Not used outside extract/.
 #pragma once
 
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "extract/extraction.h"
-#include "platform/platform.h"
+#include "platform/file_system.h"
 
 namespace kelvarin {
 
-class ExtractState final : public TreeVisitor {
+class ExtractionRun final : public PlanVisitor {
  public:
-  ExtractState(const ArchiveIndex& index, const ExtractOptions& options, ExtractReporter& reporter)
-      : index_(index), options_(options), reporter_(reporter) {}
+  ExtractionRun(const ArchiveIndex& index, const ExtractionPlan& plan, const ExtractOptions& options,
+                ExtractReporter& reporter);
 
   ExtractSummary run();
 
-  bool enter_folder(const EntryVisit& folder) override;
-  void leave_folder(const EntryVisit& folder) override;
-  void visit_file(const EntryVisit& file) override;
-  void visit_unnamed(const EntryVisit& entry) override;
+  bool enter_folder(const EntryVisit& folder, const PlannedEntry& planned) override;
+  void leave_folder(const EntryVisit& folder, const PlannedEntry& planned) override;
+  void visit(const EntryVisit& entry, const PlannedEntry& planned) override;
 
  private:
   // A folder of the output that the walk is in, held open while it is.
@@ -35,31 +34,26 @@ class ExtractState final : public TreeVisitor {
     bool staged = false;
     platform::NativeString temp_name;
     platform::NativeString final_name;
-    // With skip_existing, in a folder that was there: the names this run
-    // wrote, which a later entry of the same name replaces as usual.
-    std::unordered_set<platform::NativeString> written;
   };
 
-  bool selected(const EntryVisit& visit) const;
-  // Reports and counts the entry when it is refused, with all it holds.
-  bool refused(const EntryVisit& visit);
   OutputFolder& current_folder();
   Error make_output_folder(const EntryVisit& folder, OutputFolder& made);
-  void extract_entry(const EntryVisit& file);
-  bool skip_existing(const EntryVisit& file, std::int32_t size);
+  void extract_file(const EntryVisit& file, const PlannedEntry& planned);
+  bool skip_existing(const EntryVisit& file, const PlannedEntry& planned);
   bool write_fresh_file(const EntryVisit& file, std::uint64_t position, std::uint64_t length);
   void write_file(const EntryVisit& file, std::uint64_t position, std::uint64_t length);
-  void report_copy_failure(const EntryVisit& file, const Error& error, const Error& left = {});
-  void report(const std::string& message);
-  // The entry as error lines name it: the destination as typed, then its
-  // printed path.
-  std::string shown_path(const EntryVisit& visit) const;
+  void file_failed(const EntryVisit& file, const Error& error, const Error& left = {});
 
   const ArchiveIndex& index_;
+  const ExtractionPlan& plan_;
   const ExtractOptions& options_;
   ExtractReporter& reporter_;
+  platform::FileSystem& files_;
   ExtractSummary summary_;
   std::vector<OutputFolder> folders_;  // the destination first
+  // With skip_existing: by entry, the first files of their names that were
+  // left alone, so that the later files of those names are too.
+  std::vector<bool> left_alone_;
 
   // Reused by every file, so that once they have grown a file costs no
   // allocation: its name in the OS's form, its temporary name, and the one

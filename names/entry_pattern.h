@@ -18,11 +18,6 @@ std::string normalise_entry_path(std::string_view path);
 // Whether `text` holds '*', '?' or '['.
 bool has_wildcards(std::string_view text);
 
-// Upper-case ASCII letters made lower case, every other byte kept. The
-// game's OS ignores case in names; only ASCII is folded, since how it
-// folds other letters depends on its own tables.
-std::string fold_case(std::string_view text);
-
 // Whether `name` (one name, no separator) matches `pattern`: '*' any run of
 // characters, '?' one character (a UTF-8 sequence counts as one), "[a-z]"
 // one of a class, "[!...]" or "[^...]" one not in it; every other byte
@@ -38,8 +33,12 @@ class PathPattern {
 
   // `path` in the form entry paths have ("maps/level1.map").
   bool matches(std::string_view path) const;
+  // Whether it may match a path below the folder at `path`.
+  bool may_match_below(std::string_view path) const;
 
  private:
+  bool match(std::string_view path, bool below) const;
+
   std::vector<std::string> names_;
   bool ignore_case_;
 };

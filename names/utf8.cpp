@@ -1,8 +1,7 @@
-// UTF-8 well-formedness after the Unicode standard's table of valid byte
-// sequences.
-#include "brq/utf8_text.h"
+// UTF-8 well-formedness and decoding.
+#include "names/utf8.h"
 
-namespace kelvarin::brq {
+namespace kelvarin {
 
 std::size_t utf8_sequence_length(std::string_view text, std::size_t at) {
   auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
@@ -41,4 +40,23 @@ bool is_utf8(std::string_view text) {
   return true;
 }
 
-}  // namespace kelvarin::brq
+char32_t utf8_character(std::string_view text, std::size_t at, std::size_t& length) {
+  const auto lead = static_cast<unsigned char>(text[at]);
+  length = utf8_sequence_length(text, at);
+  if (length == 0) {
+    length = 1;
+    return 0x110000 + lead;
+  }
+  if (length == 1) return lead;
+  static constexpr unsigned char kLeadBits[] = {0, 0, 0x1F, 0x0F, 0x07};
+  char32_t value = lead & kLeadBits[length];
+  for (std::size_t i = 1; i < length; ++i) value = (value << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3F);
+  return value;
+}
+
+bool is_c1_control(std::string_view text, std::size_t at) {
+  return at + 1 < text.size() && static_cast<unsigned char>(text[at]) == 0xC2 &&
+         static_cast<unsigned char>(text[at + 1]) >= 0x80 && static_cast<unsigned char>(text[at + 1]) <= 0x9F;
+}
+
+}  // namespace kelvarin

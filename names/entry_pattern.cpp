@@ -1,49 +1,21 @@
 // Pattern matching: a '*' at each level (within a name, and "**" over
 // names) is matched with one backtracking point, the classic way, so no
 // pattern takes more than the product of the two lengths.
-#include "extract/entry_pattern.h"
+#include "names/entry_pattern.h"
 
 #include <algorithm>
 #include <cstdint>
+
+#include "names/ascii.h"
+#include "names/utf8.h"
 
 namespace kelvarin {
 namespace {
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-char fold(char c, bool ignore_case) {
-  return ignore_case && c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// The character at `at`: its code point and its length in bytes. A byte
-// that doesn't begin a well-formed sequence is a character of its own,
-// with a value no real character has.
-char32_t character_at(std::string_view text, std::size_t at, std::size_t& length) {
-  const auto lead = static_cast<unsigned char>(text[at]);
-  std::size_t need = lead < 0x80 ? 1 : lead >= 0xF0 && lead <= 0xF4 ? 4
-                                     : lead >= 0xE0 ? 3 : lead >= 0xC2 && lead <= 0xDF ? 2 : 0;
-  if (need == 1) {
-    length = 1;
-    return lead;
-  }
-  char32_t value = need == 2 ? lead & 0x1F : need == 3 ? lead & 0x0F : lead & 0x07;
-  for (std::size_t i = 1; need != 0 && i < need; ++i) {
-    if (at + i >= text.size() || (static_cast<unsigned char>(text[at + i]) & 0xC0) != 0x80) {
-      need = 0;
-      break;
-    }
-    value = (value << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3F);
-  }
-  if (need == 0) {
-    length = 1;
-    return 0x110000 + lead;
-  }
-  length = need;
-  return value;
-}
-
 char32_t fold(char32_t c, bool ignore_case) {
-  return ignore_case && c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c;
+  return ignore_case && c < 0x80 ? static_cast<char32_t>(ascii_lower(static_cast<char>(c))) : c;
 }
 
 // A class "[...]" at `at` in `pattern` against the character `c`. Returns
@@ -60,11 +32,11 @@ std::size_t match_class(std::string_view pattern, std::size_t at, char32_t c, bo
   while (i < pattern.size() && (pattern[i] != ']' || first)) {
     first = false;
     std::size_t length = 0;
-    char32_t low = fold(character_at(pattern, i, length), ignore_case);
+    char32_t low = fold(utf8_character(pattern, i, length), ignore_case);
     i += length;
     char32_t high = low;
     if (i + 1 < pattern.size() && pattern[i] == '-' && pattern[i + 1] != ']') {
-      high = fold(character_at(pattern, i + 1, length), ignore_case);
+      high = fold(utf8_character(pattern, i + 1, length), ignore_case);
       i += 1 + length;
     }
     if (c >= low && c <= high) in = true;
@@ -79,7 +51,7 @@ std::size_t match_class(std::string_view pattern, std::size_t at, char32_t c, bo
 bool match_one(std::string_view pattern, std::size_t p, std::string_view name, std::size_t n,
                bool ignore_case, std::size_t& pattern_step, std::size_t& name_step) {
   std::size_t length = 1;
-  const char32_t c = character_at(name, n, length);
+  const char32_t c = utf8_character(name, n, length);
   if (pattern[p] == '?') {
     pattern_step = 1;
     name_step = length;
@@ -95,7 +67,7 @@ bool match_one(std::string_view pattern, std::size_t p, std::string_view name, s
   }
   pattern_step = 1;
   name_step = 1;
-  return fold(pattern[p], ignore_case) == fold(name[n], ignore_case);
+  return ignore_case ? ascii_lower(pattern[p]) == ascii_lower(name[n]) : pattern[p] == name[n];
 }
 
 std::vector<std::string_view> names_of(std::string_view path) {
@@ -129,12 +101,6 @@ bool has_wildcards(std::string_view text) {
   return text.find_first_of("*?[") != std::string_view::npos;
 }
 
-std::string fold_case(std::string_view text) {
-  std::string folded(text);
-  for (char& c : folded) c = fold(c, true);
-  return folded;
-}
-
 bool match_name(std::string_view pattern, std::string_view name, bool ignore_case) {
   std::size_t p = 0;
   std::size_t n = 0;
@@ -155,7 +121,7 @@ bool match_name(std::string_view pattern, std::string_view name, bool ignore_cas
     }
     if (star_p == kNone) return false;
     // The last '*' takes one more character.
-    character_at(name, star_n, name_step);
+    utf8_character(name, star_n, name_step);
     star_n += name_step;
     n = star_n;
     p = star_p;
@@ -169,7 +135,11 @@ PathPattern::PathPattern(std::string_view text, bool ignore_case) : ignore_case_
   for (std::string_view name : names_of(normal)) names_.emplace_back(name);
 }
 
-bool PathPattern::matches(std::string_view path) const {
+bool PathPattern::matches(std::string_view path) const { return match(path, false); }
+
+bool PathPattern::may_match_below(std::string_view path) const { return match(path, true); }
+
+bool PathPattern::match(std::string_view path, bool below) const {
   const std::vector<std::string_view> names = names_of(path);
   std::size_t p = 0;
   std::size_t n = 0;
@@ -190,6 +160,9 @@ bool PathPattern::matches(std::string_view path) const {
     n = ++star_n;
     p = star_p;
   }
+  // Below the path, the names still to match meet names still to come; a
+  // "**" met on the way takes any number of them.
+  if (below) return p < names_.size() || star_p != kNone;
   while (p < names_.size() && names_[p] == "**") ++p;
   return p == names_.size();
 }

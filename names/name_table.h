@@ -1,0 +1,50 @@
+// Names found by the folder that holds them: (folder, name) -> a number,
+// in one open-addressed table. Names come from the archive, which may be
+// made to collide in any hash it can know: the table is keyed with SipHash
+// under a key drawn afresh for each table, so that no archive can turn
+// filling it into quadratic work.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace kelvarin {
+
+class NameTable {
+ public:
+  static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+
+  // A table for at most `most` names.
+  explicit NameTable(std::size_t most);
+
+  // Where (`folder`, `name`) is: a slot holding its value, or the free one
+  // where it would go (value() kNone). `name_of(value)` gives the name of a
+  // value in the table: names are kept where they are, not copied here.
+  template <typename NameOf>
+  std::size_t find(std::uint32_t folder, std::string_view name, const NameOf& name_of) const {
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t slot = hash(folder, name) & mask;; slot = (slot + 1) & mask) {
+      const Slot& at = slots_[slot];
+      if (at.value == kNone || (at.folder == folder && name_of(at.value) == name)) return slot;
+    }
+  }
+
+  std::uint32_t value(std::size_t slot) const { return slots_[slot].value; }
+  void set(std::size_t slot, std::uint32_t folder, std::uint32_t value) { slots_[slot] = {folder, value}; }
+
+  std::size_t bytes() const { return slots_.capacity() * sizeof(Slot); }
+
+ private:
+  struct Slot {
+    std::uint32_t folder = 0;
+    std::uint32_t value = kNone;
+  };
+  std::uint64_t hash(std::uint32_t folder, std::string_view name) const;
+
+  std::vector<Slot> slots_;  // at most half full
+  std::uint64_t key_[2] = {};
+};
+
+}  // namespace kelvarin

@@ -1,0 +1,220 @@
+// What is built on each OS's operations alike everywhere: the disk's
+// FileSystem, the removal of a tree, the copy loop, reading a range in
+// chunks, and a new file's way to its name.
+#include "platform/file_system.h"
+
+#include <algorithm>
+
+#include "platform/os.h"
+
+namespace kelvarin::platform {
+
+Error read_range(const FileHandle& file, std::uint64_t position, std::uint64_t length,
+                 std::vector<char>& buffer,
+                 const std::function<Error(const char* bytes, std::size_t length)>& take) {
+  if (length > 0 && buffer.size() < kCopyChunk) buffer.resize(kCopyChunk);
+  for (std::uint64_t done = 0; done < length;) {
+    const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, kCopyChunk));
+    std::size_t got = 0;
+    Error read = read_at(file, position + done, buffer.data(), chunk, got);
+    if (!read.ok()) return read.during(Error::Step::read);
+    // What was there is handed on before the failure.
+    Error taken = got > 0 ? take(buffer.data(), got) : Error{};
+    if (!taken.ok()) return taken;
+    if (got < chunk) {
+      return Error::of_kind(Error::Kind::ended_early, "it ends before its last byte", Error::Step::read);
+    }
+    done += chunk;
+  }
+  return {};
+}
+
+Error FileSystem::open_destination(std::string_view utf8_path, Folder& folder) {
+  return os::open_destination(utf8_path, folder);
+}
+
+Error FileSystem::make_folder(const Folder& parent, const NativeString& name, Folder& folder) {
+  return os::make_folder(parent, name, folder);
+}
+
+Error FileSystem::make_fresh_folder(const Folder& parent, const NativeString& name, Folder& folder) {
+  Error made = os::make_new_folder(parent, name, folder);
+  if (!made.is_name_taken()) return made;
+  Error removed = remove_tree(parent, name);
+  if (!removed.ok()) return removed;
+  return os::make_new_folder(parent, name, folder);
+}
+
+bool FileSystem::name_is_free(const Folder& folder, const NativeString& name) {
+  return os::name_is_free(folder, name);
+}
+
+Error FileSystem::name_folder(const Folder& parent, Folder& folder, const NativeString& from,
+                              const NativeString& to) {
+  return os::name_folder(parent, folder, from, to);
+}
+
+Error FileSystem::remove_tree(const Folder& parent, const NativeString& name) {
+  FileIdentity what;
+  Error looked = identify_in(parent, name, what);
+  if (!looked.ok()) return looked.is_not_found() ? Error{} : looked.during(Error::Step::remove);
+  if (!what.is_folder) return os::remove_file(parent, name);
+  // The folders from `name` down to the one being cleared, each with the
+  // names of its folders still to clear. Listed and cleared twice, yet not
+  // removable, a folder is given up rather than listed forever.
+  struct Level {
+    Folder folder;
+    NativeString name;
+    std::vector<NativeString> subfolders;
+    int listings = 0;
+  };
+  std::vector<Level> levels(1);
+  levels[0].name = name;
+  std::vector<FolderItem> items;
+  NativeString item_name;
+  while (!levels.empty()) {
+    Level& level = levels.back();
+    const Folder& holder = levels.size() > 1 ? levels[levels.size() - 2].folder : parent;
+    if (!level.subfolders.empty()) {
+      Level next;
+      next.name = std::move(level.subfolders.back());
+      level.subfolders.pop_back();
+      levels.push_back(std::move(next));
+      continue;
+    }
+    if (level.listings > 0) {
+      Error removed = os::remove_folder(holder, level.name, level.folder);
+      if (removed.ok() || removed.is_not_found()) {
+        levels.pop_back();
+        continue;
+      }
+      if (!removed.is_not_empty() || level.listings == 2) return removed.during(Error::Step::remove);
+    }
+    if (!open_subfolder(holder, level.name, level.folder).ok()) {
+      // No longer a folder (a link put there meanwhile): removed as a name.
+      Error removed = os::remove_file(holder, level.name);
+      if (!removed.ok() && !removed.is_not_found()) return removed;
+      levels.pop_back();
+      continue;
+    }
+    ++level.listings;
+    Error listed = list_folder(level.folder, items);
+    if (!listed.ok()) return listed.during(Error::Step::remove);
+    for (const FolderItem& item : items) {
+      native_name(item.name, item_name);
+      if (item.kind == FolderItem::Kind::folder) {
+        level.subfolders.push_back(item_name);
+        continue;
+      }
+      Error removed = os::remove_file(level.folder, item_name);
+      if (!removed.ok() && !removed.is_not_found()) return removed;
+    }
+  }
+  return {};
+}
+
+Error FileSystem::create_new_file(const Folder& folder, const NativeString& name, FileHandle& file) {
+  return os::create_new_file(folder, name, file);
+}
+
+Error FileSystem::create_unnamed_file(const Folder& folder, FileHandle& file) {
+  return os::create_unnamed_file(folder, file);
+}
+
+Error FileSystem::link_unnamed_file(const FileHandle& file, const Folder& folder,
+                                    const NativeString& name) {
+  return os::link_unnamed_file(file, folder, name);
+}
+
+Error FileSystem::create_file(const Folder& folder, const NativeString& name, FileHandle& file) {
+  return os::create_file(folder, name, file);
+}
+
+Error FileSystem::replace_file(const Folder& folder, const NativeString& from, const NativeString& to) {
+  return os::replace_file(folder, from, to);
+}
+
+Error FileSystem::remove_file(const Folder& folder, const NativeString& name) {
+  return os::remove_file(folder, name);
+}
+
+Error FileSystem::write(const FileHandle& file, const void* buffer, std::size_t length) {
+  return os::write(file, buffer, length);
+}
+
+Error FileSystem::copy_range(const FileHandle& from, std::uint64_t position, std::uint64_t length,
+                             const FileHandle& to, std::vector<char>& buffer) {
+  const std::uint64_t done = os::copy_in_kernel(from, position, length, to);
+  Error copied = read_range(from, position + done, length - done, buffer,
+                            [&](const char* bytes, std::size_t chunk) {
+                              return write(to, bytes, chunk).during(Error::Step::write);
+                            });
+  // What is copied from is an archive.
+  if (copied.is_ended_early()) {
+    return Error::of_kind(Error::Kind::ended_early, "the archive ends before its last byte", Error::Step::read);
+  }
+  return copied;
+}
+
+Error FileSystem::close(FileHandle& file) { return file.close(); }
+
+FileSystem& os_file_system() {
+  static FileSystem disk;
+  return disk;
+}
+
+Error NewFile::begin(const Folder& folder, const NativeString& temp_name) {
+  // One insertion into the folder at the end, where a temporary name costs
+  // an insertion, a removal and a second lookup in the rename.
+  named_ = false;
+  if (files_.create_unnamed_file(folder, handle_).ok()) return {};
+  // Whatever kept it unnamed, the named way reports in its own words.
+  named_ = true;
+  return files_.create_file(folder, temp_name, handle_).during(Error::Step::create);
+}
+
+Error NewFile::finish(const Folder& folder, const NativeString& temp_name,
+                      const NativeString& final_name) {
+  if (!named_) {
+    // Linking never replaces nor follows what holds the name: a free name
+    // is taken directly, a taken one goes through the temporary name and
+    // a rename that replaces it in one step.
+    Error linked = files_.link_unnamed_file(handle_, folder, final_name);
+    if (linked.ok()) {
+      Error closed = files_.close(handle_);
+      if (closed.ok()) return {};
+      // The name was free: removing it again loses nothing of anyone's.
+      files_.remove_file(folder, final_name);
+      return closed;
+    }
+    if (linked.is_name_taken()) {
+      // The temporary name is free unless a killed run left it (or someone
+      // put a link there): only then is it removed and tried again.
+      linked = files_.link_unnamed_file(handle_, folder, temp_name);
+      if (linked.is_name_taken()) {
+        linked = files_.remove_file(folder, temp_name);
+        if (linked.ok()) linked = files_.link_unnamed_file(handle_, folder, temp_name);
+      }
+    }
+    if (!linked.ok()) {
+      handle_.close();
+      return linked.during(Error::Step::create);
+    }
+    named_ = true;
+  }
+  Error closed = files_.close(handle_);
+  if (!closed.ok()) {
+    files_.remove_file(folder, temp_name);
+    return closed;
+  }
+  Error replaced = files_.replace_file(folder, temp_name, final_name);
+  if (!replaced.ok()) files_.remove_file(folder, temp_name);
+  return replaced.during(Error::Step::create);
+}
+
+void NewFile::abandon(const Folder& folder, const NativeString& temp_name) {
+  handle_.close();
+  if (named_) files_.remove_file(folder, temp_name);
+}
+
+}  // namespace kelvarin::platform

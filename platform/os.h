@@ -1,0 +1,47 @@
+// The operations each OS implements in a file of its own
+// (platform_posix.cpp, platform_win32.cpp), beneath the public headers of
+// this folder. Only the platform's own files include this one.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace kelvarin::platform::os {
+
+// The OS's own words for an error code.
+std::string describe_error(int code);
+
+// The FileSystem's operations on the disk itself (see file_system.h).
+Error open_destination(std::string_view utf8_path, Folder& folder);
+Error make_folder(const Folder& parent, const NativeString& name, Folder& folder);
+// Makes `name` in `parent` and opens it, where nothing holds the name.
+Error make_new_folder(const Folder& parent, const NativeString& name, Folder& folder);
+bool name_is_free(const Folder& folder, const NativeString& name);
+Error name_folder(const Folder& parent, Folder& folder, const NativeString& from,
+                  const NativeString& to);
+Error create_new_file(const Folder& folder, const NativeString& name, FileHandle& file);
+Error create_unnamed_file(const Folder& folder, FileHandle& file);
+Error link_unnamed_file(const FileHandle& file, const Folder& folder, const NativeString& name);
+Error create_file(const Folder& folder, const NativeString& name, FileHandle& file);
+Error replace_file(const Folder& folder, const NativeString& from, const NativeString& to);
+Error remove_file(const Folder& folder, const NativeString& name);
+Error write(const FileHandle& file, const void* buffer, std::size_t length);
+
+// Copies in the kernel what it can, from the start; returns how many bytes
+// that was (the caller copies the rest through memory).
+std::uint64_t copy_in_kernel(const FileHandle& from, std::uint64_t position, std::uint64_t length,
+                             const FileHandle& to);
+
+// Closes `folder` (`name` in `parent`) and removes it, where it is empty.
+Error remove_folder(const Folder& parent, const NativeString& name, Folder& folder);
+
+// Before anything is written: signals, standard streams.
+void prepare_process();
+// The command line as UTF-8 strings, the program's name first.
+std::vector<std::string> utf8_arguments(int argc, char** argv);
+
+}  // namespace kelvarin::platform::os

@@ -1,0 +1,28 @@
+// The frame of main(), the same on every OS.
+#include "platform/process.h"
+
+#include <string>
+#include <vector>
+
+#include "platform/os.h"
+
+namespace kelvarin::platform {
+
+int run_main(int argc, char** argv, int (*entry)(int argc, char** argv)) {
+  os::prepare_process();
+  // One line per file: when nobody watches, write them in large blocks
+  // instead of one system call per line.
+  if (!is_terminal(stdout)) {
+    static char buffer[1 << 16];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+  }
+  std::vector<std::string> arguments = os::utf8_arguments(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  int status = entry(static_cast<int>(arguments.size()), pointers.data());
+  std::fflush(stdout);
+  return status;
+}
+
+}  // namespace kelvarin::platform

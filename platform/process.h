@@ -1,0 +1,28 @@
+// The frame of a process: what every executable's main does before and
+// after its own work, and writing to the standard streams.
+#pragma once
+
+#include <cstdio>
+#include <string_view>
+
+#include "platform/error.h"
+
+namespace kelvarin::platform {
+
+// Readies the process and the standard streams, takes the command line as
+// UTF-8, calls `entry` and flushes the output. Returns `entry`'s status.
+int run_main(int argc, char** argv, int (*entry)(int argc, char** argv));
+
+bool is_terminal(std::FILE* stream);
+
+// Writes all of `bytes` to `stream`, or says why it could not.
+Error write_stream(std::FILE* stream, std::string_view bytes);
+
+// Flushes `stream`: the last chance to learn that its bytes did not arrive.
+Error flush_stream(std::FILE* stream);
+
+// Whether a failed write to a stream found its reader gone (a closed pipe):
+// the end of a run that had nothing more to say, not a failure to report.
+bool reader_gone(const Error& error);
+
+}  // namespace kelvarin::platform
