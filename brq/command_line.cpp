@@ -5,6 +5,8 @@
 #include <array>
 #include <cstddef>
 
+#include "platform/platform.h"
+
 namespace kelvarin::brq {
 namespace {
 
@@ -18,7 +20,9 @@ struct CommandInfo {
 
 constexpr std::size_t kAny = static_cast<std::size_t>(-1);
 
-constexpr std::string_view kGeneralHelp =
+// The general help, in two parts around the line of `mount`, which a build
+// without mount support leaves out.
+constexpr std::string_view kGeneralHelpBeforeMount =
     "Usage: brq <command> [options] ...\n"
     "\n"
     "Looks into, checks, extracts, compares and builds Kelvarin .brq archives.\n"
@@ -29,8 +33,10 @@ constexpr std::string_view kGeneralHelp =
     "  extract ARCHIVE DEST [PATH...]     extract everything or the named entries\n"
     "  cat ARCHIVE PATH...                files' bytes to standard output\n"
     "  diff ARCHIVE1 ARCHIVE2             what changed from one archive to the other\n"
-    "  pack DIR ARCHIVE                   build an archive from a folder\n"
-    "  mount ARCHIVE MOUNTPOINT           show an archive as a read-only folder\n"
+    "  pack DIR ARCHIVE                   build an archive from a folder\n";
+constexpr std::string_view kGeneralHelpMount =
+    "  mount ARCHIVE MOUNTPOINT           show an archive as a read-only folder\n";
+constexpr std::string_view kGeneralHelpAfterMount =
     "\n"
     "A PATH is an entry's path as 'brq list' shows it ('/' or '\\' between\n"
     "names) or a pattern: '*' and '?' within a name, '[...]' a class, '**' any\n"
@@ -311,7 +317,13 @@ std::string version_text() { return std::string("brq ") + KELVARIN_VERSION + "\n
 
 std::string_view help_text(Command command) {
   const CommandInfo* info = info_of(command);
-  return info == nullptr ? kGeneralHelp : info->help;
+  if (info != nullptr) return info->help;
+  static const std::string general = [] {
+    std::string text(kGeneralHelpBeforeMount);
+    if (platform::can_mount()) text += kGeneralHelpMount;
+    return text += kGeneralHelpAfterMount;
+  }();
+  return general;
 }
 
 }  // namespace kelvarin::brq

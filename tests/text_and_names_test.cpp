@@ -243,6 +243,12 @@ TEST(CommandLine, BrqHelpAndUsageErrors) {
   run = brq({"--help"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out.rfind("Usage: brq <command>", 0), 0u) << run.out;
+  // Every command, but mount only where this build can mount.
+  for (const std::string command : {"list", "check", "extract", "cat", "diff", "pack", "mount"}) {
+    EXPECT_EQ(run.out.find("\n  " + command + " ") != std::string::npos,
+              command != "mount" || platform::can_mount())
+        << command << " in\n" << run.out;
+  }
   for (const auto& [command, info] : std::vector<std::pair<std::string, brq::Command>>{
            {"list", brq::Command::list}, {"check", brq::Command::check}, {"extract", brq::Command::extract},
            {"cat", brq::Command::cat}, {"diff", brq::Command::diff}, {"pack", brq::Command::pack}}) {
