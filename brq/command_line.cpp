@@ -5,7 +5,7 @@
 #include <array>
 #include <cstddef>
 
-#include "platform/platform.h"
+#include "platform/mount.h"
 
 namespace kelvarin::brq {
 namespace {

@@ -14,6 +14,7 @@
 #include "names/entry_name.h"
 #include "names/entry_pattern.h"
 #include "names/utf8.h"
+#include "platform/mount.h"
 #include "support/test_support.h"
 
 namespace kelvarin::testing {
