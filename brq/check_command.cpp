@@ -1,6 +1,9 @@
 // brq check: everything the extraction would leave out or trip over, found
 // without writing anything, and a summary of what the archive holds.
+#include <algorithm>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include "brq/commands.h"
 #include "brq/text_output.h"
@@ -28,9 +31,25 @@ class Problems final : public PlanVisitor {
       problem(entry, "its data at position " + std::to_string(position) + " begin inside the index, which ends at " +
                          std::to_string(index_.index_end()));
     }
+    if (size > 0) data_.emplace_back(position, position + static_cast<std::uint64_t>(size));
   }
 
   std::uint64_t count() const { return count_; }
+
+  // Files whose data overlap others': a writer may share identical data,
+  // but so is a small archive made to write far more than it holds.
+  std::uint64_t overlapping() {
+    std::sort(data_.begin(), data_.end());
+    std::uint64_t overlapping = 0;
+    std::uint64_t end = 0;  // the furthest end of the ranges before
+    for (std::size_t i = 0; i < data_.size(); ++i) {
+      const bool with_earlier = i > 0 && data_[i].first < end;
+      const bool with_next = i + 1 < data_.size() && data_[i + 1].first < data_[i].second;
+      if (with_earlier || with_next) ++overlapping;
+      end = std::max(end, data_[i].second);
+    }
+    return overlapping;
+  }
 
  private:
   void problem(const EntryVisit& entry, const std::string& what) {
@@ -41,6 +60,7 @@ class Problems final : public PlanVisitor {
   const ArchiveIndex& index_;
   TextOutput& out_;
   std::uint64_t count_ = 0;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> data_;  // [start, end) of each file's data
 };
 
 // Entries, folders, files and bytes of all the walk reaches, left out or not.
@@ -90,6 +110,11 @@ int check_archive(const std::string& archive, const Streams& streams) {
   Problems problems(index, out);
   plan.value().replay(index, problems);
   out.add(summary(index, plan.value()));
+  if (const std::uint64_t overlapping = problems.overlapping()) {
+    out.add("note: " + std::to_string(overlapping) + " files overlap others' data: an extraction writes " +
+            std::to_string(plan.value().bytes_to_write()) + " bytes from an archive of " +
+            std::to_string(index.archive_size()) + "\n");
+  }
   const std::uint64_t count = problems.count();
   out.add(count == 0 ? "sound\n" : std::to_string(count) + (count == 1 ? " problem\n" : " problems\n"));
   if (!out.finish()) return kStatusEntriesFailed;

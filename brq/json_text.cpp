@@ -18,6 +18,15 @@ bool append_json_string(std::string& out, std::string_view bytes) {
     const auto byte = static_cast<unsigned char>(bytes[at]);
     if (byte >= 0x80) {
       std::size_t length = utf8_sequence_length(bytes, at);
+      if (is_c1_control(bytes, at)) {
+        // A C1 control is text, but a terminal showing the document raw
+        // could take it for a command.
+        out += "\\u00";
+        out += kHex[static_cast<unsigned char>(bytes[at + 1]) >> 4];
+        out += kHex[static_cast<unsigned char>(bytes[at + 1]) & 0xF];
+        at += 2;
+        continue;
+      }
       if (length == 0) {
         out += kReplacement;
         exact = false;

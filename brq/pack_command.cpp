@@ -9,6 +9,7 @@
 #include "brq/commands.h"
 #include "brq/folder_source.h"
 #include "brq/progress_line.h"
+#include "brq/text_output.h"
 #include "names/entry_name.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
@@ -101,6 +102,17 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
     print(streams.err, error_line("Unable to write " + archive + ": " + error.cause()));
     return kStatusUnusable;
   }
+  // The archive replaces a file of its name, and nothing else: not a
+  // device, a pipe or a socket (a name the system may need), and not a
+  // link, whose target the user should name instead.
+  platform::FileIdentity there;
+  if (platform::identify_in(archive_folder, native_name, there).ok() && !there.is_regular) {
+    print(streams.err, error_line(archive + (there.is_link ? " is a symbolic link; name the file it leads to"
+                                                           : " is not a regular file (a device, a pipe or a "
+                                                             "socket); brq pack replaces only a file") +
+                                  ", so nothing was written"));
+    return kStatusUnusable;
+  }
 
   FolderSource files(std::move(root), folder);
   std::vector<Error> problems;
@@ -145,11 +157,11 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
     return kStatusUnusable;
   }
   const std::size_t files_count = layout.data.size();
-  print(streams.out, "Packed " + std::to_string(layout.entries.size()) + " entries (" +
-                         std::to_string(files_count) + " files, " +
-                         std::to_string(layout.entries.size() - files_count) + " folders), " +
-                         std::to_string(layout.total_size) + " bytes: " + archive + "\n");
-  return kStatusSuccess;
+  TextOutput out(streams);
+  out.add("Packed " + std::to_string(layout.entries.size()) + " entries (" + std::to_string(files_count) +
+          " files, " + std::to_string(layout.entries.size() - files_count) + " folders), " +
+          std::to_string(layout.total_size) + " bytes: " + archive + "\n");
+  return out.finish() ? kStatusSuccess : kStatusEntriesFailed;
 }
 
 }  // namespace kelvarin::brq

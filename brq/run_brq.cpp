@@ -1,29 +1,17 @@
 // From command line to exit status: help and usage errors here, the work in
 // the command files.
 #include "brq/run_brq.h"
-#include "brq/commands.h"
+
+#include <new>
+
 #include "brq/command_line.h"
+#include "brq/commands.h"
+#include "brq/text_output.h"
 
 namespace kelvarin::brq {
+namespace {
 
-int run_brq(int argc, const char* const* argv, const Streams& streams) {
-  CommandLine line;
-  const Error error = parse_command_line(argc, argv, line);
-  if (!error.ok()) {
-    print(streams.err, "brq: " + error.cause() + "\n");
-    print(streams.err, line.command == Command::none
-                           ? std::string("Try 'brq --help'.\n")
-                           : "Try 'brq " + std::string(argv[1]) + " --help'.\n");
-    return kStatusUsage;
-  }
-  if (line.version) {
-    print(streams.out, version_text());
-    return kStatusSuccess;
-  }
-  if (line.help) {
-    print(streams.out, help_text(line.command));
-    return kStatusSuccess;
-  }
+int run_command(const CommandLine& line, const Streams& streams) {
   switch (line.command) {
     case Command::list:
       return list_archive(line, streams);
@@ -43,6 +31,33 @@ int run_brq(int argc, const char* const* argv, const Streams& streams) {
       break;
   }
   return kStatusUsage;
+}
+
+}  // namespace
+
+int run_brq(int argc, const char* const* argv, const Streams& streams) {
+  CommandLine line;
+  const Error error = parse_command_line(argc, argv, line);
+  if (!error.ok()) {
+    print(streams.err, "brq: " + error.cause() + "\n");
+    print(streams.err, line.command == Command::none
+                           ? std::string("Try 'brq --help'.\n")
+                           : "Try 'brq " + std::string(argv[1]) + " --help'.\n");
+    return kStatusUsage;
+  }
+  if (line.version || line.help) {
+    TextOutput out(streams);
+    out.add(line.version ? version_text() : std::string(help_text(line.command)));
+    return out.finish() ? kStatusSuccess : kStatusEntriesFailed;
+  }
+  try {
+    return run_command(line, streams);
+  } catch (const std::bad_alloc&) {
+    // What is needed is in proportion to the archive, which is more than
+    // this process may have: said without taking more memory.
+    std::fputs("ERROR: Unable to allocate memory: the archive needs more than brq may have\n", streams.err);
+    return kStatusUnusable;
+  }
 }
 
 }  // namespace kelvarin::brq

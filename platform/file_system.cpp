@@ -37,12 +37,29 @@ Error FileSystem::make_folder(const Folder& parent, const NativeString& name, Fo
   return os::make_folder(parent, name, folder);
 }
 
+namespace {
+
+// A run that took what was just made for a leftover, between its making
+// and its locking, has removed it: the name leads elsewhere now.
+Error still_named(const Folder& parent, const NativeString& name, const FileHandle& made) {
+  FileIdentity ours, named;
+  if (identify(made, ours).ok() && identify_in(parent, name, named).ok() && ours.same_object(named)) return {};
+  return Error::of_kind(Error::Kind::locked, "another run took its temporary name at the same time",
+                        Error::Step::create);
+}
+
+}  // namespace
+
 Error FileSystem::make_fresh_folder(const Folder& parent, const NativeString& name, Folder& folder) {
   Error made = os::make_new_folder(parent, name, folder);
-  if (!made.is_name_taken()) return made;
-  Error removed = remove_tree(parent, name);
-  if (!removed.ok()) return removed;
-  return os::make_new_folder(parent, name, folder);
+  if (made.is_name_taken()) {
+    made = remove_leftover(parent, name);
+    if (made.ok()) made = os::make_new_folder(parent, name, folder);
+  }
+  if (made.ok()) made = lock(folder.handle, folder.lock);
+  if (made.ok()) made = still_named(parent, name, folder.handle);
+  if (!made.ok()) folder.lock.close();
+  return made;
 }
 
 bool FileSystem::name_is_free(const Folder& folder, const NativeString& name) {
@@ -113,6 +130,19 @@ Error FileSystem::remove_tree(const Folder& parent, const NativeString& name) {
   return {};
 }
 
+Error FileSystem::remove_leftover(const Folder& parent, const NativeString& name) {
+  // Claimed, it stays locked while it is removed.
+  FileHandle claimed;
+  Error error = os::claim(parent, name, claimed);
+  if (error.is_locked()) {
+    return Error::of_kind(Error::Kind::locked, "another run is writing it at the same time", error.step());
+  }
+  if (!error.ok()) return error.during(Error::Step::remove);
+  return remove_tree(parent, name);
+}
+
+Error FileSystem::lock(const FileHandle& file, FileHandle& held) { return os::lock(file, held); }
+
 Error FileSystem::create_new_file(const Folder& folder, const NativeString& name, FileHandle& file) {
   return os::create_new_file(folder, name, file);
 }
@@ -124,10 +154,6 @@ Error FileSystem::create_unnamed_file(const Folder& folder, FileHandle& file) {
 Error FileSystem::link_unnamed_file(const FileHandle& file, const Folder& folder,
                                     const NativeString& name) {
   return os::link_unnamed_file(file, folder, name);
-}
-
-Error FileSystem::create_file(const Folder& folder, const NativeString& name, FileHandle& file) {
-  return os::create_file(folder, name, file);
 }
 
 Error FileSystem::replace_file(const Folder& folder, const NativeString& from, const NativeString& to) {
@@ -170,7 +196,24 @@ Error NewFile::begin(const Folder& folder, const NativeString& temp_name) {
   if (files_.create_unnamed_file(folder, handle_).ok()) return {};
   // Whatever kept it unnamed, the named way reports in its own words.
   named_ = true;
-  return files_.create_file(folder, temp_name, handle_).during(Error::Step::create);
+  Error created = files_.create_new_file(folder, temp_name, handle_);
+  if (created.is_name_taken()) {
+    // Never opened when it exists: a hard link of that name would take the
+    // bytes into a file elsewhere. A killed run's leftover goes first.
+    created = files_.remove_leftover(folder, temp_name);
+    if (created.ok()) created = files_.create_new_file(folder, temp_name, handle_);
+  }
+  if (created.ok()) created = own(folder, temp_name);
+  if (!created.ok()) handle_.close();
+  return created.during(Error::Step::create);
+}
+
+Error NewFile::own(const Folder& folder, const NativeString& name) {
+  Error owned = files_.lock(handle_, lock_);
+  // Where the handle's sharing is the lock, it was had with the file.
+  if (owned.ok() && lock_.is_open()) owned = still_named(folder, name, handle_);
+  if (!owned.ok()) lock_.close();
+  return owned;
 }
 
 Error NewFile::finish(const Folder& folder, const NativeString& temp_name,
@@ -188,33 +231,38 @@ Error NewFile::finish(const Folder& folder, const NativeString& temp_name,
       return closed;
     }
     if (linked.is_name_taken()) {
-      // The temporary name is free unless a killed run left it (or someone
-      // put a link there): only then is it removed and tried again.
-      linked = files_.link_unnamed_file(handle_, folder, temp_name);
+      // Locked first, the file is this run's own the moment it has the
+      // temporary name, which is free unless a killed run left it (or
+      // someone put a link there): only then is it removed and tried again.
+      linked = files_.lock(handle_, lock_);
+      if (linked.ok()) linked = files_.link_unnamed_file(handle_, folder, temp_name);
       if (linked.is_name_taken()) {
-        linked = files_.remove_file(folder, temp_name);
+        linked = files_.remove_leftover(folder, temp_name);
         if (linked.ok()) linked = files_.link_unnamed_file(handle_, folder, temp_name);
       }
     }
     if (!linked.ok()) {
       handle_.close();
+      lock_.close();
       return linked.during(Error::Step::create);
     }
     named_ = true;
   }
-  Error closed = files_.close(handle_);
-  if (!closed.ok()) {
-    files_.remove_file(folder, temp_name);
-    return closed;
+  // Closed first, so that a write the OS reports only now fails the file
+  // before it replaces anything; the lock stays until the rename is done.
+  Error error = files_.close(handle_);
+  if (error.ok()) {
+    error = files_.replace_file(folder, temp_name, final_name).during(Error::Step::create);
   }
-  Error replaced = files_.replace_file(folder, temp_name, final_name);
-  if (!replaced.ok()) files_.remove_file(folder, temp_name);
-  return replaced.during(Error::Step::create);
+  if (!error.ok()) files_.remove_file(folder, temp_name);
+  lock_.close();
+  return error;
 }
 
 void NewFile::abandon(const Folder& folder, const NativeString& temp_name) {
   handle_.close();
   if (named_) files_.remove_file(folder, temp_name);
+  lock_.close();
 }
 
 }  // namespace kelvarin::platform

@@ -32,9 +32,10 @@ class FileSystem {
   // followed.
   virtual Error make_folder(const Folder& parent, const NativeString& name, Folder& folder);
 
-  // Makes `name` in `parent` as a new, empty folder and opens it. Whatever
-  // held the name is removed first with remove_tree: it is only called on a
-  // name of the program's own.
+  // Makes `name` in `parent` as a new, empty folder of this run's own and
+  // opens it, its lock in folder.lock. A killed run's leftover under the
+  // name is removed first (remove_leftover): it is only called on a
+  // temporary name. Fails with Error::is_locked where a live run holds it.
   virtual Error make_fresh_folder(const Folder& parent, const NativeString& name, Folder& folder);
 
   // Whether nothing at all holds `name` in `folder` (not even a dangling link).
@@ -53,6 +54,16 @@ class FileSystem {
   // links are removed as names.
   virtual Error remove_tree(const Folder& parent, const NativeString& name);
 
+  // Removes what a killed run left under the temporary name `name` in
+  // `parent`, unless a run that lives still holds it (see lock): then it
+  // fails with Error::is_locked and touches nothing.
+  virtual Error remove_leftover(const Folder& parent, const NativeString& name);
+
+  // Takes the lock that tells a live run's own temporary file or folder
+  // from a killed run's leftover, held until `held` is closed: an advisory
+  // lock (flock) on POSIX; on Windows the handle's sharing is the lock.
+  virtual Error lock(const FileHandle& file, FileHandle& held);
+
   // Creates `name` in `folder` as a new, empty file for writing where
   // nothing holds the name; otherwise fails with Error::is_name_taken.
   virtual Error create_new_file(const Folder& folder, const NativeString& name, FileHandle& file);
@@ -65,10 +76,6 @@ class FileSystem {
   // Error::is_name_taken where that name is held.
   virtual Error link_unnamed_file(const FileHandle& file, const Folder& folder,
                                   const NativeString& name);
-
-  // Creates `name` in `folder` as a new file; whatever held it is removed
-  // first, never written into.
-  virtual Error create_file(const Folder& folder, const NativeString& name, FileHandle& file);
 
   // Renames `from` over `to` in `folder`, replacing a file of that name.
   virtual Error replace_file(const Folder& folder, const NativeString& from, const NativeString& to);
@@ -118,6 +125,10 @@ class FileSystemWrapper : public FileSystem {
   Error remove_tree(const Folder& parent, const NativeString& name) override {
     return target_.remove_tree(parent, name);
   }
+  Error remove_leftover(const Folder& parent, const NativeString& name) override {
+    return target_.remove_leftover(parent, name);
+  }
+  Error lock(const FileHandle& file, FileHandle& held) override { return target_.lock(file, held); }
   Error create_new_file(const Folder& folder, const NativeString& name, FileHandle& file) override {
     return target_.create_new_file(folder, name, file);
   }
@@ -126,9 +137,6 @@ class FileSystemWrapper : public FileSystem {
   }
   Error link_unnamed_file(const FileHandle& file, const Folder& folder, const NativeString& name) override {
     return target_.link_unnamed_file(file, folder, name);
-  }
-  Error create_file(const Folder& folder, const NativeString& name, FileHandle& file) override {
-    return target_.create_file(folder, name, file);
   }
   Error replace_file(const Folder& folder, const NativeString& from, const NativeString& to) override {
     return target_.replace_file(folder, from, to);
@@ -158,8 +166,9 @@ class NewFile {
  public:
   explicit NewFile(FileSystem& files) : files_(files) {}
 
-  // Starts a new, empty file in `folder`; whatever held `temp_name` is
-  // removed first, never written into.
+  // Starts a new, empty file in `folder`; a killed run's leftover under
+  // `temp_name` is removed first, never written into, and a live run's
+  // fails it (Error::is_locked).
   Error begin(const Folder& folder, const NativeString& temp_name);
 
   const FileHandle& handle() const { return handle_; }
@@ -175,8 +184,12 @@ class NewFile {
   void abandon(const Folder& folder, const NativeString& temp_name);
 
  private:
+  // Locks the file and checks that `name` in `folder` still leads to it.
+  Error own(const Folder& folder, const NativeString& name);
+
   FileSystem& files_;
   FileHandle handle_;
+  FileHandle lock_;     // while the file has the temporary name
   bool named_ = false;  // written under the temporary name
 };
 

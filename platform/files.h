@@ -68,6 +68,10 @@ class FileHandle {
 struct Folder {
   FileHandle handle;
   NativeString path;
+  // Held while the folder is a run's own unfinished work under a temporary
+  // name, so that another run takes it for a live run's, not a killed
+  // run's leftover (see FileSystem::lock).
+  FileHandle lock;
 };
 
 // Size of the buffer bytes pass through when they go through user memory:
@@ -134,6 +138,7 @@ struct FileIdentity {
   std::uint64_t changed = 0;  // the OS's change time, in its own units
   bool is_folder = false;
   bool is_regular = false;
+  bool is_link = false;  // a symbolic link, or on Windows a junction
 
   bool same_object(const FileIdentity& other) const {
     return device == other.device && inode == other.inode;

@@ -26,7 +26,6 @@ Error name_folder(const Folder& parent, Folder& folder, const NativeString& from
 Error create_new_file(const Folder& folder, const NativeString& name, FileHandle& file);
 Error create_unnamed_file(const Folder& folder, FileHandle& file);
 Error link_unnamed_file(const FileHandle& file, const Folder& folder, const NativeString& name);
-Error create_file(const Folder& folder, const NativeString& name, FileHandle& file);
 Error replace_file(const Folder& folder, const NativeString& from, const NativeString& to);
 Error remove_file(const Folder& folder, const NativeString& name);
 Error write(const FileHandle& file, const void* buffer, std::size_t length);
@@ -35,6 +34,17 @@ Error write(const FileHandle& file, const void* buffer, std::size_t length);
 // that was (the caller copies the rest through memory).
 std::uint64_t copy_in_kernel(const FileHandle& from, std::uint64_t position, std::uint64_t length,
                              const FileHandle& to);
+
+// Takes an exclusive advisory lock on `file` at once, or fails with
+// Error::is_locked; `held` keeps it until it is closed. On Windows the
+// sharing a file or folder is held with is its lock, and `held` stays
+// closed.
+Error lock(const FileHandle& file, FileHandle& held);
+// Opens what `name` in `parent` is and takes its lock at once, into
+// `claimed`; fails with Error::is_locked where another process holds it.
+// A name that is gone is claimed with `claimed` closed, and so is a link
+// or anything else nothing can lock.
+Error claim(const Folder& parent, const NativeString& name, FileHandle& claimed);
 
 // Closes `folder` (`name` in `parent`) and removes it, where it is empty.
 Error remove_folder(const Folder& parent, const NativeString& name, Folder& folder);

@@ -5,6 +5,7 @@
 // process swaps in on the way is followed.
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -228,6 +229,12 @@ Error os::make_new_folder(const Folder& parent, const NativeString& name, Folder
 Error os::name_folder(const Folder& parent, Folder& folder, const NativeString& from,
                   const NativeString& to) {
   folder.handle.close();
+  // Its lock goes only once the folder has its name: until then another
+  // run must not take it for a leftover.
+  struct Unlock {
+    Folder& folder;
+    ~Unlock() { folder.lock.close(); }
+  } unlock{folder};
   const int fd = fd_of(parent);
 #ifdef RENAME_NOREPLACE
   if (::renameat2(fd, from.c_str(), fd, to.c_str(), RENAME_NOREPLACE) == 0) return {};
@@ -236,6 +243,30 @@ Error os::name_folder(const Folder& parent, Folder& folder, const NativeString& 
   if (errno != EINVAL && errno != ENOSYS) return from_errno(Error::Step::rename);
 #endif
   if (::renameat(fd, from.c_str(), fd, to.c_str()) != 0) return from_errno(Error::Step::rename);
+  return {};
+}
+
+Error os::lock(const FileHandle& file, FileHandle& held) {
+  // The lock belongs to the open file, not the descriptor: a duplicate
+  // keeps it once the first is closed (a file is closed before its rename,
+  // to hear of a failed write first).
+  if (::flock(fd_of(file), LOCK_EX | LOCK_NB) != 0) return from_errno(Error::Step::create);
+  const int copy = ::fcntl(fd_of(file), F_DUPFD_CLOEXEC, 0);
+  if (copy < 0) return from_errno(Error::Step::create);
+  held = FileHandle(copy);
+  return {};
+}
+
+Error os::claim(const Folder& parent, const NativeString& name, FileHandle& claimed) {
+  // O_NONBLOCK keeps a pipe put there from hanging the open.
+  const int fd = ::openat(fd_of(parent), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    // Gone, a link, a socket: nothing anyone could hold.
+    if (errno == ENOENT || errno == ELOOP || errno == ENXIO) return {};
+    return from_errno(Error::Step::remove);
+  }
+  claimed = FileHandle(fd);
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return from_errno(Error::Step::remove);
   return {};
 }
 
@@ -282,7 +313,7 @@ FileIdentity identity_of(const struct stat& info) {
                                 static_cast<std::uint64_t>(info.st_ctim.tv_nsec);
   return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
           static_cast<std::uint64_t>(info.st_size), changed, S_ISDIR(info.st_mode),
-          S_ISREG(info.st_mode)};
+          S_ISREG(info.st_mode), S_ISLNK(info.st_mode)};
 }
 
 }  // namespace
@@ -376,18 +407,6 @@ Error os::link_unnamed_file(const FileHandle& file, const Folder& folder, const 
   }
   by_descriptor = false;
   return {};
-}
-
-Error os::create_file(const Folder& folder, const NativeString& name, FileHandle& file) {
-  // Never opened when it exists: a hard link of that name would take the
-  // bytes into a file elsewhere, a symbolic one would be refused for good.
-  // The name is unlinked and made anew instead.
-  Error created = create_new_file(folder, name, file);
-  if (!created.is_name_taken()) return created;
-  if (::unlinkat(fd_of(folder), name.c_str(), 0) != 0 && errno != ENOENT) {
-    return from_errno(Error::Step::create);
-  }
-  return create_new_file(folder, name, file);
 }
 
 Error os::replace_file(const Folder& folder, const NativeString& from, const NativeString& to) {

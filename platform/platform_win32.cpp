@@ -304,6 +304,7 @@ FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info, const FILE_BASI
   identity.changed = static_cast<std::uint64_t>(changed);
   identity.is_folder = folder && !link;
   identity.is_regular = !folder && !link && on_disk;
+  identity.is_link = link;
   return identity;
 }
 
@@ -478,8 +479,9 @@ Error os::make_new_folder(const Folder& parent, const NativeString& name, Folder
 
 Error os::name_folder(const Folder& parent, Folder& folder, const NativeString& from,
                   const NativeString& to) {
-  // Held, the folder could not be renamed.
+  // Held, the folder could not be renamed; its sharing is all its lock.
   folder.handle.close();
+  folder.lock.close();
   const std::wstring from_path = parent.path + from;
   const std::wstring to_path = parent.path + to;
   // A folder can't be renamed while anything holds a file in it open, and
@@ -607,16 +609,6 @@ Error os::link_unnamed_file(const FileHandle&, const Folder&, const NativeString
   return os_error(ERROR_NOT_SUPPORTED, Step::create);
 }
 
-Error os::create_file(const Folder& folder, const NativeString& name, FileHandle& file) {
-  // Never opened when it exists: a hard link of that name would take the
-  // bytes into a file elsewhere. The name is removed and made anew instead.
-  Error created = create_new_file(folder, name, file);
-  if (!created.is_name_taken()) return created;
-  Error removed = unless_gone(remove_name(folder.path + name));
-  if (!removed.ok()) return removed.during(Step::create);
-  return create_new_file(folder, name, file);
-}
-
 Error os::replace_file(const Folder& folder, const NativeString& from, const NativeString& to) {
   if (!::MoveFileExW((folder.path + from).c_str(), (folder.path + to).c_str(),
                      MOVEFILE_REPLACE_EXISTING)) {
@@ -628,6 +620,27 @@ Error os::replace_file(const Folder& folder, const NativeString& from, const Nat
 // No copy in the kernel here: the bytes go through memory.
 std::uint64_t os::copy_in_kernel(const FileHandle&, std::uint64_t, std::uint64_t, const FileHandle&) {
   return 0;
+}
+
+// A file or folder is locked by the sharing it is held with: without delete
+// sharing nobody can remove it, nor open it to claim it.
+Error os::lock(const FileHandle&, FileHandle& held) {
+  held = FileHandle();
+  return {};
+}
+
+Error os::claim(const Folder& parent, const NativeString& name, FileHandle& claimed) {
+  // Opened with delete access and no sharing at all: only what nobody
+  // holds opens so. Let go at once, or it could not be removed.
+  HANDLE handle = ::CreateFileW((parent.path + name).c_str(), DELETE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD error = ::GetLastError();
+    return is_gone(error) ? Error{} : os_error(error, Step::remove);
+  }
+  ::CloseHandle(handle);
+  claimed = FileHandle();
+  return {};
 }
 
 Error os::remove_folder(const Folder& parent, const NativeString& name, Folder& folder) {

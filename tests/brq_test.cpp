@@ -11,11 +11,16 @@
 
 #include "brq/folder_source.h"
 #include "brq/progress_line.h"
+#include "brq/run_brq.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "support/test_support.h"
 
 #include <thread>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace kelvarin::testing {
 namespace {
@@ -107,6 +112,25 @@ TEST(BrqCheck, SummaryAndProblemsWriteNothing) {
                      "archive has 30\nunusable\n");
   EXPECT_EQ(brq({"check", utf8(dir / "none.brq")}).status, 1);
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);
+}
+
+// Files whose data overlap: no problem (a writer may share identical
+// data), but a note with what an extraction would write against the
+// archive's own size, as a small archive can be made to write gigabytes.
+TEST(BrqCheck, OverlappingDataIsANoteNotAProblem) {
+  TempDir dir;
+  const std::vector<SourceNode> tree = {source_folder("", {source_file("a", pattern(1000, 1)), source_file("b", pattern(1000, 2)),
+                                                           source_file("c", pattern(1000, 3)), source_file("d", "d")})};
+  ArchiveLayout layout = lay_out(tree).value();
+  layout.offsets[1] = layout.offsets[0];
+  layout.offsets[2] = layout.offsets[0] + 10;  // inside a's data too
+  const fs::path archive = write_layout(dir / "a.brq", layout);
+  const RunResult run = brq({"check", utf8(archive)});
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("\nnote: 3 files overlap others' data: an extraction writes 3001 bytes from an archive of " +
+                         std::to_string(fs::file_size(archive)) + "\nsound\n"),
+            std::string::npos)
+      << run.out;
 }
 
 TEST(BrqExtract, WholeOrNamedEntriesWithTheFoldersOnTheWay) {
@@ -241,6 +265,34 @@ TEST(BrqDiff, AddedRemovedAndChangedFilesByPath) {
   EXPECT_EQ(std::make_tuple(run.status, run.out, count_lines(run.err, "ERROR: ")), std::make_tuple(2, "", 1));
 }
 
+// Output that doesn't arrive is a failure said on standard error, never a
+// success: every command's, to the last flush.
+TEST(BrqOutput, FailedStandardOutputIsStatusTwoWithOneLine) {
+  if (kOnWindows) GTEST_SKIP() << "needs /dev/full";
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", small_tree());
+  fs::create_directories(dir / "src");
+  write_file(dir / "src" / "f", "x");
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"list", utf8(archive)}, {"list", "--json", utf8(archive)}, {"check", utf8(archive)},
+           {"extract", utf8(archive), utf8(dir / "out")}, {"diff", utf8(archive), utf8(archive)},
+           {"cat", utf8(archive), "d/a"}, {"pack", utf8(dir / "src"), utf8(dir / "b.brq")}, {"--help"}}) {
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    std::FILE* err = std::fopen((dir / "err").string().c_str(), "wb");
+    std::vector<const char*> argv{"brq"};
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    const int status = brq::run_brq(static_cast<int>(argv.size()), argv.data(), {full, err});
+    std::fclose(full);
+    std::fclose(err);
+    const std::string said = read_file(dir / "err");
+    // diff of an archive against itself prints nothing to fail on.
+    const bool silent = args[0] == "diff";
+    EXPECT_EQ(status, silent ? 0 : 2) << args[0] << said;
+    EXPECT_EQ(count_lines(said, "ERROR: Unable to write to standard output: "), silent ? 0 : 1) << args[0] << said;
+  }
+}
+
 // A line on a terminal only: shown once a run has lasted a second, redrawn
 // in place, taken off for a message, and left on the screen at the end.
 TEST(BrqProgress, LineOnlyWhenEnabledAndOnceASecondHasPassed) {
@@ -359,6 +411,31 @@ TEST(BrqPack, ArchiveInsideThePackedFolderOrNoFolderIsRefused) {
   const RunResult missing = brq({"pack", utf8(dir / "nowhere"), utf8(dir / "a.brq")});
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.err.find("is not a folder"), std::string::npos) << missing.err;
+}
+
+// The archive replaces a file of its name and nothing else: a pipe (a
+// device or socket alike) or a link named as the archive is refused and
+// left as it is, and so is what the link leads to.
+TEST(BrqPack, ArchiveNamedAsSomethingElseThanAFileIsRefused) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs pipes and symbolic links";
+#else
+  TempDir dir;
+  fs::create_directories(dir / "src");
+  write_file(dir / "src" / "f", "x");
+  write_file(dir / "target", "the link's target");
+  ASSERT_EQ(::mkfifo((dir / "pipe.brq").c_str(), 0600), 0);
+  fs::create_symlink(dir / "target", dir / "link.brq");
+  for (const char* name : {"pipe.brq", "link.brq"}) {
+    const RunResult run = brq({"pack", utf8(dir / "src"), utf8(dir / name)});
+    EXPECT_EQ(std::make_tuple(run.status, count_lines(run.err, "ERROR: " + utf8(dir / name) + " is ")),
+              std::make_tuple(1, 1))
+        << name << run.err;
+  }
+  EXPECT_TRUE(fs::is_fifo(fs::symlink_status(dir / "pipe.brq")));
+  EXPECT_TRUE(fs::is_symlink(dir / "link.brq"));
+  EXPECT_EQ(read_file(dir / "target"), "the link's target");
+#endif
 }
 
 // The archive's home is Windows: names it can't hold, and names that are

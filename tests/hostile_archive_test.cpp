@@ -7,7 +7,12 @@
 #include <fstream>
 
 #include "archive/archive_index.h"
+#include "brq/mount_tree.h"
 #include "support/test_support.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 
 namespace kelvarin::testing {
 namespace {
@@ -86,21 +91,22 @@ TEST(HostileArchive, ArchiveCutAtEveryByte) {
   }
 }
 
-// A root holding `depth` folders named "d", each inside the one before,
+// A root holding `depth` folders named `name`, each inside the one before,
 // the deepest holding a file. Laid out by hand: a tree this deep in
-// SourceNodes would take the call stack down with it when destroyed.
-std::string nested_archive(std::uint32_t depth) {
+// SourceNodes would take the call stack down with it when destroyed, and
+// all the folders share their name in the pool.
+std::string nested_archive(std::uint32_t depth, const std::string& name = "d") {
   static const SourceNode leaf = source_file("leaf", "L");
   ArchiveLayout layout;
   const std::uint32_t entries = depth + 2;
   layout.entries.resize(entries);
   layout.sizes.resize(entries);
-  layout.name_pool = std::string("\0d\0leaf\0", 8);
+  layout.name_pool = std::string(1, '\0') + name + std::string(1, '\0') + "leaf" + std::string(1, '\0');
   for (std::uint32_t i = 0; i + 1 < entries; ++i) {
     layout.entries[i].first_child = static_cast<std::int32_t>(i + 1);
     layout.entries[i].name_offset = i == 0 ? 0 : 1;
   }
-  layout.entries.back().name_offset = 3;
+  layout.entries.back().name_offset = static_cast<std::uint32_t>(name.size() + 2);
   layout.sizes.back().file_size = 1;
   layout.header.entry_count = static_cast<std::int32_t>(entries);
   layout.header.offset_count = 1;
@@ -127,6 +133,89 @@ TEST(HostileArchive, FourHundredThousandLevelsStopAtTheDepthLimit) {
   EXPECT_TRUE(fs::is_directory(long_form(deepest)));
   EXPECT_FALSE(fs::exists(long_form(deepest / "d")));
   remove_upwards(deepest, dir / "out");
+}
+
+// 3,000 folders, each named with 1,024 bytes, in an archive of 85 KB: every
+// path past 4,096 bytes is refused with all it holds, so every command's
+// time, memory and output stay a small multiple of the archive.
+TEST(HostileArchive, LongPathsStayLinearInEveryCommand) {
+  TempDir dir;
+  write_file(dir / "a.brq", nested_archive(3000, std::string(1024, 'n')));
+  const std::string archive = utf8(dir / "a.brq");
+  const std::uintmax_t size = fs::file_size(dir / "a.brq");
+  EXPECT_LT(size, 100'000u);
+  struct Command {
+    std::vector<std::string> args;
+    int status;
+    bool brq = true;
+  };
+  for (const Command& command : std::vector<Command>{
+           {{"e", archive, utf8(dir / "e")}, 2, false},
+           {{"list", archive}, 2},
+           {{"list", "--json", archive}, 2},
+           {{"check", archive}, 2},
+           {{"extract", archive, utf8(dir / "x"), "**/leaf"}, 2},
+           {{"cat", archive, "**/leaf"}, 2},
+           {{"diff", archive, archive}, 2}}) {
+    const RunResult run = command.brq ? brq(command.args) : kelvarin(command.args);
+    EXPECT_EQ(run.status, command.status) << command.args[0];
+    EXPECT_LT(run.out.size() + run.err.size(), size / 4) << command.args[0] << "\n" << run.err.substr(0, 300);
+    // No disk takes a name of 1,024 bytes: what writes fails there first.
+    const bool writes = command.args[0] == "e" || command.args[0] == "extract";
+    EXPECT_NE((run.out + run.err).find(writes ? "; the 3000 entries inside it are skipped)\n"
+                                              : "more than the 4096 a path may have; the 2997 entries inside it are "
+                                                "skipped\n"),
+              std::string::npos)
+        << command.args[0];
+  }
+  Result<ArchiveIndex> index = ArchiveIndex::open(archive);
+  Result<ExtractionPlan> plan = ExtractionPlan::make(index.value());
+  std::string left_out;
+  const brq::MountTree tree(index.value(), plan.value(), [&](const std::string& line) { left_out += line; });
+  // A mounted folder holds names of 255 bytes at most: the first is left out.
+  EXPECT_EQ(count_lines(left_out, "ERROR: Skipping entry 1, "), 1) << left_out.substr(0, 300);
+  EXPECT_NE(left_out.find("; the 3000 entries inside it are skipped\n"), std::string::npos);
+  EXPECT_EQ(tree.node_count(), 1u);
+}
+
+// An archive claiming 4,000,000 entries, cut sparse to its tables, where
+// the process may take little more than its index: what the plan would
+// need is one line and status 1, never an abort.
+TEST(HostileArchive, MemoryRunningOutIsOneLineNeverAnAbort) {
+#if defined(_WIN32) || defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "needs fork and a memory limit (which AddressSanitizer's reservations exceed)";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  GTEST_SKIP() << "AddressSanitizer's reservations exceed any memory limit";
+#endif
+#endif
+#ifndef _WIN32
+  TempDir dir;
+  constexpr std::uint32_t kEntries = 4'000'000;
+  std::uint8_t header[kHeaderSize] = {};
+  encode_header({0, 0, static_cast<std::int32_t>(kEntries), 0, 0, 0}, header);
+  write_file(dir / "many.brq", std::string(reinterpret_cast<const char*>(header), sizeof header));
+  fs::resize_file(dir / "many.brq", index_size(kEntries, 0, 0));
+  const std::string archive = utf8(dir / "many.brq");
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"list", archive, "x"}, {"extract", archive, utf8(dir / "out"), "x"}, {"cat", archive, "x"},
+           {"list", "--exclude", "x", archive}, {"check", archive}}) {
+    const Child child = run_in_child([&] {
+      // The address space now, the index's 112 MB, and 60 MB more.
+      std::uint64_t pages = 0;
+      std::ifstream("/proc/self/statm") >> pages;
+      const rlim_t limit = pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE)) + (172u << 20);
+      const struct rlimit memory {limit, limit};
+      if (::setrlimit(RLIMIT_AS, &memory) != 0) return 120;
+      const RunResult run = brq(args);
+      std::fputs(run.err.c_str(), stdout);
+      return run.status;
+    });
+    EXPECT_EQ(child.status, 1) << args[0] << "\n" << child.out;
+    EXPECT_EQ(count_lines(child.out, "ERROR: "), 1) << args[0] << "\n" << child.out;
+    EXPECT_FALSE(fs::exists(dir / "out"));
+  }
+#endif
 }
 
 }  // namespace

@@ -21,7 +21,9 @@ platform::FileHandle open_output(const fs::path& path, bool append) {
   platform::Folder folder;
   EXPECT_TRUE(platform::open_folder(path.parent_path().string(), folder).ok());
   const std::string name = path.filename().string();
-  EXPECT_TRUE((append ? platform::create_file_for_append(folder, name, file) : platform::os_file_system().create_file(folder, name, file)).ok());
+  fs::remove(path);
+  EXPECT_TRUE((append ? platform::create_file_for_append(folder, name, file)
+                      : platform::os_file_system().create_new_file(folder, name, file)).ok());
   return file;
 }
 

@@ -102,7 +102,9 @@ TEST(Text, JsonStringsEscapeAndReplaceWhatIsNotText) {
       {"\n\r\t\b\f\x01\x1F\x7F", "\"\\n\\r\\t\\b\\f\\u0001\\u001f\\u007f\"", true},
       {"\xC3\xA9t\xC3\xA9", "\"\xC3\xA9t\xC3\xA9\"", true}, {"bad\xFF", "\"bad\xEF\xBF\xBD\"", false},
       // A sequence cut off by the name's end: each byte replaced.
-      {"x\xE6\x97", "\"x\xEF\xBF\xBD\xEF\xBF\xBD\"", false}, {"\xC3", "\"\xEF\xBF\xBD\"", false}};
+      {"x\xE6\x97", "\"x\xEF\xBF\xBD\xEF\xBF\xBD\"", false}, {"\xC3", "\"\xEF\xBF\xBD\"", false},
+      // C1 controls are escaped, as a terminal might obey them.
+      {"csi\xC2\x9B" "1m\xC2\xA0", "\"csi\\u009b1m\xC2\xA0\"", true}};
   for (const auto& [bytes, literal, exact] : cases) {
     std::string out = "[";
     EXPECT_EQ(brq::append_json_string(out, bytes), exact) << brq::hex_bytes(bytes);
