@@ -31,8 +31,8 @@
 #          Needs root, a loop device and mkfs.ext4; where one is missing the
 #          script says so and writes to the scratch folder instead ("disk").
 #   tmpfs  /dev/shm; each output is removed after its run.
-# Every round runs each tool once, in an order that rotates from round to
-# round, each into a fresh, empty folder after a sync. Kelvarin_Extract
+# After one untimed run, every round runs each tool once, in an order that
+# rotates from round to round, each into a fresh, empty folder after a sync. Kelvarin_Extract
 # runs with KELVARIN_JOBS=1, 2 and 4 (a build that ignores the variable
 # shows three equal figures). The script prints each tool's median time,
 # Kelvarin_Extract's ratios to the faster of GNU tar and bsdtar (and to
@@ -413,6 +413,7 @@ ratio_range() {
          END { printf "%.2f-%.2f", lo, hi }'
 }
 divide() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 
 workers=(1 2 4)
 tools=(k1 k2 k4 tar bsdtar cp)
@@ -490,8 +491,7 @@ bench_target() {  # kind where
     lo=$(lowest "${times[$tool]}")
     hi=$(highest "${times[$tool]}")
     mem=$(highest "${rss[$tool]}")
-    printf '   %-28s %10.3f %10.3f %10.3f %10.1f\n' "${label[$tool]}" "${med[$tool]}" "$lo" "$hi" \
-      "$(awk -v k="$mem" 'BEGIN { print k / 1024 }')"
+    printf '   %-28s %10.3f %10.3f %10.3f %10s\n' "${label[$tool]}" "${med[$tool]}" "$lo" "$hi" "$(mib "$mem")"
     summary+=("$kind|$where|$tool|${med[$tool]}|$lo|$hi|$mem")
   done
   echo
@@ -576,14 +576,14 @@ bench_pack() {  # kind
     done
     echo "$line"
   done
-  local pack_med tar_med
+  local pack_med tar_med per_round
   pack_med=$(median "${times[pack]}")
   tar_med=$(median "${times[tar]}")
-  printf '   brq pack %.3f s (peak %.1f MiB), tar -cf %.3f s (peak %.1f MiB): pack / tar = %s (per round %s)\n' \
-    "$pack_med" "$(awk -v k="$(highest "${rss[pack]}")" 'BEGIN { print k / 1024 }')" \
-    "$tar_med" "$(awk -v k="$(highest "${rss[tar]}")" 'BEGIN { print k / 1024 }')" \
-    "$(divide "$pack_med" "$tar_med")" "$(ratio_range "${times[pack]}" "${times[tar]}")"
-  pack_rows+=("$kind|$pack_med|$tar_med|$(ratio_range "${times[pack]}" "${times[tar]}")|$(highest "${rss[pack]}")|$([ "$can_drop" = 1 ] && echo cold || echo warm)")
+  per_round=$(ratio_range "${times[pack]}" "${times[tar]}")
+  printf '   brq pack %.3f s (peak %s MiB), tar -cf %.3f s (peak %s MiB): pack / tar = %s (per round %s)\n' \
+    "$pack_med" "$(mib "$(highest "${rss[pack]}")")" "$tar_med" "$(mib "$(highest "${rss[tar]}")")" \
+    "$(divide "$pack_med" "$tar_med")" "$per_round"
+  pack_rows+=("$kind|$pack_med|$tar_med|$per_round|$(highest "${rss[pack]}")|$([ "$can_drop" = 1 ] && echo cold || echo warm)")
   echo
 }
 
@@ -620,7 +620,6 @@ for kind in "${selected[@]}"; do bench_tree "$kind"; done
 
 echo "Load:        $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) at the end"
 echo
-mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 echo "| tree | onto | tool | median s | min s | max s | peak RSS MiB |"
 echo "|---|---|---|---:|---:|---:|---:|"
 for row in "${summary[@]}"; do
