@@ -10,6 +10,11 @@
 namespace kelvarin {
 namespace {
 
+// How far reading ahead goes: enough files for the disk to work on many at
+// once, not so many bytes that they push each other out of the cache.
+constexpr std::size_t kFilesAhead = 32;
+constexpr std::uint64_t kBytesAhead = std::uint64_t{64} << 20;
+
 std::uint64_t align_up(std::uint64_t value) {
   return (value + kDataAlignment - 1) / kDataAlignment * kDataAlignment;
 }
@@ -157,7 +162,20 @@ Error write_archive(const ArchiveLayout& layout, const ArchiveSink& sink, FileSo
   std::uint64_t written = index.size() + layout.name_pool.size();
   static const std::string kZeros(kDataAlignment, '\0');
   std::vector<char> chunk;
-  for (const PlacedData& placed : layout.data) {
+  // The files read next are asked for ahead, so that the disk works on
+  // several at once instead of one after the other.
+  std::size_t ahead = 0;
+  std::uint64_t bytes_ahead = 0;
+  for (std::size_t i = 0; i < layout.data.size(); ++i) {
+    const PlacedData& placed = layout.data[i];
+    for (; files != nullptr && ahead < layout.data.size() && ahead < i + kFilesAhead && bytes_ahead < kBytesAhead;
+         ++ahead) {
+      const SourceNode& next = *layout.data[ahead].source;
+      if (next.disk_file == kInMemory) continue;
+      files->read_ahead(next);
+      bytes_ahead += next.size;
+    }
+    if (i < ahead && placed.source->disk_file != kInMemory) bytes_ahead -= placed.source->size;
     if (!error.ok()) return error;
     if (placed.position < written) return Error::because("file data overlap");
     while (error.ok() && written < placed.position) {

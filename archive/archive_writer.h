@@ -37,6 +37,9 @@ class FileSource {
   virtual ~FileSource() = default;
   // Opens the file `node` stands for, to read its `size` bytes from 0.
   virtual Error open(const SourceNode& node, platform::FileHandle& file) = 0;
+  // The file `node` stands for will be read soon: its bytes may be asked
+  // of the disk now, while others are read.
+  virtual void read_ahead(const SourceNode& /*node*/) {}
   // The file's path, for messages.
   virtual std::string path_of(const SourceNode& node) const = 0;
 };

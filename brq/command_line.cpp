@@ -3,9 +3,11 @@
 #include "brq/command_line.h"
 
 #include <array>
+#include <charconv>
 #include <cstddef>
 
 #include "platform/mount.h"
+#include "platform/process.h"
 
 namespace kelvarin::brq {
 namespace {
@@ -94,6 +96,9 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "Prints each file's path.\n"
      "\n"
      "  -q, --quiet        don't print each file's path\n"
+     "  -j, --jobs N       write N files at once (1 to 64; by default\n"
+     "                     KELVARIN_JOBS, else the processors, at most 8);\n"
+     "                     the lines and the tree are the same for any N\n"
      "  --skip-existing    leave every file that is already there untouched\n"
      "  --exclude PATTERN  leave out what PATTERN names, with all it holds: a\n"
      "                     PATTERN without '/' is matched against each name\n"
@@ -183,37 +188,46 @@ struct OptionInfo {
   std::string_view name;
   std::string_view short_name;  // empty when there is none
   unsigned commands;            // bit() of each command that takes it
-  bool takes_value;
-  void (*apply)(CommandLine& line, std::string_view value);
+  std::string_view value;       // what it takes ("a pattern"); empty when nothing
+  // False when the value is not one it takes.
+  bool (*apply)(CommandLine& line, std::string_view value);
 };
 
 constexpr unsigned kSelecting = bit(Command::list) | bit(Command::extract) | bit(Command::cat);
 constexpr unsigned kWriting = bit(Command::extract) | bit(Command::cat) | bit(Command::pack);
 
-constexpr std::array<OptionInfo, 12> kOptions = {{
-    {"--json", "", bit(Command::list) | bit(Command::diff), false,
-     [](CommandLine& line, std::string_view) { line.json = true; }},
-    {"--human", "-h", bit(Command::list), false,
-     [](CommandLine& line, std::string_view) { line.human = true; }},
-    {"--quiet", "-q", bit(Command::extract), false,
-     [](CommandLine& line, std::string_view) { line.quiet = true; }},
-    {"--skip-existing", "", bit(Command::extract), false,
-     [](CommandLine& line, std::string_view) { line.skip_existing = true; }},
-    {"--order", "", bit(Command::diff), false,
-     [](CommandLine& line, std::string_view) { line.order = true; }},
-    {"--allow-unportable", "", bit(Command::pack), false,
-     [](CommandLine& line, std::string_view) { line.allow_unportable = true; }},
-    {"--ignore-case", "", kSelecting, false,
-     [](CommandLine& line, std::string_view) { line.ignore_case = true; }},
-    {"--exclude", "", kSelecting, true,
-     [](CommandLine& line, std::string_view value) { line.excludes.emplace_back(value); }},
-    {"--progress", "", kWriting, false,
-     [](CommandLine& line, std::string_view) { line.progress = ProgressChoice::always; }},
-    {"--no-progress", "", kWriting, false,
-     [](CommandLine& line, std::string_view) { line.progress = ProgressChoice::never; }},
-    {"--foreground", "-f", bit(Command::mount), false,
-     [](CommandLine& line, std::string_view) { line.foreground = true; }},
-    {"--help", "", ~0u, false, [](CommandLine& line, std::string_view) { line.help = true; }},
+constexpr std::array<OptionInfo, 13> kOptions = {{
+    {"--json", "", bit(Command::list) | bit(Command::diff), "",
+     [](CommandLine& line, std::string_view) { line.json = true; return true; }},
+    {"--human", "-h", bit(Command::list), "",
+     [](CommandLine& line, std::string_view) { line.human = true; return true; }},
+    {"--quiet", "-q", bit(Command::extract), "",
+     [](CommandLine& line, std::string_view) { line.quiet = true; return true; }},
+    {"--skip-existing", "", bit(Command::extract), "",
+     [](CommandLine& line, std::string_view) { line.skip_existing = true; return true; }},
+    {"--order", "", bit(Command::diff), "",
+     [](CommandLine& line, std::string_view) { line.order = true; return true; }},
+    {"--allow-unportable", "", bit(Command::pack), "",
+     [](CommandLine& line, std::string_view) { line.allow_unportable = true; return true; }},
+    {"--ignore-case", "", kSelecting, "",
+     [](CommandLine& line, std::string_view) { line.ignore_case = true; return true; }},
+    {"--exclude", "", kSelecting, "a pattern",
+     [](CommandLine& line, std::string_view value) { line.excludes.emplace_back(value); return true; }},
+    {"--progress", "", kWriting, "",
+     [](CommandLine& line, std::string_view) { line.progress = ProgressChoice::always; return true; }},
+    {"--no-progress", "", kWriting, "",
+     [](CommandLine& line, std::string_view) { line.progress = ProgressChoice::never; return true; }},
+    {"--jobs", "-j", bit(Command::extract), "a number of workers from 1 to 64",
+     [](CommandLine& line, std::string_view value) {
+       unsigned jobs = 0;
+       const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), jobs);
+       line.jobs = jobs;
+       static_assert(platform::kMaxJobs == 64, "the help and the messages say 64");
+       return error == std::errc() && end == value.data() + value.size() && jobs >= 1 && jobs <= platform::kMaxJobs;
+     }},
+    {"--foreground", "-f", bit(Command::mount), "",
+     [](CommandLine& line, std::string_view) { line.foreground = true; return true; }},
+    {"--help", "", ~0u, "", [](CommandLine& line, std::string_view) { return line.help = true; }},
 }};
 
 const CommandInfo* find_command(std::string_view name) {
@@ -282,17 +296,20 @@ Error parse_command_line(int argc, const char* const* argv, CommandLine& line) {
     // "--exclude=PATTERN" as well as "--exclude PATTERN".
     const std::size_t equals = arg.starts_with("--") ? arg.find('=') : std::string_view::npos;
     const OptionInfo* option = find_option(arg.substr(0, equals), info->command);
-    if (option == nullptr || (equals != std::string_view::npos && !option->takes_value)) {
+    if (option == nullptr || (equals != std::string_view::npos && option->value.empty())) {
       return Error::because("unknown option '" + std::string(arg) + "' for " + std::string(info->name));
     }
     std::string_view value;
     if (equals != std::string_view::npos) {
       value = arg.substr(equals + 1);
-    } else if (option->takes_value) {
-      if (i + 1 >= argc) return Error::because("option '" + std::string(arg) + "' needs a pattern");
+    } else if (!option->value.empty()) {
+      if (i + 1 >= argc) return Error::because("option '" + std::string(arg) + "' needs " + std::string(option->value));
       value = argv[++i];
     }
-    option->apply(line, value);
+    if (!option->apply(line, value)) {
+      return Error::because("option '" + std::string(arg) + "' takes " + std::string(option->value) + ", not '" +
+                            std::string(value) + "'");
+    }
   }
   if (line.help) return {};
   if (line.operands.size() < info->min_operands) {

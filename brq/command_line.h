@@ -28,6 +28,7 @@ struct CommandLine {
   bool allow_unportable = false;  // pack: store names Windows can't hold
   bool ignore_case = false;       // list, extract, cat: paths and patterns
   ProgressChoice progress = ProgressChoice::automatic;  // extract, cat, pack
+  unsigned jobs = 0;  // extract -j: workers writing at once; 0 the default
   std::vector<std::string> excludes;                    // list, extract, cat
   bool foreground = false;        // mount -f: stay in the foreground
   std::vector<std::string> operands;

@@ -32,19 +32,18 @@ void refuse_case_twins(const SourceNode& folder, const std::string& path, std::v
 
 }  // namespace
 
-FolderSource::FolderSource(platform::Folder root, std::string shown) : shown_(std::move(shown)) {
+FolderSource::FolderSource(platform::Folder root, std::string shown)
+    : shown_(std::move(shown)), root_(std::move(root)) {
   platform::FileIdentity identity;
-  platform::identify(root.handle, identity);
+  platform::identify(root_.handle, identity);
   folders_.push_back({0, "", identity});
-  chain_.push_back(std::move(root));
-  chain_ids_.push_back(0);
 }
 
 SourceNode FolderSource::scan(std::vector<Error>& problems, bool portable) {
   // A folder being scanned, held open while the folders below it are: the
   // depth of the tree bounds the handles open at once.
   struct Level {
-    platform::Folder folder;  // unused for the root, which chain_[0] holds
+    platform::Folder folder;  // unused for the root, which root_ is
     std::size_t id;
     std::vector<SourceNode*> subfolders;  // still to scan
   };
@@ -111,7 +110,7 @@ SourceNode FolderSource::scan(std::vector<Error>& problems, bool portable) {
   };
 
   levels.push_back({{}, 0, {}});
-  scan_folder(chain_[0], 0, root, levels.back().subfolders);
+  scan_folder(root_, 0, root, levels.back().subfolders);
   while (!levels.empty()) {
     Level& level = levels.back();
     if (level.subfolders.empty()) {
@@ -120,7 +119,7 @@ SourceNode FolderSource::scan(std::vector<Error>& problems, bool portable) {
     }
     SourceNode& child = *level.subfolders.back();
     level.subfolders.pop_back();
-    const platform::Folder& parent = levels.size() == 1 ? chain_[0] : level.folder;
+    const platform::Folder& parent = levels.size() == 1 ? root_ : level.folder;
     Level next{{}, folders_.size(), {}};
     platform::FileIdentity identity;
     platform::native_name(child.name, name_);
@@ -144,9 +143,7 @@ bool FolderSource::holds_folder(const platform::FileIdentity& folder) const {
 
 Error FolderSource::open(const SourceNode& node, platform::FileHandle& file) {
   const Scanned& scanned = files_[node.disk_file];
-  Error error = open_folder_chain(scanned.folder);
-  platform::native_name(scanned.name, name_);
-  if (error.ok()) error = platform::open_file(chain_.back(), name_, file);
+  Error error = open_through(reading_, node, file);
   platform::FileIdentity now;
   if (error.ok()) error = platform::identify(file, now);
   if (error.ok() && !now.unchanged_since(scanned.identity)) {
@@ -154,6 +151,12 @@ Error FolderSource::open(const SourceNode& node, platform::FileHandle& file) {
   }
   if (!error.ok()) error.during(Error::Step::read).on(path_of(node));
   return error;
+}
+
+void FolderSource::read_ahead(const SourceNode& node) {
+  // Only asked for: what it finds is checked when the file is opened.
+  platform::FileHandle file;
+  if (open_through(ahead_, node, file).ok()) platform::read_ahead(file);
 }
 
 std::string FolderSource::path_of(const SourceNode& node) const {
@@ -170,30 +173,31 @@ std::string FolderSource::folder_path(std::size_t folder) const {
   return path;
 }
 
-Error FolderSource::open_folder_chain(std::size_t folder) {
+Error FolderSource::open_through(Chain& chain, const SourceNode& node, platform::FileHandle& file) {
+  const Scanned& scanned = files_[node.disk_file];
   std::vector<std::size_t> wanted;
-  for (std::size_t id = folder; id != 0; id = folders_[id].folder) wanted.push_back(id);
-  wanted.push_back(0);
+  for (std::size_t id = scanned.folder; id != 0; id = folders_[id].folder) wanted.push_back(id);
   std::reverse(wanted.begin(), wanted.end());
   // Keep what the chain shares with the last one, open the rest.
-  std::size_t kept = 1;
-  while (kept < chain_ids_.size() && kept < wanted.size() && chain_ids_[kept] == wanted[kept]) ++kept;
-  chain_.resize(kept);
-  chain_ids_.resize(kept);
+  std::size_t kept = 0;
+  while (kept < chain.ids.size() && kept < wanted.size() && chain.ids[kept] == wanted[kept]) ++kept;
+  chain.folders.resize(kept);
+  chain.ids.resize(kept);
   for (std::size_t i = kept; i < wanted.size(); ++i) {
     platform::Folder next;
     platform::FileIdentity identity;
     platform::native_name(folders_[wanted[i]].name, name_);
-    Error opened = platform::open_subfolder(chain_.back(), name_, next);
+    Error opened = platform::open_subfolder(chain.folders.empty() ? root_ : chain.folders.back(), name_, next);
     if (opened.ok()) opened = platform::identify(next.handle, identity);
     if (opened.ok() && !identity.same_object(folders_[wanted[i]].identity)) {
       opened = Error::because("its folder changed while the archive was written");
     }
     if (!opened.ok()) return opened;
-    chain_.push_back(std::move(next));
-    chain_ids_.push_back(wanted[i]);
+    chain.folders.push_back(std::move(next));
+    chain.ids.push_back(wanted[i]);
   }
-  return {};
+  platform::native_name(scanned.name, name_);
+  return platform::open_file(chain.folders.empty() ? root_ : chain.folders.back(), name_, file);
 }
 
 }  // namespace kelvarin::brq

@@ -32,6 +32,7 @@ class FolderSource final : public FileSource {
   bool holds_folder(const platform::FileIdentity& folder) const;
 
   Error open(const SourceNode& node, platform::FileHandle& file) override;
+  void read_ahead(const SourceNode& node) override;
   std::string path_of(const SourceNode& node) const override;
 
  private:
@@ -40,18 +41,24 @@ class FolderSource final : public FileSource {
     std::string name;
     platform::FileIdentity identity;
   };
+  // The folders open below the root down to the last one a file was
+  // opened in: folders[i] is scanned folder ids[i].
+  struct Chain {
+    std::vector<platform::Folder> folders;
+    std::vector<std::size_t> ids;
+  };
   std::string folder_path(std::size_t folder) const;
-  // Opens the scanned folder `folder` by the folders on the way from the
-  // root, keeping those open for the next file.
-  Error open_folder_chain(std::size_t folder);
+  // Opens the file `node` stands for through `chain`: the folders on the
+  // way from the root, each checked to be the one scanned, kept open for
+  // the next file.
+  Error open_through(Chain& chain, const SourceNode& node, platform::FileHandle& file);
 
   std::string shown_;
+  platform::Folder root_;
   std::vector<Scanned> folders_;  // [0] is the root
   std::vector<Scanned> files_;
-  // The folders open from the root down to the last one a file was read
-  // from: [i] is scanned folder chain_ids_[i].
-  std::vector<platform::Folder> chain_;
-  std::vector<std::size_t> chain_ids_;
+  Chain reading_;  // of the file being read
+  Chain ahead_;    // of the files asked for ahead of it
   platform::NativeString name_;
 };
 

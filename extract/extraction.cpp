@@ -1,13 +1,27 @@
 // Carrying out the plan: the destination opened, then, in the walk's
 // order, every folder made and entered through the folder that holds it
-// and every file handed to the file writer. A folder the run makes is
-// filled under a temporary name and named once everything in it is written.
+// and every file handed on to be written. A folder the run makes is filled
+// under a temporary name and named once everything in it is written; what
+// the workers did is told in the walk's order.
+#include <algorithm>
 #include <new>
 
 #include "extract/extraction_run.h"
+#include "names/ascii.h"
 #include "names/entry_name.h"
+#include "platform/process.h"
 
 namespace kelvarin {
+namespace {
+
+// Files handed on and not yet told of: for each job, enough to keep it busy
+// while the walk makes folders; in all, few enough that the folders and
+// files they hold open stay far below the usual limit of 1,024
+// descriptors, with the walk's 512 held folders at the deepest.
+constexpr std::size_t kSlotsPerJob = 16;
+constexpr std::size_t kMostSlots = 128;
+
+}  // namespace
 
 ExtractSummary extract(const ArchiveIndex& index, const ExtractionPlan& plan, const ExtractOptions& options,
                        ExtractReporter& reporter) {
@@ -22,27 +36,56 @@ ExtractionRun::ExtractionRun(const ArchiveIndex& index, const ExtractionPlan& pl
       reporter_(reporter),
       files_(options.file_system != nullptr ? *options.file_system : platform::os_file_system()) {}
 
+ExtractionRun::~ExtractionRun() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  work_waiting_.notify_all();
+  for (std::thread& worker : workers_) worker.join();
+}
+
 ExtractSummary ExtractionRun::run() {
-  OutputFolder destination;
-  summary_.destination = files_.open_destination(options_.destination, destination.folder);
+  auto destination = std::make_shared<OutputFolder>();
+  summary_.destination = files_.open_destination(options_.destination, destination->folder);
   if (!summary_.destination.ok()) {
     summary_.destination.on(options_.destination);
     reporter_.destination_failed(summary_.destination);
     return summary_;
   }
   folders_.push_back(std::move(destination));
+  const unsigned jobs = std::min(options_.jobs != 0 ? options_.jobs : platform::default_jobs(), platform::kMaxJobs);
   try {
     if (options_.skip_existing) left_alone_.resize(index_.entry_count());
+    slots_.resize(jobs > 1 ? std::min(jobs * kSlotsPerJob, kMostSlots) : 1);
+    // The walk is one of the jobs: it writes while it waits.
+    for (unsigned i = 1; i < jobs; ++i) workers_.emplace_back([this] { work(); });
     plan_.replay(index_, *this);
+    deliver_all();
   } catch (const std::bad_alloc&) {
     summary_.stopped = true;
-    // What is written in a folder being filled is whole: it still gets its
-    // name. Then the report is made without taking memory: there may be
-    // none left to take.
+    // What is not begun is dropped, what is begun finishes: then what is
+    // written in a folder being filled is whole, and it still gets its
+    // name. The report is made without taking memory: there may be none
+    // left to take.
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      for (Slot* dropped : queue_) dropped->done = true;
+      queue_.clear();
+      for (std::uint64_t at = delivered_; at < handed_; ++at) {
+        Slot& slot = slots_[at % slots_.size()];
+        while (!slot.done) {
+          waited_for_ = &slot;
+          work_done_.wait(lock);
+        }
+      }
+      waited_for_ = nullptr;
+    }
+    for (Slot& slot : slots_) slot.folder.reset();
     while (folders_.size() > 1) {
-      OutputFolder left = std::move(folders_.back());
+      const FolderRef left = std::move(folders_.back());
       folders_.pop_back();
-      if (left.staged) files_.name_folder(current_folder().folder, left.folder, left.temp_name, left.final_name);
+      if (left->staged) files_.name_folder(current_folder()->folder, left->folder, left->temp_name, left->final_name);
     }
     reporter_.out_of_memory();
   }
@@ -50,17 +93,18 @@ ExtractSummary ExtractionRun::run() {
 }
 
 bool ExtractionRun::enter_folder(const EntryVisit& folder, const PlannedEntry& planned) {
-  OutputFolder entered;
-  entered.fresh = current_folder().fresh;
-  entered.alias = planned.fate == Fate::folded;
-  const Error error = entered.alias ? Error{} : make_output_folder(folder, entered);
+  if (planned.fate != Fate::folded) wait_for_same_name(folder.name);
+  auto entered = std::make_shared<OutputFolder>();
+  entered->fresh = current_folder()->fresh;
+  entered->alias = planned.fate == Fate::folded;
+  const Error error = entered->alias ? Error{} : make_output_folder(folder, *entered);
   if (!error.ok()) {
     // Nothing is tried inside a folder that failed: it may be a link
     // leading out of the destination.
-    const std::uint64_t inside = index_.count_inside(folder.entry);
-    ++summary_.failed;
-    summary_.refused += inside;
-    reporter_.folder_failed(folder, error, inside);
+    Slot& slot = take_slot(folder, Slot::Kind::folder_failed);
+    slot.error = error;
+    slot.inside = index_.count_inside(folder.entry);
+    hand_on(slot);
     return false;
   }
   folders_.push_back(std::move(entered));
@@ -68,10 +112,11 @@ bool ExtractionRun::enter_folder(const EntryVisit& folder, const PlannedEntry& p
 }
 
 Error ExtractionRun::make_output_folder(const EntryVisit& folder, OutputFolder& made) {
-  const OutputFolder& parent = current_folder();
+  const OutputFolder& parent = *current_folder();
   platform::native_name(folder.name, name_);
   // Filled under a temporary name where this run makes it and it holds
-  // anything; everything below a fresh folder is fresh already.
+  // anything; everything below a fresh folder is fresh already. Where a
+  // live run fills that name, the folder is made as it is.
   if (!parent.fresh && index_.node(folder.entry).child != kNoNode && files_.name_is_free(parent.folder, name_)) {
     const TemporaryName temp(folder.name, true);
     made.temp_name.assign(temp.text().begin(), temp.text().end());
@@ -85,29 +130,181 @@ Error ExtractionRun::make_output_folder(const EntryVisit& folder, OutputFolder& 
 }
 
 void ExtractionRun::leave_folder(const EntryVisit& folder, const PlannedEntry&) {
-  OutputFolder left = std::move(folders_.back());
+  // Named only once everything in it is written and told of.
+  if (folders_.back()->staged) deliver_all();
+  const FolderRef left = std::move(folders_.back());
   folders_.pop_back();
-  if (!left.staged) return;
-  const Error named = files_.name_folder(current_folder().folder, left.folder, left.temp_name, left.final_name);
+  // Any other folder stays open while the files handed on into it are
+  // written: they hold it too.
+  if (!left->staged) return;
+  const Error named = files_.name_folder(current_folder()->folder, left->folder, left->temp_name, left->final_name);
   if (!named.ok()) {
-    ++summary_.failed;
-    reporter_.folder_not_named(folder, named, TemporaryName(folder.name, true).text());
+    Slot& slot = take_slot(folder, Slot::Kind::folder_not_named);
+    slot.error = named;
+    hand_on(slot);
   }
 }
 
 void ExtractionRun::visit(const EntryVisit& entry, const PlannedEntry& planned) {
-  if (planned.written()) {
-    extract_file(entry, planned);
+  if (!planned.written()) {
+    Slot& slot = take_slot(entry, Slot::Kind::left_out, planned);
+    slot.inside = planned.inside();
+    hand_on(slot);
     return;
   }
-  summary_.refused += 1 + std::uint64_t{planned.inside()};
-  reporter_.left_out(entry, planned);
+  const bool first = planned.place() == entry.entry;
+  if (first) wait_for_same_name(entry.name);
+  if (!first) {
+    // A later file of a name replaces the earlier one: once that is
+    // written. And it is left alone with the first where that was.
+    deliver_all();
+    if (options_.skip_existing && left_alone_[planned.place()]) {
+      hand_on(take_slot(entry, Slot::Kind::skipped, planned));
+      return;
+    }
+  }
+  Slot& slot = take_slot(entry, Slot::Kind::file, planned);
+  slot.folder = current_folder();
+  slot.fresh = slot.folder->fresh;
+  slot.first_of_name = first;
+  hand_on(slot);
 }
 
-ExtractionRun::OutputFolder& ExtractionRun::current_folder() {
+// On a file system that ignores case, names the plan keeps apart may be one
+// name on disk: a name that folds as one handed on before waits until that
+// one is written, as in a serial run. (ASCII letters: how the OS folds
+// others depends on its tables.)
+void ExtractionRun::wait_for_same_name(std::string_view name) {
+  if (!platform::kWindowsNames) return;
+  if (!current_folder()->folded_names.insert(folded_hash_(0, fold_case(name))).second) deliver_all();
+}
+
+const ExtractionRun::FolderRef& ExtractionRun::current_folder() {
   std::size_t level = folders_.size() - 1;
-  while (folders_[level].alias) --level;
+  while (folders_[level]->alias) --level;
   return folders_[level];
+}
+
+ExtractionRun::Slot& ExtractionRun::take_slot(const EntryVisit& visit, Slot::Kind kind, const PlannedEntry& planned) {
+  // All in flight: the oldest is told of first.
+  if (handed_ - delivered_ == slots_.size()) {
+    Slot& oldest = slots_[delivered_ % slots_.size()];
+    wait_for(oldest);
+    deliver(oldest);
+  }
+  Slot& slot = slots_[handed_ % slots_.size()];
+  slot.kind = kind;
+  slot.entry = visit.entry;
+  slot.depth = visit.depth;
+  slot.folder_path.assign(visit.folder_path);
+  slot.name = visit.name;
+  slot.is_folder = visit.is_folder;
+  slot.name_readable = visit.name_readable;
+  slot.planned = planned;
+  slot.inside = 0;
+  slot.error = {};
+  slot.left = {};
+  slot.left_alone = false;
+  slot.out_of_memory = false;
+  slot.done = kind != Slot::Kind::file;
+  return slot;
+}
+
+void ExtractionRun::hand_on(Slot& slot) {
+  ++handed_;
+  if (slot.kind == Slot::Kind::file) {
+    if (workers_.empty()) {
+      write(slot, walk_state_);
+      slot.done = true;
+    } else {
+      bool wake = false;
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        queue_.push_back(&slot);
+        wake = idle_ > 0;
+      }
+      if (wake) work_waiting_.notify_one();
+    }
+  }
+  deliver_done();
+}
+
+void ExtractionRun::wait_for(Slot& slot) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  while (!slot.done) {
+    if (!queue_.empty()) {
+      Slot* job = queue_.front();
+      queue_.pop_front();
+      lock.unlock();
+      write(*job, walk_state_);
+      lock.lock();
+      job->done = true;
+      continue;
+    }
+    waited_for_ = &slot;
+    work_done_.wait(lock);
+    waited_for_ = nullptr;
+  }
+}
+
+void ExtractionRun::deliver_done() {
+  while (delivered_ < handed_) {
+    Slot& slot = slots_[delivered_ % slots_.size()];
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!slot.done) return;
+    }
+    deliver(slot);
+  }
+}
+
+void ExtractionRun::deliver_all() {
+  while (delivered_ < handed_) {
+    Slot& slot = slots_[delivered_ % slots_.size()];
+    wait_for(slot);
+    deliver(slot);
+  }
+}
+
+void ExtractionRun::deliver(Slot& slot) {
+  ++delivered_;
+  slot.folder.reset();
+  const EntryVisit visit = slot.visit();
+  const std::int32_t size = index_.node(slot.entry).file_size;
+  switch (slot.kind) {
+    case Slot::Kind::file:
+      if (slot.out_of_memory) throw std::bad_alloc();
+      if (!slot.left_alone) {
+        reporter_.file(visit, size);
+        if (slot.error.ok()) {
+          ++summary_.files_written;
+          summary_.bytes_written += static_cast<std::uint64_t>(size);
+        } else {
+          ++summary_.failed;
+          reporter_.file_failed(visit, slot.error, slot.left);
+        }
+        break;
+      }
+      [[fallthrough]];
+    case Slot::Kind::skipped:
+      left_alone_[slot.entry] = true;
+      ++summary_.skipped;
+      reporter_.skipped(visit, size);
+      break;
+    case Slot::Kind::left_out:
+      summary_.refused += 1 + slot.inside;
+      reporter_.left_out(visit, slot.planned);
+      break;
+    case Slot::Kind::folder_failed:
+      ++summary_.failed;
+      summary_.refused += slot.inside;
+      reporter_.folder_failed(visit, slot.error, slot.inside);
+      break;
+    case Slot::Kind::folder_not_named:
+      ++summary_.failed;
+      reporter_.folder_not_named(visit, slot.error, TemporaryName(slot.name, true).text());
+      break;
+  }
 }
 
 }  // namespace kelvarin

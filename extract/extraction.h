@@ -22,6 +22,10 @@ struct ExtractOptions {
   bool skip_existing = false;
   // Where the output goes; the disk itself when null.
   platform::FileSystem* file_system = nullptr;
+  // How many workers write files at once: 1 writes each file in the walk
+  // itself; 0 takes platform::default_jobs() (KELVARIN_JOBS, else the
+  // processors). Any number gives the same lines, statuses and tree.
+  unsigned jobs = 0;
 };
 
 // What the extraction tells as it goes, in the walk's order.

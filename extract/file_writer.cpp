@@ -1,97 +1,105 @@
-// File extraction: one entry's bytes from the archive into a new file,
-// which takes its name only once every byte is there.
+// The workers: each takes a file handed on by the walk and writes its
+// bytes from the archive into a new file, which takes its name only once
+// every byte is there. What became of it stays in its slot until the walk
+// tells of it.
+#include <new>
+
 #include "extract/extraction_run.h"
 #include "names/entry_name.h"
 
 namespace kelvarin {
 
-void ExtractionRun::extract_file(const EntryVisit& file, const PlannedEntry& planned) {
-  const EntryNode& node = index_.node(file.entry);
-  platform::native_name(file.name, name_);
-  if (options_.skip_existing && skip_existing(file, planned)) return;
-  reporter_.file(file, node.file_size);
-  // The plan lets only files with a position and a size through.
-  const std::uint64_t position = *index_.data_position(file.entry);
-  const auto length = static_cast<std::uint64_t>(node.file_size);
-  if (!current_folder().fresh || !write_fresh_file(file, position, length)) {
-    write_file(file, position, length);
+void ExtractionRun::work() {
+  WorkerState state;
+  for (;;) {
+    Slot* slot = nullptr;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      ++idle_;
+      work_waiting_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+      --idle_;
+      if (queue_.empty()) return;
+      slot = queue_.front();
+      queue_.pop_front();
+    }
+    write(*slot, state);
+    bool wake = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      slot->done = true;
+      // Only the walk waits for a slot, and only for one.
+      wake = waited_for_ == slot;
+    }
+    if (wake) work_done_.notify_one();
   }
 }
 
-// Whatever holds the name from before the run stays as it is: a file, a
-// folder, a link (not followed). A fresh folder holds nothing from before;
-// a later file of a name replaces the one this run wrote, and is left
-// alone with the first one.
-bool ExtractionRun::skip_existing(const EntryVisit& file, const PlannedEntry& planned) {
-  const std::uint32_t first = planned.place();
-  const bool held = first != file.entry ? left_alone_[first]
-                                        : !current_folder().fresh && !files_.name_is_free(current_folder().folder, name_);
-  if (!held) return false;
-  left_alone_[file.entry] = true;
-  ++summary_.skipped;
-  reporter_.skipped(file, index_.node(file.entry).file_size);
-  return true;
+void ExtractionRun::write(Slot& slot, WorkerState& state) {
+  try {
+    platform::native_name(slot.name, state.name);
+    // Whatever holds the first file's name from before the run stays as it
+    // is: a file, a folder, a link (not followed). A fresh folder holds
+    // nothing from before.
+    if (options_.skip_existing && slot.first_of_name && !slot.fresh &&
+        !files_.name_is_free(slot.folder->folder, state.name)) {
+      slot.left_alone = true;
+      return;
+    }
+    // The plan lets only files with a position and a size through.
+    const std::uint64_t position = *index_.data_position(slot.entry);
+    const auto length = static_cast<std::uint64_t>(index_.node(slot.entry).file_size);
+    if (!slot.fresh || !write_fresh_file(slot, state, position, length)) write_file(slot, state, position, length);
+  } catch (const std::bad_alloc&) {
+    slot.out_of_memory = true;
+  }
 }
 
 // In a fresh folder nobody sees the name before the folder is complete, so
 // a free name is written directly and a file that fails is removed again.
 // False when the name is taken (the archive holds it twice): the way below
 // keeps the earlier file until the later one is whole.
-bool ExtractionRun::write_fresh_file(const EntryVisit& file, std::uint64_t position, std::uint64_t length) {
-  const platform::Folder& folder = current_folder().folder;
+bool ExtractionRun::write_fresh_file(Slot& slot, WorkerState& state, std::uint64_t position, std::uint64_t length) {
+  const platform::Folder& folder = slot.folder->folder;
   platform::FileHandle output;
-  const Error created = files_.create_new_file(folder, name_, output);
+  const Error created = files_.create_new_file(folder, state.name, output);
   if (created.is_name_taken()) return false;
   if (!created.ok()) {
-    file_failed(file, created);
+    slot.error = created;
     return true;
   }
   Error copied;
   try {
-    copied = files_.copy_range(index_.archive(), position, length, output, copy_buffer_);
+    copied = files_.copy_range(index_.archive(), position, length, output, state.copy_buffer);
   } catch (...) {
-    // The copy buffer couldn't be had: the walk stops, and the folder it
+    // The copy buffer couldn't be had: the run stops, and the folder it
     // then names must not hold this file empty.
     output.close();
-    files_.remove_file(folder, name_);
+    files_.remove_file(folder, state.name);
     throw;
   }
   if (copied.ok()) copied = files_.close(output);
-  if (copied.ok()) {
-    ++summary_.files_written;
-    summary_.bytes_written += length;
-    return true;
-  }
+  if (copied.ok()) return true;
   output.close();
-  file_failed(file, copied, files_.remove_file(folder, name_));
+  slot.error = copied;
+  slot.left = files_.remove_file(folder, state.name);
   return true;
 }
 
-void ExtractionRun::write_file(const EntryVisit& file, std::uint64_t position, std::uint64_t length) {
-  const platform::Folder& folder = current_folder().folder;
-  const TemporaryName temp(file.name, false);
-  temp_name_.assign(temp.text().begin(), temp.text().end());
+void ExtractionRun::write_file(Slot& slot, WorkerState& state, std::uint64_t position, std::uint64_t length) {
+  const platform::Folder& folder = slot.folder->folder;
+  const TemporaryName temp(slot.name, false);
+  state.temp_name.assign(temp.text().begin(), temp.text().end());
   platform::NewFile output(files_);
-  Error error = output.begin(folder, temp_name_);
+  Error error = output.begin(folder, state.temp_name);
   if (error.ok()) {
-    error = files_.copy_range(index_.archive(), position, length, output.handle(), copy_buffer_);
+    error = files_.copy_range(index_.archive(), position, length, output.handle(), state.copy_buffer);
     if (error.ok()) {
-      error = output.finish(folder, temp_name_, name_);
+      error = output.finish(folder, state.temp_name, state.name);
     } else {
-      output.abandon(folder, temp_name_);
+      output.abandon(folder, state.temp_name);
     }
   }
-  if (error.ok()) {
-    ++summary_.files_written;
-    summary_.bytes_written += length;
-    return;
-  }
-  file_failed(file, error);
-}
-
-void ExtractionRun::file_failed(const EntryVisit& file, const Error& error, const Error& left) {
-  ++summary_.failed;
-  reporter_.file_failed(file, error, left);
+  slot.error = error;
 }
 
 }  // namespace kelvarin

@@ -25,13 +25,14 @@ void fresh_key(std::uint64_t key[2]) {
 }  // namespace
 
 NameTable::NameTable(std::size_t most) {
-  fresh_key(key_);
   std::size_t slots = 2;
   while (slots < 2 * most) slots *= 2;
   slots_.resize(slots);
 }
 
-std::uint64_t NameTable::hash(std::uint32_t folder, std::string_view name) const {
+KeyedHash::KeyedHash() { fresh_key(key_); }
+
+std::uint64_t KeyedHash::operator()(std::uint32_t folder, std::string_view name) const {
   std::uint64_t v0 = key_[0] ^ 0x736f6d6570736575u, v1 = key_[1] ^ 0x646f72616e646f6du;
   std::uint64_t v2 = key_[0] ^ 0x6c7967656e657261u, v3 = key_[1] ^ 0x7465646279746573u;
   auto round = [&] {

@@ -12,6 +12,17 @@
 
 namespace kelvarin {
 
+// SipHash-1-3 of a folder's number and a name, under a key drawn afresh for
+// each KeyedHash: no archive can know which of its names collide.
+class KeyedHash {
+ public:
+  KeyedHash();
+  std::uint64_t operator()(std::uint32_t folder, std::string_view name) const;
+
+ private:
+  std::uint64_t key_[2] = {};
+};
+
 class NameTable {
  public:
   static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
@@ -41,10 +52,10 @@ class NameTable {
     std::uint32_t folder = 0;
     std::uint32_t value = kNone;
   };
-  std::uint64_t hash(std::uint32_t folder, std::string_view name) const;
+  std::uint64_t hash(std::uint32_t folder, std::string_view name) const { return hash_(folder, name); }
 
   std::vector<Slot> slots_;  // at most half full
-  std::uint64_t key_[2] = {};
+  KeyedHash hash_;
 };
 
 }  // namespace kelvarin

@@ -97,6 +97,10 @@ Error open_archive(std::string_view utf8_path, FileHandle& archive);
 Error read_at(const FileHandle& file, std::uint64_t position, void* buffer, std::size_t length,
               std::size_t& got);
 
+// Asks the OS to read all of `file` into its cache in the background, so
+// that reading it later finds it there; where the OS can't, nothing.
+void read_ahead(const FileHandle& file);
+
 // Reads `length` bytes from `position` in chunks of at most kCopyChunk,
 // through `buffer` (grown once and reused), handing each chunk to `take`;
 // stops at the first failure, its own or `take`'s. A file that ends too

@@ -6,6 +6,9 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#ifdef __linux__
+#include <sys/sendfile.h>
+#endif
 #include <signal.h>
 #include <stdio.h>
 #include <sys/stat.h>
@@ -75,6 +78,11 @@ bool file_range_copy(int from, std::uint64_t position, std::uint64_t length, int
                      std::uint64_t& done) {
   // Large requests are split: the kernel caps one call below 2 GiB anyway.
   constexpr std::uint64_t kMaxRequest = 1u << 30;
+  // Between two file systems the kernel refuses at once (EXDEV): an
+  // extraction writes every file to the same one, so once is enough to
+  // ask. (A fact about the process's archive and output.)
+  static std::atomic<bool> across_file_systems{false};
+  if (across_file_systems) return false;
   while (done < length) {
     loff_t in_offset = static_cast<loff_t>(position + done);
     std::size_t ask = static_cast<std::size_t>(std::min(length - done, kMaxRequest));
@@ -84,10 +92,32 @@ bool file_range_copy(int from, std::uint64_t position, std::uint64_t length, int
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EXDEV && done == 0) across_file_systems = true;
     // 0: the archive ended early, or a file system that can't say. EXDEV,
     // ENOSYS, EINVAL, EOPNOTSUPP: not here (other file systems, an old
     // kernel); EBADF for an output opened to append. The loop through
     // memory tells a failed read from a failed write.
+    return false;
+  }
+  return true;
+}
+
+// Copies in the kernel between any two file systems, where copy_file_range
+// can't: one call a file, where a read and a write would take two, and
+// the bytes never pass through user memory. Returns false when the kernel
+// can't, `done` counting what was copied.
+bool send_file(int from, std::uint64_t position, std::uint64_t length, int to, std::uint64_t& done) {
+  constexpr std::uint64_t kMaxRequest = 1u << 30;
+  while (done < length) {
+    off_t in_offset = static_cast<off_t>(position + done);
+    const auto ask = static_cast<std::size_t>(std::min(length - done, kMaxRequest));
+    const ssize_t n = ::sendfile(to, from, &in_offset, ask);
+    if (n > 0) {
+      done += static_cast<std::uint64_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    // 0: the archive ended early. EINVAL: an output opened to append.
     return false;
   }
   return true;
@@ -165,6 +195,14 @@ Error open_archive(std::string_view utf8_path, FileHandle& archive) {
   if (!S_ISREG(info.st_mode)) return Error::because("not a regular file", Error::Step::open);
   archive = std::move(file);
   return {};
+}
+
+void read_ahead(const FileHandle& file) {
+#ifdef POSIX_FADV_WILLNEED
+  ::posix_fadvise(fd_of(file), 0, 0, POSIX_FADV_WILLNEED);
+#else
+  (void)file;
+#endif
 }
 
 Error read_at(const FileHandle& file, std::uint64_t position, void* buffer, std::size_t length,
@@ -421,7 +459,9 @@ std::uint64_t os::copy_in_kernel(const FileHandle& from, std::uint64_t position,
   std::uint64_t done = 0;
 #ifdef __linux__
   if (length > kCopyChunk && pipe_copy(fd_of(from), position, length, fd_of(to), done)) return done;
-  file_range_copy(fd_of(from), position, length, fd_of(to), done);
+  if (!file_range_copy(fd_of(from), position, length, fd_of(to), done)) {
+    send_file(fd_of(from), position, length, fd_of(to), done);
+  }
 #else
   (void)from;
   (void)position;

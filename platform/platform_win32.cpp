@@ -390,6 +390,10 @@ Error open_archive(std::string_view utf8_path, FileHandle& archive) {
   return {};
 }
 
+// Windows reads ahead of a file being read by itself; nothing asks it to
+// start on the next one.
+void read_ahead(const FileHandle&) {}
+
 Error read_at(const FileHandle& file, std::uint64_t position, void* buffer, std::size_t length,
               std::size_t& got) {
   // On a handle opened for synchronous use, the offset in OVERLAPPED says

@@ -1,7 +1,10 @@
 // The frame of main(), the same on every OS.
 #include "platform/process.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/os.h"
@@ -23,6 +26,16 @@ int run_main(int argc, char** argv, int (*entry)(int argc, char** argv)) {
   int status = entry(static_cast<int>(arguments.size()), pointers.data());
   std::fflush(stdout);
   return status;
+}
+
+unsigned default_jobs() {
+  if (const char* jobs = std::getenv("KELVARIN_JOBS")) {
+    char* end = nullptr;
+    const unsigned long asked = std::strtoul(jobs, &end, 10);
+    if (end != jobs && *end == '\0' && asked >= 1 && asked <= kMaxJobs) return static_cast<unsigned>(asked);
+  }
+  const unsigned processors = std::thread::hardware_concurrency();
+  return processors == 0 ? 1 : std::min(processors, 8u);
 }
 
 }  // namespace kelvarin::platform

@@ -229,6 +229,15 @@ TEST(CommandLine, BrqsArguments) {
            {{"brq", "--version", "x"}, "unknown command '--version'"}}) {
     EXPECT_EQ(brq::parse_command_line(static_cast<int>(args.size()), args.data(), line).cause(), error) << args[1];
   }
+  // Workers: a number from 1 to 64, in either form.
+  argv = {"brq", "extract", "-j", "3", "a", "d", "--jobs=64"};
+  EXPECT_TRUE(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line).ok());
+  EXPECT_EQ(line.jobs, 64u);
+  for (const char* jobs : {"0", "65", "2x", "", "-1"}) {
+    argv = {"brq", "extract", "-j", jobs, "a", "d"};
+    EXPECT_EQ(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line).cause(),
+              "option '-j' takes a number of workers from 1 to 64, not '" + std::string(jobs) + "'");
+  }
   argv = {"brq", "extract", "-h", "a"};
   EXPECT_TRUE(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line).ok());
   EXPECT_TRUE(line.help);

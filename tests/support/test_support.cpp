@@ -143,7 +143,7 @@ RunResult brq(const std::vector<std::string>& args) {
 
 Extracted extract_with(const fs::path& archive, const fs::path& destination,
                        const std::function<void(const EntryVisit&)>& on_file,
-                       const std::function<void()>& before, platform::FileSystem* files) {
+                       const std::function<void()>& before, platform::FileSystem* files, unsigned jobs) {
   struct Collector final : ExtractionLines {
     Collector(const ArchiveIndex& index, const std::string& destination, std::string& lines,
               const std::function<void(const EntryVisit&)>& on_file)
@@ -170,6 +170,7 @@ Extracted extract_with(const fs::path& archive, const fs::path& destination,
   Collector collector(index.value(), utf8(destination), result.lines, on_file);
   ExtractOptions options{utf8(destination)};
   options.file_system = files;
+  options.jobs = jobs;
   result.summary = extract(index.value(), plan.value(), options, collector);
   return result;
 }

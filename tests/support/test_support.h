@@ -77,10 +77,11 @@ struct Extracted {
   ExtractSummary summary;
   std::string lines;
 };
-// `files`, where given, stands for the disk.
+// `files`, where given, stands for the disk; `jobs` is as ExtractOptions.
 Extracted extract_with(const fs::path& archive, const fs::path& destination,
                        const std::function<void(const EntryVisit&)>& on_file = {},
-                       const std::function<void()>& before = {}, platform::FileSystem* files = nullptr);
+                       const std::function<void()>& before = {}, platform::FileSystem* files = nullptr,
+                       unsigned jobs = 0);
 
 // What lies below `root` outside the folder `inside` and the folders on the
 // way to it, leaving out `expected`.

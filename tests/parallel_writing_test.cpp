@@ -1,0 +1,174 @@
+// Files written by several workers at once: the lines, the statuses and the
+// tree left on disk are exactly those of one worker, for every recorded
+// hostile archive and crafted tree; a run killed at any moment leaves each
+// file whole or absent; and open descriptors stay bounded however deep
+// the tree.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#ifndef _WIN32
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+#include "cli/run_extract.h"
+#include "names/entry_name.h"
+#include "support/test_support.h"
+
+namespace kelvarin::testing {
+namespace {
+
+std::vector<SourceNode> files_in(const std::string& prefix, int count, std::size_t size) {
+  std::vector<SourceNode> files;
+  for (int i = 0; i < count; ++i) {
+    files.push_back(source_file(prefix + std::to_string(i), pattern(size + static_cast<std::size_t>(i), static_cast<unsigned>(i))));
+  }
+  return files;
+}
+
+TEST(ParallelWriting, SameLinesStatusesAndTreeAsOneWorker) {
+  TempDir dir;
+  std::vector<fs::path> archives;
+  for (const auto& item : fs::directory_iterator(fs::path(KELVARIN_SOURCE_DIR) / "fuzz" / "regressions")) {
+    if (item.path().extension() == ".brq") archives.push_back(item.path());
+  }
+  // Names held twice (the later file wins, a second folder adds to the
+  // first), a file and a folder of one name, many files in few folders,
+  // the root's siblings, empty files, a folder already there.
+  std::vector<SourceNode> many = files_in("f", 300, 700);
+  many.push_back(source_file("f7", "the later f7"));
+  many.push_back(source_folder("f8", {source_file("lost", "x")}));
+  archives.push_back(write_archive(
+      dir / "crafted.brq",
+      {source_folder("", {source_folder("d", many), source_folder("e", files_in("g", 50, 3000)),
+                          source_folder("d", {source_file("f1", "the later f1"), source_file("new", "")}),
+                          source_folder("there", files_in("h", 40, 10)), source_file("top", "top")}),
+       source_file("sibling", "beside the root"), source_folder("d", {source_file("f2", "from a sibling")})}));
+  for (const fs::path& archive : archives) {
+    std::string lines[2];
+    Tree trees[2];
+    ExtractSummary summaries[2];
+    for (int run = 0; run < 2; ++run) {
+      const fs::path out = dir / "out";
+      fs::remove_all(out);
+      fs::create_directories(out / "there");
+      write_file(out / "there" / "h3", "before");
+      const Extracted extracted = extract_with(archive, out, {}, {}, nullptr, run == 0 ? 1 : 4);
+      lines[run] = extracted.lines;
+      trees[run] = snapshot(out);
+      summaries[run] = extracted.summary;
+    }
+    EXPECT_EQ(lines[0], lines[1]) << archive;
+    EXPECT_EQ(trees[0], trees[1]) << archive;
+    EXPECT_EQ(std::make_tuple(summaries[0].complete(), summaries[0].files_written, summaries[0].refused,
+                              summaries[0].failed),
+              std::make_tuple(summaries[1].complete(), summaries[1].files_written, summaries[1].refused,
+                              summaries[1].failed))
+        << archive;
+  }
+  EXPECT_GE(archives.size(), 40u);
+}
+
+#ifndef _WIN32
+
+// Kelvarin_Extract in a child, with `jobs` workers and at most `files`
+// open descriptors; its output to /dev/null.
+pid_t start_extraction(const fs::path& archive, const fs::path& out, const char* jobs, rlim_t files = 0) {
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  ::setenv("KELVARIN_JOBS", jobs, 1);
+  if (files != 0) {
+    const struct rlimit limit {files, files};
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) std::_Exit(120);
+  }
+  std::vector<std::string> words{"Kelvarin_Extract", "e", utf8(archive), utf8(out)};
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  std::FILE* nowhere = std::fopen("/dev/null", "wb");
+  std::_Exit(run_extract(4, argv.data(), nowhere));
+}
+
+int exit_status(pid_t pid) {
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+#endif
+
+// Killed at moments spread over the run, with four workers writing: every
+// file under its name is whole, in a folder the run makes (which has no
+// name before it is complete) or in one that was there (the previous file
+// staying until the new one is whole); the next run completes the tree.
+TEST(ParallelWriting, KilledAtAnyMomentLeavesEachFileWholeOrAbsent) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs fork and kill";
+#else
+  TempDir dir;
+  std::vector<SourceNode> big = files_in("b", 6, 3 << 20);
+  std::vector<SourceNode> small = files_in("s", 400, 20'000);
+  const fs::path archive =
+      write_archive(dir / "a.brq", {source_folder("", {source_folder("new", files_in("n", 200, 30'000)),
+                                                       source_folder("there", small), source_folder("big", big)})});
+  std::map<std::string, std::string> whole;
+  for (const SourceNode& file : big) whole["big/" + file.name] = file.bytes;
+  for (const SourceNode& file : small) whole["there/" + file.name] = file.bytes;
+  for (const SourceNode& file : files_in("n", 200, 30'000)) whole["new/" + file.name] = file.bytes;
+  for (int round = 0; round < 6; ++round) {
+    const fs::path out = dir / ("out" + std::to_string(round));
+    fs::create_directories(out / "there");
+    for (int i = 0; i < 400; i += 7) write_file(out / "there" / ("s" + std::to_string(i)), "before");
+    const pid_t run = start_extraction(archive, out, "4");
+    std::this_thread::sleep_for(std::chrono::milliseconds(3 + 7 * round));
+    ::kill(run, SIGKILL);
+    exit_status(run);
+    for (const auto& [path, bytes] : snapshot(out)) {
+      if (bytes == "<dir>") continue;
+      const std::string name = fs::path(path).filename().string();
+      const std::string top = path.substr(0, path.find('/'));
+      // What a killed run was filling has no name of its own yet.
+      if (is_temporary_name(name) || is_temporary_name(top)) continue;
+      EXPECT_TRUE(bytes == whole[path] || bytes == "before") << "round " << round << ": " << path << " holds "
+                                                             << bytes.size() << " bytes";
+    }
+    const pid_t again = start_extraction(archive, out, "4");
+    EXPECT_EQ(exit_status(again), 0) << round;
+    for (const auto& [path, bytes] : whole) EXPECT_TRUE(read_file(out / path) == bytes) << round << ": " << path;
+  }
+#endif
+}
+
+// 400 folders, each inside the one before and each holding files: with
+// eight workers the run holds every folder on the way and the files in
+// flight, and stays within 1,024 open descriptors.
+TEST(ParallelWriting, OpenDescriptorsStayBoundedInDeepTrees) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs fork and a descriptor limit";
+#else
+  TempDir dir;
+  SourceNode deepest = source_folder("d", files_in("x", 10, 100));
+  for (int level = 0; level < 400; ++level) {
+    std::vector<SourceNode> holds = files_in("x", 10, 100);
+    holds.push_back(std::move(deepest));
+    deepest = source_folder("d", std::move(holds));
+  }
+  std::vector<SourceNode> top = {source_folder("", {})};
+  top[0].children.push_back(std::move(deepest));
+  const fs::path archive = write_archive(dir / "a.brq", top);
+  const pid_t run = start_extraction(archive, dir / "out", "8", 1024);
+  EXPECT_EQ(exit_status(run), 0);
+  fs::path bottom = dir / "out";
+  for (int level = 0; level <= 400; ++level) bottom /= "d";
+  EXPECT_EQ(read_file(bottom / "x9"), pattern(109, 9));
+#endif
+}
+
+}  // namespace
+}  // namespace kelvarin::testing
