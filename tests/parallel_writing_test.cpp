@@ -12,11 +12,8 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 #endif
 
-#include "cli/run_extract.h"
 #include "names/entry_name.h"
 #include "support/test_support.h"
 
@@ -77,28 +74,14 @@ TEST(ParallelWriting, SameLinesStatusesAndTreeAsOneWorker) {
 #ifndef _WIN32
 
 // Kelvarin_Extract in a child, with `jobs` workers and at most `files`
-// open descriptors; its output to /dev/null.
-pid_t start_extraction(const fs::path& archive, const fs::path& out, const char* jobs, rlim_t files = 0) {
-  std::fflush(nullptr);
-  const pid_t pid = ::fork();
-  if (pid != 0) return pid;
-  ::setenv("KELVARIN_JOBS", jobs, 1);
-  if (files != 0) {
+// open descriptors; its lines to nowhere.
+int start_extraction(const fs::path& archive, const fs::path& out, const char* jobs, rlim_t files = 0) {
+  return start_child([=] {
+    ::setenv("KELVARIN_JOBS", jobs, 1);
     const struct rlimit limit {files, files};
-    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) std::_Exit(120);
-  }
-  std::vector<std::string> words{"Kelvarin_Extract", "e", utf8(archive), utf8(out)};
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  std::FILE* nowhere = std::fopen("/dev/null", "wb");
-  std::_Exit(run_extract(4, argv.data(), nowhere));
-}
-
-int exit_status(pid_t pid) {
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (files != 0 && ::setrlimit(RLIMIT_NOFILE, &limit) != 0) return 120;
+    return run_kelvarin({"e", utf8(archive), utf8(out)}, std::fopen("/dev/null", "wb"));
+  });
 }
 
 #endif
@@ -125,10 +108,10 @@ TEST(ParallelWriting, KilledAtAnyMomentLeavesEachFileWholeOrAbsent) {
     const fs::path out = dir / ("out" + std::to_string(round));
     fs::create_directories(out / "there");
     for (int i = 0; i < 400; i += 7) write_file(out / "there" / ("s" + std::to_string(i)), "before");
-    const pid_t run = start_extraction(archive, out, "4");
+    const int run = start_extraction(archive, out, "4");
     std::this_thread::sleep_for(std::chrono::milliseconds(3 + 7 * round));
     ::kill(run, SIGKILL);
-    exit_status(run);
+    wait_child(run);
     for (const auto& [path, bytes] : snapshot(out)) {
       if (bytes == "<dir>") continue;
       const std::string name = fs::path(path).filename().string();
@@ -138,8 +121,8 @@ TEST(ParallelWriting, KilledAtAnyMomentLeavesEachFileWholeOrAbsent) {
       EXPECT_TRUE(bytes == whole[path] || bytes == "before") << "round " << round << ": " << path << " holds "
                                                              << bytes.size() << " bytes";
     }
-    const pid_t again = start_extraction(archive, out, "4");
-    EXPECT_EQ(exit_status(again), 0) << round;
+    const int again = start_extraction(archive, out, "4");
+    EXPECT_EQ(wait_child(again), 0) << round;
     for (const auto& [path, bytes] : whole) EXPECT_TRUE(read_file(out / path) == bytes) << round << ": " << path;
   }
 #endif
@@ -162,8 +145,8 @@ TEST(ParallelWriting, OpenDescriptorsStayBoundedInDeepTrees) {
   std::vector<SourceNode> top = {source_folder("", {})};
   top[0].children.push_back(std::move(deepest));
   const fs::path archive = write_archive(dir / "a.brq", top);
-  const pid_t run = start_extraction(archive, dir / "out", "8", 1024);
-  EXPECT_EQ(exit_status(run), 0);
+  const int run = start_extraction(archive, dir / "out", "8", 1024);
+  EXPECT_EQ(wait_child(run), 0);
   fs::path bottom = dir / "out";
   for (int level = 0; level <= 400; ++level) bottom /= "d";
   EXPECT_EQ(read_file(bottom / "x9"), pattern(109, 9));

@@ -7,13 +7,10 @@
 
 #ifndef _WIN32
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <thread>
 
-#include "cli/run_extract.h"
 #include "names/entry_name.h"
 #include "platform/file_system.h"
 #endif
@@ -35,33 +32,23 @@ class NamedTemporaries final : public platform::FileSystemWrapper {
   }
 };
 
-// An extraction of `archive` into `out` forked off, its lines into `lines`.
-pid_t start(const fs::path& archive, const fs::path& out, const fs::path& lines, bool named_temporaries) {
-  std::fflush(nullptr);
-  const pid_t pid = ::fork();
-  if (pid != 0) return pid;
-  std::FILE* stream = std::fopen(lines.c_str(), "wb");
-  int status = 0;
-  if (named_temporaries) {
-    NamedTemporaries files;
-    const Extracted run = extract_with(archive, out, {}, {}, &files);
-    std::fputs(run.lines.c_str(), stream);
-    status = run.summary.complete() ? 0 : 2;
-  } else {
-    std::vector<std::string> words{"Kelvarin_Extract", "e", utf8(archive), utf8(out)};
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    status = run_extract(4, argv.data(), stream);
-  }
-  std::fclose(stream);
-  std::_Exit(status);
-}
-
-int wait_for(pid_t pid) {
-  int status = 0;
-  ::waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+// An extraction of `archive` into `out` started in a child, its lines into
+// `lines`.
+int start(const fs::path& archive, const fs::path& out, const fs::path& lines, bool named_temporaries) {
+  return start_child([=] {
+    std::FILE* stream = std::fopen(lines.c_str(), "wb");
+    int status = 0;
+    if (named_temporaries) {
+      NamedTemporaries files;
+      const Extracted run = extract_with(archive, out, {}, {}, &files);
+      std::fputs(run.lines.c_str(), stream);
+      status = run.summary.complete() ? 0 : 2;
+    } else {
+      status = run_kelvarin({"e", utf8(archive), utf8(out)}, stream);
+    }
+    std::fclose(stream);
+    return status;
+  });
 }
 
 #endif
@@ -69,9 +56,9 @@ int wait_for(pid_t pid) {
 // Archive A holds d with 100 small files and a larger one last, B holds d
 // with small files, one name A has too and a much larger file. B starts
 // once A copies its large file into d under d's temporary name, and is
-// killed once A is done. Whatever
-// the timing: if A says 0, each of its files is there with its bytes, and
-// every file under a final name is whole, A's or B's.
+// killed once A is done. Whatever the timing: if A says 0, each of its
+// files is there with its bytes, and every file under a final name is
+// whole, A's or B's.
 TEST(SharedDestination, TwoRunsStayTruthfulAndLeaveNothingHalfWritten) {
 #ifdef _WIN32
   GTEST_SKIP() << "needs fork and kill";
@@ -100,17 +87,17 @@ TEST(SharedDestination, TwoRunsStayTruthfulAndLeaveNothingHalfWritten) {
       fs::create_directories(out / "d");
       write_file(out / "d" / "shared", "before");
     }
-    const pid_t a = start(archive_a, out, dir / "a.txt", named);
+    const int a = start(archive_a, out, dir / "a.txt", named);
     // B once A copies its last, large file into d under d's temporary
     // name (or after a moment, where d was there).
     for (int i = 0; i < 20000 && !fs::exists(out / staging / "z_big_a") && round % 4 < 2; ++i) {
       std::this_thread::sleep_for(std::chrono::microseconds(50));
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(round / 2 % 2));
-    const pid_t b = start(archive_b, out, dir / "b.txt", named);
-    const int a_status = wait_for(a);
+    const int b = start(archive_b, out, dir / "b.txt", named);
+    const int a_status = wait_child(a);
     ::kill(b, SIGKILL);
-    wait_for(b);
+    wait_child(b);
     const std::string what = "round " + std::to_string(round) + ", A said " + std::to_string(a_status) + ":\n" +
                              read_file(dir / "a.txt");
     for (const auto& [path, bytes] : snapshot(out)) {

@@ -17,6 +17,8 @@ namespace kelvarin::testing {
 #ifdef _WIN32
 
 Child run_in_child(const std::function<int()>&, std::uint64_t, const std::function<void()>&) { return {}; }
+int start_child(const std::function<int()>&) { return -1; }
+int wait_child(int) { return -1; }
 
 #else
 
@@ -59,6 +61,19 @@ Child run_in_child(const std::function<int()>& work, std::uint64_t file_limit,
   child.peak_kib = static_cast<std::uint64_t>(usage.ru_maxrss);
   child.out = read_file(out);
   return child;
+}
+
+int start_child(const std::function<int()>& work) {
+  std::fflush(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) std::_Exit(work());
+  return pid;
+}
+
+int wait_child(int child) {
+  int status = 0;
+  if (child <= 0 || ::waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 #endif

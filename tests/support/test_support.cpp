@@ -130,6 +130,15 @@ RunResult capture(const char* program, const std::vector<std::string>& args,
 
 }  // namespace
 
+int run_kelvarin(const std::vector<std::string>& args, std::FILE* out) {
+  std::vector<std::string> words{"Kelvarin_Extract"};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  return run_extract(static_cast<int>(words.size()), argv.data(), out);
+}
+
 RunResult kelvarin(const std::vector<std::string>& args) {
   return capture("Kelvarin_Extract", args,
                  [](int argc, char** argv, std::FILE* out, std::FILE*) { return run_extract(argc, argv, out); });

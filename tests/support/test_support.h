@@ -69,6 +69,8 @@ struct RunResult {
 // would run them.
 RunResult kelvarin(const std::vector<std::string>& args);
 RunResult brq(const std::vector<std::string>& args);
+// Kelvarin_Extract's entry function with `args`, its lines to `out`.
+int run_kelvarin(const std::vector<std::string>& args, std::FILE* out);
 
 // An extraction through the engine, Kelvarin_Extract's lines collected.
 // `before` runs once the index is loaded, `on_file` as each file is
@@ -101,6 +103,12 @@ struct Child {
 };
 Child run_in_child(const std::function<int()>& work, std::uint64_t file_limit = 0,
                    const std::function<void()>& while_stopped = {});
+
+// `work` started in a child process that ends with its status, and not
+// waited for; and the wait, giving that status (-1 when it was killed).
+// POSIX only: elsewhere nothing starts and the wait gives -1.
+int start_child(const std::function<int()>& work);
+int wait_child(int child);
 
 extern const bool kOnWindows;
 extern const std::string kBanner;
