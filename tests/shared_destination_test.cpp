@@ -10,10 +10,10 @@
 
 #include <chrono>
 #include <thread>
+#endif
 
 #include "names/entry_name.h"
 #include "platform/file_system.h"
-#endif
 
 #include "support/test_support.h"
 
@@ -117,6 +117,47 @@ TEST(SharedDestination, TwoRunsStayTruthfulAndLeaveNothingHalfWritten) {
     }
   }
 #endif
+}
+
+// What another run holds as its own (its lock taken, or on Windows its
+// handle held without delete sharing) is not a leftover: a folder of that
+// temporary name is left alone and the folder made as it is, a file of
+// that temporary name fails its entry in one line. Nothing of theirs is
+// touched.
+TEST(SharedDestination, ALiveRunsTemporaryNamesAreLeftAlone) {
+  TempDir dir;
+  const fs::path archive =
+      write_archive(dir / "a.brq", {source_folder("", {source_folder("d", {source_file("x", "new x")}),
+                                                       source_file("f", "new f"), source_file("g", "new g")})});
+  const fs::path out = dir / "out";
+  const std::string staging(TemporaryName("d", true).text());
+  const std::string part(TemporaryName("f", false).text());
+  fs::create_directories(out / staging);
+  write_file(out / staging / "theirs", "theirs");
+  write_file(out / "f", "old f");
+  write_file(out / part, "half of theirs");
+  platform::Folder held_folder;
+  platform::FileHandle held_file, folder_lock, file_lock;
+  platform::FileSystem& disk = platform::os_file_system();
+  platform::Folder top;
+  platform::NativeString name;
+  ASSERT_TRUE(platform::open_folder(utf8(out), top).ok());
+  platform::native_name(staging, name);
+  ASSERT_TRUE(platform::open_subfolder(top, name, held_folder).ok());
+  ASSERT_TRUE(disk.lock(held_folder.handle, folder_lock).ok());
+  // Held as a run holds what it writes: without sharing.
+  platform::native_name(part, name);
+  ASSERT_TRUE(platform::open_file(top, name, held_file).ok());
+  ASSERT_TRUE(disk.lock(held_file, file_lock).ok());
+  top = {};
+
+  const Extracted run = extract_with(archive, out);
+  EXPECT_EQ(count_lines(run.lines, "ERROR: "), 1) << run.lines;
+  EXPECT_EQ(count_lines(run.lines, "ERROR: Unable to create file: " + utf8(out) + "\\f: another run is writing it"),
+            1)
+      << run.lines;
+  EXPECT_EQ(snapshot(out), (Tree{{staging, "<dir>"}, {staging + "/theirs", "theirs"}, {part, "half of theirs"},
+                                 {"d", "<dir>"}, {"d/x", "new x"}, {"f", "old f"}, {"g", "new g"}}));
 }
 
 }  // namespace
