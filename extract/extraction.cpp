@@ -14,12 +14,15 @@
 namespace kelvarin {
 namespace {
 
-// Files handed on and not yet told of: for each job, enough to keep it busy
-// while the walk makes folders; in all, few enough that the folders and
-// files they hold open stay far below the usual limit of 1,024
-// descriptors, with the walk's 512 held folders at the deepest.
-constexpr std::size_t kSlotsPerJob = 16;
-constexpr std::size_t kMostSlots = 128;
+// Files handed on and not yet told of: enough for the walk to run ahead
+// into the next folders while a folder's files are written, so that the
+// jobs write in different folders at once. What they hold open is bounded
+// apart: folders the walk has left with files still in flight, at most
+// kMostLingering, so that with the walk's 512 held folders at the deepest
+// and a few files each job writes, the run stays far below the usual limit
+// of 1,024 descriptors.
+constexpr std::size_t kSlots = 2048;
+constexpr std::size_t kMostLingering = 64;
 
 }  // namespace
 
@@ -57,7 +60,7 @@ ExtractSummary ExtractionRun::run() {
   const unsigned jobs = std::min(options_.jobs != 0 ? options_.jobs : platform::default_jobs(), platform::kMaxJobs);
   try {
     if (options_.skip_existing) left_alone_.resize(index_.entry_count());
-    slots_.resize(jobs > 1 ? std::min(jobs * kSlotsPerJob, kMostSlots) : 1);
+    slots_.resize(jobs > 1 ? kSlots : 1);
     // The walk is one of the jobs: it writes while it waits.
     for (unsigned i = 1; i < jobs; ++i) workers_.emplace_back([this] { work(); });
     plan_.replay(index_, *this);
@@ -70,8 +73,7 @@ ExtractSummary ExtractionRun::run() {
     // left to take.
     {
       std::unique_lock<std::mutex> lock(mutex_);
-      for (Slot* dropped : queue_) dropped->done = true;
-      queue_.clear();
+      drop_queued();
       for (std::uint64_t at = delivered_; at < handed_; ++at) {
         Slot& slot = slots_[at % slots_.size()];
         while (!slot.done) {
@@ -135,8 +137,18 @@ void ExtractionRun::leave_folder(const EntryVisit& folder, const PlannedEntry&) 
   const FolderRef left = std::move(folders_.back());
   folders_.pop_back();
   // Any other folder stays open while the files handed on into it are
-  // written: they hold it too.
-  if (!left->staged) return;
+  // written: they hold it too. Their number is bounded.
+  if (!left->staged) {
+    if (left.use_count() > 1) lingering_.push_back(left);
+    while (!lingering_.empty() && lingering_.front().expired()) lingering_.pop_front();
+    while (lingering_.size() > kMostLingering) {
+      Slot& oldest = slots_[delivered_ % slots_.size()];
+      wait_for(oldest);
+      deliver(oldest);
+      while (!lingering_.empty() && lingering_.front().expired()) lingering_.pop_front();
+    }
+    return;
+  }
   const Error named = files_.name_folder(current_folder()->folder, left->folder, left->temp_name, left->final_name);
   if (!named.ok()) {
     Slot& slot = take_slot(folder, Slot::Kind::folder_not_named);
@@ -220,7 +232,7 @@ void ExtractionRun::hand_on(Slot& slot) {
       bool wake = false;
       {
         std::lock_guard<std::mutex> lock(mutex_);
-        queue_.push_back(&slot);
+        queue(slot);
         wake = idle_ > 0;
       }
       if (wake) work_waiting_.notify_one();
@@ -232,12 +244,11 @@ void ExtractionRun::hand_on(Slot& slot) {
 void ExtractionRun::wait_for(Slot& slot) {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!slot.done) {
-    if (!queue_.empty()) {
-      Slot* job = queue_.front();
-      queue_.pop_front();
+    if (Slot* job = take_queued()) {
       lock.unlock();
       write(*job, walk_state_);
       lock.lock();
+      --job->folder->writers;
       job->done = true;
       continue;
     }
@@ -245,6 +256,33 @@ void ExtractionRun::wait_for(Slot& slot) {
     work_done_.wait(lock);
     waited_for_ = nullptr;
   }
+}
+
+void ExtractionRun::queue(Slot& slot) {
+  OutputFolder& folder = *slot.folder;
+  if (folder.waiting.empty()) waiting_folders_.push_back(&folder);
+  folder.waiting.push_back(&slot);
+}
+
+ExtractionRun::Slot* ExtractionRun::take_queued() {
+  if (waiting_folders_.empty()) return nullptr;
+  auto from = std::find_if(waiting_folders_.begin(), waiting_folders_.end(),
+                           [](const OutputFolder* folder) { return folder->writers == 0; });
+  if (from == waiting_folders_.end()) from = waiting_folders_.begin();
+  OutputFolder& folder = **from;
+  Slot* slot = folder.waiting.front();
+  folder.waiting.pop_front();
+  if (folder.waiting.empty()) waiting_folders_.erase(from);
+  ++folder.writers;
+  return slot;
+}
+
+void ExtractionRun::drop_queued() {
+  for (OutputFolder* folder : waiting_folders_) {
+    for (Slot* dropped : folder->waiting) dropped->done = true;
+    folder->waiting.clear();
+  }
+  waiting_folders_.clear();
 }
 
 void ExtractionRun::deliver_done() {

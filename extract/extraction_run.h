@@ -36,6 +36,8 @@ class ExtractionRun final : public PlanVisitor {
   void visit(const EntryVisit& entry, const PlannedEntry& planned) override;
 
  private:
+  struct Slot;
+
   // A folder of the output that the walk is in, held open while it is and
   // while any file handed on into it is being written.
   struct OutputFolder {
@@ -51,6 +53,9 @@ class ExtractionRun final : public PlanVisitor {
     // Where names that differ only in case are one name on disk: the
     // names handed on into it, folded (keyed hashes).
     std::unordered_set<std::uint64_t> folded_names;
+    // Its files waiting for a worker, and how many are being written.
+    std::deque<Slot*> waiting;
+    unsigned writers = 0;
   };
   using FolderRef = std::shared_ptr<OutputFolder>;
 
@@ -102,6 +107,14 @@ class ExtractionRun final : public PlanVisitor {
   void deliver_all();
   void deliver(Slot& slot);
 
+  // The files waiting for a worker, by folder. A worker takes one from
+  // the first folder nobody else writes in, where there is one: creating a
+  // file locks its folder, so files in other folders are written at the
+  // same time. Called with mutex_ held.
+  void queue(Slot& slot);
+  Slot* take_queued();
+  void drop_queued();
+
   // The workers' side.
   void work();
   void write(Slot& slot, WorkerState& state);
@@ -115,6 +128,9 @@ class ExtractionRun final : public PlanVisitor {
   platform::FileSystem& files_;
   ExtractSummary summary_;
   std::vector<FolderRef> folders_;  // the destination first
+  // Folders the walk has left whose files are still in flight: they stay
+  // open until then, and so are bounded.
+  std::deque<std::weak_ptr<OutputFolder>> lingering_;
   // With skip_existing: by entry, the first files of their names that were
   // left alone, so that the later files of those names are too.
   std::vector<bool> left_alone_;
@@ -129,7 +145,7 @@ class ExtractionRun final : public PlanVisitor {
   std::mutex mutex_;
   std::condition_variable work_waiting_;  // for the workers
   std::condition_variable work_done_;     // for the walk
-  std::deque<Slot*> queue_;
+  std::vector<OutputFolder*> waiting_folders_;  // in the order their files came
   unsigned idle_ = 0;             // workers waiting for work
   Slot* waited_for_ = nullptr;    // the slot the walk sleeps on
   bool stopping_ = false;

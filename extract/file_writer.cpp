@@ -16,16 +16,16 @@ void ExtractionRun::work() {
     {
       std::unique_lock<std::mutex> lock(mutex_);
       ++idle_;
-      work_waiting_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+      work_waiting_.wait(lock, [&] { return stopping_ || !waiting_folders_.empty(); });
       --idle_;
-      if (queue_.empty()) return;
-      slot = queue_.front();
-      queue_.pop_front();
+      slot = take_queued();
+      if (slot == nullptr) return;
     }
     write(*slot, state);
     bool wake = false;
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      --slot->folder->writers;
       slot->done = true;
       // Only the walk waits for a slot, and only for one.
       wake = waited_for_ == slot;
