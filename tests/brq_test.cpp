@@ -157,6 +157,11 @@ TEST(BrqExtract, WholeOrNamedEntriesWithTheFoldersOnTheWay) {
       {{"--exclude", "b", "--exclude", "d/a", "--exclude", "empty"}, 0, "c\nfirst.bin\n", "",
        {{"d", "<dir>"}, {"c", "C"}, {"first.bin", "1"}}},
       {{"x*", "c"}, 2, "c\n", "ERROR: No entry matches x* in ", {{"c", "C"}}},
+      // A pattern without a separator goes by names at any depth; with one,
+      // a leading one too, from the top. A path as tar -t prints it.
+      {{"[ab]"}, 0, "d/a\nd/b\n", "", {{"d", "<dir>"}, {"d/a", "AAA"}, {"d/b", "BB"}}},
+      {{"/[ab]"}, 2, "", "ERROR: No entry matches /[ab] in ", {}},
+      {{"./d/b"}, 0, "d/b\n", "", {{"d", "<dir>"}, {"d/b", "BB"}}},
   };
   for (const Case& c : cases) {
     TempDir dir;
