@@ -94,6 +94,7 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "Extracts everything, or only the entries PATHs name (paths or patterns;\n"
      "a folder brings everything below it), into DEST, with the same safety\n"
      "rules as Kelvarin_Extract. A file already there is replaced in one step.\n"
+     "A missing DEST is made with its missing parents, as by 'mkdir -p'.\n"
      "Prints each file's path.\n"
      "\n"
      "  -q, --quiet        don't print each file's path\n"

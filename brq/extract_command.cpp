@@ -69,6 +69,7 @@ int extract_archive(const CommandLine& line, const Streams& streams) {
   }
   ExtractOptions options{destination};
   options.skip_existing = line.skip_existing;
+  options.make_parents = true;
   const ExtractSummary summary = extract(index.value(), plan, options, lines);
   progress.finish();
   if (!summary.destination.ok()) return kStatusUnusable;

@@ -24,7 +24,7 @@ ExtractionRun::ExtractionRun(const ArchiveIndex& index, const ExtractionPlan& pl
 
 ExtractSummary ExtractionRun::run() {
   OutputFolder destination;
-  summary_.destination = files_.open_destination(options_.destination, destination.folder);
+  summary_.destination = files_.open_destination(options_.destination, options_.make_parents, destination.folder);
   if (!summary_.destination.ok()) {
     summary_.destination.on(options_.destination);
     reporter_.destination_failed(summary_.destination);

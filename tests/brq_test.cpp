@@ -225,6 +225,24 @@ TEST(BrqExtract, RefusedEntriesGoToStandardErrorWithKelvarinExtractsStatus) {
   EXPECT_FALSE(fs::exists(dir / "none"));
 }
 
+// As mkdir -p: brq makes a missing destination with its missing parents
+// (Kelvarin_Extract makes one level only); one whose way is barred by a
+// file is refused with nothing made.
+TEST(BrqExtract, MakesTheDestinationWithItsParents) {
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", small_tree());
+  const RunResult run = brq({"extract", "-q", utf8(archive), utf8(dir / "new" / "deeper" / "out")});
+  EXPECT_EQ(std::make_tuple(run.status, run.err), std::make_tuple(0, ""));
+  EXPECT_EQ(snapshot(dir / "new" / "deeper" / "out").size(), 6u);
+  write_file(dir / "plain", "keep");
+  const RunResult barred = brq({"extract", utf8(archive), utf8(dir / "plain" / "x" / "out")});
+  EXPECT_EQ(std::make_tuple(barred.status, count_lines(barred.err, "ERROR: Unable to use ")), std::make_tuple(1, 1))
+      << barred.err;
+  EXPECT_EQ(read_file(dir / "plain"), "keep");
+  EXPECT_EQ(kelvarin({"e", utf8(archive), utf8(dir / "other" / "out")}).status, 1);
+  EXPECT_FALSE(fs::exists(dir / "other"));
+}
+
 // Standard output holds the files' bytes and nothing else, in the order
 // asked for; a folder, a path naming nothing and a damaged file are errors
 // on standard error, and the rest is still written.
