@@ -149,14 +149,19 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "\n"
      "Writes the folder DIR and everything in it as the archive ARCHIVE: the\n"
      "root has an empty name, each folder's entries are sorted bytewise by\n"
-     "name, and the same tree always gives the same bytes. Refuses links, files\n"
-     "of 2 GiB or more, names Kelvarin_Extract refuses or that are not UTF-8,\n"
-     "names Windows can't hold (CON.txt, 'a?.txt', a trailing dot or space...)\n"
-     "or that differ only in case within a folder, and an ARCHIVE inside DIR.\n"
-     "The archive is written under a temporary name and renamed into place\n"
-     "when complete; it replaces only a file: ARCHIVE naming a link, a device,\n"
-     "a pipe or a socket is refused and left as it is.\n"
+     "name, and the same tree always gives the same bytes. What an archive\n"
+     "can't hold is named and left out, and the rest packed (status 2): links,\n"
+     "devices, files of 2 GiB or more, names Kelvarin_Extract refuses or that\n"
+     "are not UTF-8. Names Windows can't hold (CON.txt, 'a?.txt', a trailing\n"
+     "dot or space...) or that differ only in case within a folder refuse the\n"
+     "whole pack, and so does an ARCHIVE inside DIR. The archive is written\n"
+     "under a temporary name and renamed into place when complete; it replaces\n"
+     "only a file: ARCHIVE naming a link, a device, a pipe or a socket is\n"
+     "refused and left as it is.\n"
      "\n"
+     "  -h, --dereference   follow links to files and folders inside DIR; one\n"
+     "                      leading out of DIR, nowhere, or to a folder it lies\n"
+     "                      in is left out\n"
      "  --allow-unportable  store names Windows can't hold, and names that\n"
      "                      differ only in case, all the same\n"
      "  --progress          show the progress line on standard error, and its\n"
@@ -165,7 +170,8 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "                      error is a terminal)\n"
      "\n"
      "Exit status: 0 written, 1 the folder can't be read or the archive can't\n"
-     "be written, 2 some entries can't be stored (nothing written).\n"},
+     "be written, 2 some entries were left out, or names Windows can't hold\n"
+     "refused the pack (nothing written).\n"},
     {Command::mount, "mount", 2, 2,
      "Usage: brq mount [-f] ARCHIVE MOUNTPOINT\n"
      "\n"
@@ -195,7 +201,7 @@ struct OptionInfo {
 constexpr unsigned kSelecting = bit(Command::list) | bit(Command::extract) | bit(Command::cat);
 constexpr unsigned kWriting = bit(Command::extract) | bit(Command::cat) | bit(Command::pack);
 
-constexpr std::array<OptionInfo, 12> kOptions = {{
+constexpr std::array<OptionInfo, 13> kOptions = {{
     {"--json", "", bit(Command::list) | bit(Command::diff), false,
      [](CommandLine& line, std::string_view) { line.json = true; }},
     {"--human", "-h", bit(Command::list), false,
@@ -208,6 +214,8 @@ constexpr std::array<OptionInfo, 12> kOptions = {{
      [](CommandLine& line, std::string_view) { line.order = true; }},
     {"--allow-unportable", "", bit(Command::pack), false,
      [](CommandLine& line, std::string_view) { line.allow_unportable = true; }},
+    {"--dereference", "-h", bit(Command::pack), false,
+     [](CommandLine& line, std::string_view) { line.dereference = true; }},
     {"--ignore-case", "", kSelecting, false,
      [](CommandLine& line, std::string_view) { line.ignore_case = true; }},
     {"--exclude", "", kSelecting, true,
@@ -236,9 +244,9 @@ const CommandInfo* info_of(Command command) {
 }
 
 // The option `arg` names for `command`; "-h" is --help except where it
-// means --human, as for ls and du.
+// means --human, as for ls and du, or --dereference, as for tar.
 const OptionInfo* find_option(std::string_view arg, Command command) {
-  if (arg == "-h" && command != Command::list) arg = "--help";
+  if (arg == "-h" && command != Command::list && command != Command::pack) arg = "--help";
   for (const OptionInfo& option : kOptions) {
     if ((option.commands & bit(command)) != 0 &&
         (arg == option.name || (!option.short_name.empty() && arg == option.short_name))) {

@@ -26,6 +26,7 @@ struct CommandLine {
   bool skip_existing = false;     // extract: leave files that are there alone
   bool order = false;             // diff: report folders whose entries' order changed
   bool allow_unportable = false;  // pack: store names Windows can't hold
+  bool dereference = false;       // pack -h: follow links inside the folder
   bool ignore_case = false;       // list, extract, cat: paths and patterns
   ProgressChoice progress = ProgressChoice::automatic;  // extract, cat, pack
   std::vector<std::string> excludes;                    // list, extract, cat

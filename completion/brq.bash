@@ -64,7 +64,7 @@ _brq() {
     extract) options="-q --quiet --skip-existing --exclude --ignore-case --progress --no-progress" ;;
     cat) options="--exclude --ignore-case --progress --no-progress" ;;
     diff) options="--json --order" ;;
-    pack) options="--allow-unportable --progress --no-progress" ;;
+    pack) options="-h --dereference --allow-unportable --progress --no-progress" ;;
     mount) options="-f --foreground" ;;
     help | --help | -h)
       [ "$COMP_CWORD" -eq 2 ] && mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")

@@ -97,6 +97,7 @@ complete -c brq -n '__brq_command_is extract cat pack' -l progress \
     -d 'Draw the progress line wherever standard error goes'
 complete -c brq -n '__brq_command_is extract cat pack' -l no-progress -d 'Never draw the progress line'
 complete -c brq -n '__brq_command_is diff' -l order -d 'Name folders whose entries changed order'
+complete -c brq -n '__brq_command_is pack' -s h -l dereference -d 'Follow links inside the folder'
 complete -c brq -n '__brq_command_is pack' -l allow-unportable -d 'Store names Windows cannot hold'
 complete -c brq -n '__brq_command_is mount' -s f -l foreground -d 'Stay in the foreground'
 

@@ -344,6 +344,13 @@ Error identify_in(const Folder& folder, const NativeString& name, FileIdentity& 
   return {};
 }
 
+Error identify_target(const Folder& folder, const NativeString& name, FileIdentity& identity) {
+  struct stat info {};
+  if (::fstatat(fd_of(folder), name.c_str(), &info, 0) != 0) return from_errno(Error::Step::read);
+  identity = identity_of(info);
+  return {};
+}
+
 Error open_file(const Folder& folder, const NativeString& name, FileHandle& file) {
   int fd = ::openat(fd_of(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {

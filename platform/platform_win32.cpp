@@ -544,6 +544,14 @@ Error identify_in(const Folder& folder, const NativeString& name, FileIdentity& 
   return identify_handle(handle, identity);
 }
 
+Error identify_target(const Folder& folder, const NativeString& name, FileIdentity& identity) {
+  HANDLE handle = ::CreateFileW((folder.path + name).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return last_error(Step::read);
+  FileHandle closer = owned(handle);
+  return identify_handle(handle, identity);
+}
+
 Error open_file(const Folder& folder, const NativeString& name, FileHandle& file) {
   const std::wstring path = folder.path + name;
   // Shared for reading only: while it is open nobody can write it, nor

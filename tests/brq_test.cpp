@@ -384,16 +384,22 @@ TEST(BrqPack, FoldersComeBackWholeAndPackToTheSameBytes) {
   EXPECT_TRUE(snapshot(dir / "out") == snapshot(src));
 }
 
-TEST(BrqPack, WhatAnArchiveCantHoldIsRefusedAndNothingIsWritten) {
+// As tar does: what an archive can't hold is named and left out, with all
+// it holds, and the rest is packed (status 2).
+TEST(BrqPack, WhatAnArchiveCantHoldIsLeftOutAndTheRestPacked) {
   // Such names and links can't be made on Windows: only the size is tried there.
   const std::vector<std::pair<std::string, std::function<void(const fs::path&)>>> cases = {
       {"big: the file has 2147483648 bytes", [](const fs::path& src) {
          write_file(src / "big", "");
          fs::resize_file(src / "big", std::uint64_t{1} << 31);  // sparse
        }},
-      {"a\\b: the name holds a path separator", [](const fs::path& src) { write_file(src / "a\\b", "x"); }},
+      {"a\\b: the name holds a path separator", [](const fs::path& src) {
+         fs::create_directory(src / "a\\b");
+         write_file(src / "a\\b" / "inside", "x");
+       }},
       {"the name is not UTF-8", [](const fs::path& src) { write_file(src / "bad\xFF", "x"); }},
-      {"link: is a link", [](const fs::path& src) { fs::create_symlink("/etc/hostname", src / "link"); }},
+      {"link: is a link, which an archive can't hold (--dereference follows it)",
+       [](const fs::path& src) { fs::create_symlink("/etc/hostname", src / "link"); }},
   };
   for (const auto& [message, make] : cases) {
     if (kOnWindows && message[0] != 'b') continue;
@@ -402,11 +408,13 @@ TEST(BrqPack, WhatAnArchiveCantHoldIsRefusedAndNothingIsWritten) {
     write_file(dir / "src" / "ok", "fine");
     make(dir / "src" / "sub");
     const RunResult run = brq({"pack", utf8(dir / "src"), utf8(dir / "a.brq")});
-    EXPECT_EQ(std::make_tuple(run.status, run.out), std::make_tuple(2, "")) << message;
-    EXPECT_NE(run.err.find("ERROR: " + utf8(dir / "src") + "/sub/"), std::string::npos) << message;
+    EXPECT_EQ(run.status, 2) << message;
+    EXPECT_NE(run.out.find(", 1 left out: "), std::string::npos) << message << run.out;
+    EXPECT_EQ(run.err.rfind("ERROR: " + utf8(dir / "src") + "/sub/", 0), 0u) << message << run.err;
     EXPECT_NE(run.err.find(message), std::string::npos) << message << "\n" << run.err;
-    EXPECT_NE(run.err.find("Nothing written"), std::string::npos) << run.err;
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1) << message;
+    EXPECT_EQ(count_lines(run.err, "ERROR: "), 1) << run.err;
+    ASSERT_EQ(kelvarin({"e", utf8(dir / "a.brq"), utf8(dir / "out")}).status, 0) << message;
+    EXPECT_EQ(snapshot(dir / "out"), (Tree{{"ok", "fine"}, {"sub", "<dir>"}})) << message;
   }
   // 33 files just under 2 GiB each: the last would begin past 64 GiB. Nothing
   // is read to find that out, so the files need not exist.
@@ -477,10 +485,53 @@ TEST(BrqPack, NamesWindowsCantHoldAreRefusedUnlessAllowed) {
                      "(--allow-unportable stores it all the same)\n"
                      "ERROR: " + src + "/what?.txt: the name holds a character that Windows does not allow "
                      "(--allow-unportable stores it all the same)\n"
-                     "ERROR: Nothing written: 4 entries can't be stored in an archive\n");
+                     "ERROR: Nothing written: 4 entries would not come back as they are on Windows\n");
   EXPECT_FALSE(fs::exists(dir / "a.brq"));
   EXPECT_EQ(brq({"pack", "--allow-unportable", src, utf8(dir / "a.brq")}).status, 0);
   EXPECT_EQ(count_lines(brq({"list", utf8(dir / "a.brq")}).out, "file "), 6);
+  // With something to leave out as well: named too, and still nothing written.
+  fs::create_symlink("fine", dir / "src" / "link");
+  run = brq({"pack", src, utf8(dir / "b.brq")});
+  EXPECT_EQ(std::make_tuple(run.status, count_lines(run.err, "ERROR: "), run.out), std::make_tuple(2, 6, ""));
+  EXPECT_FALSE(fs::exists(dir / "b.brq"));
+}
+
+// -h (--dereference), as tar -h: a link to a file or folder inside the
+// tree stands for what it leads to; one leading out of it, nowhere, or to
+// a folder it lies in is named and left out, once, and never followed.
+TEST(BrqPack, DereferenceFollowsLinksInsideTheTreeOnly) {
+  if (kOnWindows) GTEST_SKIP() << "needs symbolic links";
+  TempDir dir;
+  const fs::path src = dir / "src";
+  fs::create_directories(src / "real" / "sub");
+  fs::create_directories(dir / "outside");
+  write_file(src / "real" / "f", "F");
+  write_file(src / "real" / "sub" / "g", "G");
+  write_file(dir / "outside" / "secret", "SECRET");
+  fs::create_symlink("real/f", src / "linkfile");
+  fs::create_directory_symlink("real", src / "linkdir");
+  fs::create_directory_symlink(".", src / "loop");
+  fs::create_directory_symlink("..", src / "real" / "up");
+  fs::create_directory_symlink("../outside", src / "out");
+  fs::create_symlink("nowhere", src / "dangling");
+  const Tree real = {{"real", "<dir>"}, {"real/f", "F"}, {"real/sub", "<dir>"}, {"real/sub/g", "G"}};
+  Tree followed = real;
+  followed.insert({{"linkdir", "<dir>"}, {"linkdir/f", "F"}, {"linkdir/sub", "<dir>"}, {"linkdir/sub/g", "G"},
+                   {"linkfile", "F"}});
+  for (const auto& [option, tree, lines] : std::vector<std::tuple<std::string, Tree, int>>{
+           {"-h", followed, 4}, {"--dereference", followed, 4}, {"--no-progress", real, 6}}) {
+    const RunResult run = brq({"pack", option, utf8(src), utf8(dir / "a.brq")});
+    EXPECT_EQ(std::make_tuple(run.status, count_lines(run.err, "ERROR: " + utf8(src) + "/")), std::make_tuple(2, lines))
+        << option << "\n" << run.err;
+    fs::remove_all(dir / "out");
+    ASSERT_EQ(kelvarin({"e", utf8(dir / "a.brq"), utf8(dir / "out")}).status, 0) << option;
+    EXPECT_EQ(snapshot(dir / "out"), tree) << option;
+  }
+  const RunResult run = brq({"pack", "-h", utf8(src), utf8(dir / "a.brq")});
+  for (const std::string told : {"/dangling: is a link that leads nowhere: ", "/loop: is a link to a folder it lies in",
+                                  "/out: is a link leading out of ", "/real/up: is a link to a folder it lies in"}) {
+    EXPECT_EQ(count_lines(run.err, "ERROR: " + utf8(src) + told), 1) << told << "\n" << run.err;
+  }
 }
 
 // Between the scan and the read a file is swapped for a link to a secret or
@@ -495,7 +546,7 @@ TEST(BrqPack, FilesChangedAfterTheScanAreRefusedNotPacked) {
          fs::remove(dir / "src" / "sub" / "f");
          fs::create_symlink(dir / "secret", dir / "src" / "sub" / "f");
        }},
-      {"it changed while", [](const fs::path& dir, std::size_t) {
+      {"it changed after", [](const fs::path& dir, std::size_t) {
          fs::remove(dir / "src" / "sub" / "f");
          write_file(dir / "src" / "sub" / "f", "SECR");
        }},
@@ -519,9 +570,9 @@ TEST(BrqPack, FilesChangedAfterTheScanAreRefusedNotPacked) {
     platform::Folder root;
     ASSERT_TRUE(platform::open_folder(utf8(dir / "src"), root).ok());
     brq::FolderSource files(std::move(root), utf8(dir / "src"));
-    std::vector<Error> problems;
-    const std::vector<SourceNode> tree = {files.scan(problems, true)};
-    ASSERT_TRUE(problems.empty());
+    brq::ScanReport report;
+    const std::vector<SourceNode> tree = {files.scan({}, report).value()};
+    ASSERT_TRUE(report.left_out.empty() && report.unportable.empty());
     const ArchiveLayout layout = lay_out(tree).value();
     std::string written;
     if (!during) change(dir.path(), 0);

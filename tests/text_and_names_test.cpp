@@ -269,7 +269,15 @@ TEST(CommandLine, BrqsArguments) {
   EXPECT_TRUE(line.help);
   argv = {"brq", "pack", "--allow-unportable", "--no-progress", "d", "a"};
   EXPECT_TRUE(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line).ok());
-  EXPECT_EQ(std::make_tuple(line.allow_unportable, line.progress), std::make_tuple(true, brq::ProgressChoice::never));
+  EXPECT_EQ(std::make_tuple(line.allow_unportable, line.progress, line.dereference),
+            std::make_tuple(true, brq::ProgressChoice::never, false));
+  // For pack, -h is --dereference, as for tar; --help is still the help.
+  argv = {"brq", "pack", "-h", "d", "a"};
+  EXPECT_TRUE(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line).ok());
+  EXPECT_EQ(std::make_tuple(line.dereference, line.help), std::make_tuple(true, false));
+  argv = {"brq", "pack", "--help"};
+  EXPECT_TRUE(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line).ok());
+  EXPECT_EQ(std::make_tuple(line.dereference, line.help), std::make_tuple(false, true));
 }
 
 // The help goes to standard output with status 0, every usage error to
