@@ -32,7 +32,8 @@ constexpr std::string_view kGeneralHelpBeforeMount =
     "  check ARCHIVE                      check the index and every file's data range\n"
     "  extract ARCHIVE DEST [PATH...]     extract everything or the named entries\n"
     "  cat ARCHIVE PATH...                files' bytes to standard output\n"
-    "  diff ARCHIVE1 ARCHIVE2             what changed from one archive to the other\n"
+    "  diff A B                           what changed from one archive or folder\n"
+    "                                     to another\n"
     "  pack DIR ARCHIVE                   build an archive from a folder\n";
 constexpr std::string_view kGeneralHelpMount =
     "  mount ARCHIVE MOUNTPOINT           show an archive as a read-only folder\n";
@@ -128,22 +129,28 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "Exit status: 0 every file was written whole, 1 unusable archive, 2 a PATH\n"
      "names nothing or only folders, a file is damaged, or the output failed.\n"},
     {Command::diff, "diff", 2, 2,
-     "Usage: brq diff [--json] [--order] ARCHIVE1 ARCHIVE2\n"
+     "Usage: brq diff [--json] [--order] [--all] A B\n"
      "\n"
-     "Tells what changed from ARCHIVE1 to ARCHIVE2, one line per entry, in path\n"
-     "order: '- PATH' only in ARCHIVE1, '+ PATH' only in ARCHIVE2, 'M PATH' a\n"
-     "file whose size or bytes differ (or a file that became a folder, or the\n"
-     "other way round). Sizes are compared first; bytes are read only where\n"
-     "they agree. Where data lie and the order of entries are not differences.\n"
+     "Tells what changed from A to B, each an archive or a folder (an\n"
+     "extraction, a modded tree: taken as an archive of it would be, nothing\n"
+     "followed, nothing written), one line per entry, in path order: '- PATH'\n"
+     "only in A, '+ PATH' only in B, 'M PATH' a file whose size or bytes differ\n"
+     "(or a file that became a folder, or the other way round). A folder on\n"
+     "one side only is one line, '- PATH/ (N entries)'. Sizes are compared\n"
+     "first; bytes are read only where they agree. Where data lie and the\n"
+     "order of entries are not differences. A link, or anything else an\n"
+     "archive can't hold, in a folder is trouble: named on standard error.\n"
      "\n"
+     "  --all     a line for every entry of a folder on one side only\n"
      "  --order   also 'O PATH' for a folder in both whose shared entries come\n"
      "            in another order\n"
      "  --json    one JSON document instead:\n"
      "            {\"changes\": [{\"change\": \"removed\"|\"added\"|\"modified\"|\"order\",\n"
-     "                           \"path\"}, ...]}\n"
+     "                           \"path\", \"entries\"}, ...]}\n"
+     "            (\"entries\" for a folder on one side only)\n"
      "\n"
-     "Exit status: 0 the same, 1 different, 2 trouble (an archive is unusable or\n"
-     "an entry can't be read), 64 wrong command line.\n"},
+     "Exit status: 0 the same, 1 different, 2 trouble (an archive is unusable,\n"
+     "an entry can't be read or compared), 64 wrong command line.\n"},
     {Command::pack, "pack", 2, 2,
      "Usage: brq pack [options] DIR ARCHIVE\n"
      "\n"
@@ -201,7 +208,7 @@ struct OptionInfo {
 constexpr unsigned kSelecting = bit(Command::list) | bit(Command::extract) | bit(Command::cat);
 constexpr unsigned kWriting = bit(Command::extract) | bit(Command::cat) | bit(Command::pack);
 
-constexpr std::array<OptionInfo, 13> kOptions = {{
+constexpr std::array<OptionInfo, 14> kOptions = {{
     {"--json", "", bit(Command::list) | bit(Command::diff), false,
      [](CommandLine& line, std::string_view) { line.json = true; }},
     {"--human", "-h", bit(Command::list), false,
@@ -212,6 +219,7 @@ constexpr std::array<OptionInfo, 13> kOptions = {{
      [](CommandLine& line, std::string_view) { line.skip_existing = true; }},
     {"--order", "", bit(Command::diff), false,
      [](CommandLine& line, std::string_view) { line.order = true; }},
+    {"--all", "", bit(Command::diff), false, [](CommandLine& line, std::string_view) { line.all = true; }},
     {"--allow-unportable", "", bit(Command::pack), false,
      [](CommandLine& line, std::string_view) { line.allow_unportable = true; }},
     {"--dereference", "-h", bit(Command::pack), false,

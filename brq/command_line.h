@@ -25,6 +25,7 @@ struct CommandLine {
   bool quiet = false;             // extract: no file lines
   bool skip_existing = false;     // extract: leave files that are there alone
   bool order = false;             // diff: report folders whose entries' order changed
+  bool all = false;               // diff: every entry of a folder on one side only
   bool allow_unportable = false;  // pack: store names Windows can't hold
   bool dereference = false;       // pack -h: follow links inside the folder
   bool ignore_case = false;       // list, extract, cat: paths and patterns

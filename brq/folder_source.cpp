@@ -131,7 +131,7 @@ Error FolderSource::list_items(const platform::Folder& folder, std::size_t id, c
     switch (entry.kind) {
       case platform::FolderItem::Kind::link: {
         if (!options.dereference) {
-          leave_out("is a link, which an archive can't hold (--dereference follows it)");
+          leave_out("is a link, which an archive can't hold");
           continue;
         }
         Link link{id, entry.name, {}, kNowhere, kNowhere};

@@ -63,7 +63,7 @@ _brq() {
     check) options="" ;;
     extract) options="-q --quiet --skip-existing --exclude --ignore-case --progress --no-progress" ;;
     cat) options="--exclude --ignore-case --progress --no-progress" ;;
-    diff) options="--json --order" ;;
+    diff) options="--json --order --all" ;;
     pack) options="-h --dereference --allow-unportable --progress --no-progress" ;;
     mount) options="-f --foreground" ;;
     help | --help | -h)

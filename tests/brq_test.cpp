@@ -288,6 +288,77 @@ TEST(BrqDiff, AddedRemovedAndChangedFilesByPath) {
   EXPECT_EQ(std::make_tuple(run.status, run.out, count_lines(run.err, "ERROR: ")), std::make_tuple(2, "", 1));
 }
 
+// tar -d for archives: either side may be a folder, an extraction or a
+// modded tree, compared as an archive of it would be, in either order,
+// with nothing written. A folder on one side only is one line with how
+// many entries it holds (every entry with --all).
+TEST(BrqDiff, AFolderIsComparedAsAnArchiveOfItWouldBe) {
+  struct Case {
+    std::string what;
+    std::function<void(const fs::path&)> edit;
+    int status;
+    std::string changes;  // from the archive to the folder
+  };
+  const std::vector<Case> cases = {
+      {"its own extraction", [](const fs::path&) {}, 0, ""},
+      {"a file's bytes", [](const fs::path& out) { write_file(out / "d" / "a", "AXA"); }, 1, "M d/a\n"},
+      {"a file's size", [](const fs::path& out) { write_file(out / "c", ""); }, 1, "M c\n"},
+      {"a folder removed", [](const fs::path& out) { fs::remove_all(out / "d"); }, 1, "- d/ (2 entries)\n"},
+      {"a folder added", [](const fs::path& out) {
+         fs::create_directories(out / "new" / "y");
+         write_file(out / "new" / "x", "x");
+         write_file(out / "new" / "y" / "z", "z");
+       }, 1, "+ new/ (3 entries)\n"},
+      {"an empty folder added", [](const fs::path& out) { fs::create_directory(out / "e2"); }, 1, "+ e2/ (empty)\n"},
+      {"a file for a folder", [](const fs::path& out) {
+         fs::remove(out / "empty");
+         write_file(out / "empty", "");
+       }, 1, "M empty\n"},
+  };
+  const auto reversed = [](std::string changes) {
+    for (std::size_t at = 0; at < changes.size(); at = changes.find('\n', at) + 1) {
+      changes[at] = changes[at] == '-' ? '+' : changes[at] == '+' ? '-' : changes[at];
+    }
+    return changes;
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const fs::path archive = write_archive(dir / "a.brq", small_tree());
+    ASSERT_EQ(brq({"extract", "-q", utf8(archive), utf8(dir / "out")}).status, 0);
+    c.edit(dir / "out");
+    const Tree before = snapshot(dir.path());
+    RunResult run = brq({"diff", utf8(archive), utf8(dir / "out")});
+    EXPECT_EQ(std::make_tuple(run.status, run.out, run.err), std::make_tuple(c.status, c.changes, "")) << c.what;
+    run = brq({"diff", utf8(dir / "out"), utf8(archive)});
+    EXPECT_EQ(std::make_tuple(run.status, run.out, run.err), std::make_tuple(c.status, reversed(c.changes), ""))
+        << c.what;
+    EXPECT_EQ(snapshot(dir.path()), before) << c.what;
+  }
+  // Every entry with --all; the count in JSON; two folders.
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", small_tree());
+  ASSERT_EQ(brq({"extract", "-q", utf8(archive), utf8(dir / "out")}).status, 0);
+  ASSERT_EQ(brq({"extract", "-q", utf8(archive), utf8(dir / "out2"), "--exclude", "d"}).status, 0);
+  EXPECT_EQ(brq({"diff", "--all", utf8(dir / "out"), utf8(dir / "out2")}).out, "- d\n- d/a\n- d/b\n");
+  EXPECT_EQ(brq({"diff", "--json", utf8(dir / "out"), utf8(dir / "out2")}).out,
+            "{\"changes\": [\n  {\"change\": \"removed\", \"path\": \"d\", \"entries\": 2}\n]}\n");
+  EXPECT_EQ(brq({"diff", "--json", "--all", utf8(archive), utf8(dir / "out2")}).out.find("entries"), std::string::npos);
+}
+
+// What an archive can't hold (a link, never followed) can't be compared:
+// it is named on standard error as trouble, and the rest is compared.
+TEST(BrqDiff, ALinkInAFolderIsTrouble) {
+  if (kOnWindows) GTEST_SKIP() << "needs symbolic links";
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", small_tree());
+  ASSERT_EQ(brq({"extract", "-q", utf8(archive), utf8(dir / "out")}).status, 0);
+  fs::remove(dir / "out" / "c");
+  fs::create_symlink("first.bin", dir / "out" / "c");
+  const RunResult run = brq({"diff", utf8(archive), utf8(dir / "out")});
+  EXPECT_EQ(std::make_tuple(run.status, run.out, run.err),
+            std::make_tuple(2, "- c\n", "ERROR: " + utf8(dir / "out") + "/c: is a link, which an archive can't hold\n"));
+}
+
 // Output that doesn't arrive is a failure said on standard error, never a
 // success: every command's, to the last flush.
 TEST(BrqOutput, FailedStandardOutputIsStatusTwoWithOneLine) {
@@ -398,7 +469,7 @@ TEST(BrqPack, WhatAnArchiveCantHoldIsLeftOutAndTheRestPacked) {
          write_file(src / "a\\b" / "inside", "x");
        }},
       {"the name is not UTF-8", [](const fs::path& src) { write_file(src / "bad\xFF", "x"); }},
-      {"link: is a link, which an archive can't hold (--dereference follows it)",
+      {"link: is a link, which an archive can't hold",
        [](const fs::path& src) { fs::create_symlink("/etc/hostname", src / "link"); }},
   };
   for (const auto& [message, make] : cases) {
