@@ -76,12 +76,18 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "Exit status: 0 listed, 1 unusable archive, 2 some entries are damaged\n"
      "(named on standard error) or a PATH names nothing.\n"},
     {Command::check, "check", 1, 1,
-     "Usage: brq check ARCHIVE\n"
+     "Usage: brq check [--json] ARCHIVE\n"
      "\n"
      "Checks the whole index without writing anything: counts, links, names,\n"
      "sizes, and that every file's data lie inside the archive and after the\n"
      "index. Prints each problem found and a summary (entries, folders, files,\n"
      "total bytes).\n"
+     "\n"
+     "  --json   one JSON document instead:\n"
+     "           {\"problems\": [{\"index\", \"path\", \"problem\"}, ...], \"entries\",\n"
+     "            \"folders\", \"files\", \"bytes\", \"unreachable\",\n"
+     "            \"notes\": [{\"note\", \"entries\"}, ...],\n"
+     "            \"verdict\": \"sound\"|\"problems\"|\"unusable\"}\n"
      "\n"
      "The format holds no checksums: data bytes that were changed, or a file\n"
      "swapped for another of the same size, can't be seen. 'brq diff' against\n"
@@ -100,6 +106,14 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "\n"
      "  -q, --quiet        don't print each file's path\n"
      "  --skip-existing    leave every file that is already there untouched\n"
+     "  --json             one JSON document instead, errors too, in walk order:\n"
+     "           {\"entries\": [{\"index\", \"path\", \"kind\", \"status\", ...}, ...],\n"
+     "            \"missing\": [PATH, ...], \"files_written\", \"bytes_written\",\n"
+     "            \"skipped\", \"refused\", \"failed\", \"complete\"}\n"
+     "           status is \"written\", \"skipped\", \"refused\" or \"failed\" (these\n"
+     "           two with the \"message\" the line would give); -q leaves out\n"
+     "           the written and skipped. Standard error keeps the progress\n"
+     "           line and what stops the run (the destination, memory).\n"
      "  --exclude PATTERN  leave out what PATTERN names, with all it holds: a\n"
      "                     PATTERN without '/' is matched against names at any\n"
      "                     depth, one with '/' against paths from the top\n"
@@ -209,7 +223,7 @@ constexpr unsigned kSelecting = bit(Command::list) | bit(Command::extract) | bit
 constexpr unsigned kWriting = bit(Command::extract) | bit(Command::cat) | bit(Command::pack);
 
 constexpr std::array<OptionInfo, 14> kOptions = {{
-    {"--json", "", bit(Command::list) | bit(Command::diff), false,
+    {"--json", "", bit(Command::list) | bit(Command::check) | bit(Command::extract) | bit(Command::diff), false,
      [](CommandLine& line, std::string_view) { line.json = true; }},
     {"--human", "-h", bit(Command::list), false,
      [](CommandLine& line, std::string_view) { line.human = true; }},

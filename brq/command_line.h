@@ -20,7 +20,7 @@ struct CommandLine {
   Command command = Command::none;
   bool help = false;     // --help: print the help of `command` (the general one for none)
   bool version = false;  // --version: print the version line
-  bool json = false;              // list, diff
+  bool json = false;              // list, check, extract, diff
   bool human = false;             // list -h: sizes in K, M, G
   bool quiet = false;             // extract: no file lines
   bool skip_existing = false;     // extract: leave files that are there alone

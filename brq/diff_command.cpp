@@ -265,8 +265,8 @@ bool print_changes(const std::vector<Change>& changes, bool json, const Streams&
     const Change& change = changes[i];
     std::string text;
     if (json) {
-      text = std::string(i == 0 ? "" : ",\n") + "  {\"change\": \"" + change_name(change.mark) + "\", \"path\": ";
-      if (!append_json_string(text, change.path)) text += ", \"path_hex\": \"" + hex_bytes(change.path) + "\"";
+      text = std::string(i == 0 ? "" : ",\n") + "  {\"change\": \"" + change_name(change.mark) + "\", ";
+      append_json_path(text, "path", change.path);
       if (change.entries >= 0) text += ", \"entries\": " + std::to_string(change.entries);
       text += "}";
     } else {

@@ -86,7 +86,7 @@ complete -c brq -n '__brq_command_is help' -a "$commands[1..-2]"
 
 # Options, each for the commands that take it.
 complete -c brq -n "__brq_command_is $commands[1..-2]" -l help -d 'Print the help'
-complete -c brq -n '__brq_command_is list diff' -l json -d 'One JSON document'
+complete -c brq -n '__brq_command_is list check extract diff' -l json -d 'One JSON document'
 complete -c brq -n '__brq_command_is list' -s h -l human -d 'Sizes in K, M, G, T'
 complete -c brq -n '__brq_command_is list extract cat' -l exclude -x -a '(__brq_entries)' \
     -d 'Leave out what a pattern names'

@@ -114,6 +114,39 @@ TEST(BrqCheck, SummaryAndProblemsWriteNothing) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);
 }
 
+// The same report as one JSON document: each problem with its entry's
+// index and path (its exact bytes where the path is not UTF-8; the folder
+// it is in where it has no name), the summary, notes with their entries,
+// and the verdict; an unusable archive is its one problem.
+TEST(BrqCheck, JsonDocumentNamesEachProblemsEntry) {
+  TempDir dir;
+  const std::vector<SourceNode> tree = {source_folder(
+      "", {source_file("bad\xFF\n", "x"),
+           source_folder("d", {source_file("a", pattern(100, 1)), source_file("b", "B"), source_file("c", "C")})})};
+  ArchiveLayout layout = lay_out(tree).value();
+  layout.entries[5].name_offset = 1u << 20;  // d/c: no name
+  layout.offsets[2] = layout.offsets[1];     // d/b's byte is d/a's first
+  const fs::path archive = write_layout(dir / "a.brq", layout);
+  RunResult run = brq({"check", "--json", utf8(archive)});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out,
+            "{\"problems\": [\n"
+            "  {\"index\": 1, \"path\": \"bad\xEF\xBF\xBD\\n\", \"path_hex\": \"626164ff0a\", "
+            "\"problem\": \"the name holds a control character\"},\n"
+            "  {\"index\": 5, \"in\": \"d\", \"problem\": \"its name offset 1048576 is outside the 15-byte name pool\"}\n"
+            "],\n \"entries\": 6, \"folders\": 2, \"files\": 4, \"bytes\": 103, \"unreachable\": 0,\n"
+            " \"notes\": [\n  {\"note\": \"2 files overlap others' data: an extraction writes 101 bytes from an archive of " +
+                std::to_string(fs::file_size(archive)) +
+                "\", \"entries\": [{\"index\": 3, \"path\": \"d/a\"}, {\"index\": 4, \"path\": \"d/b\"}]}\n"
+            "],\n \"verdict\": \"problems\"}\n");
+  write_file(dir / "cut.brq", read_file(archive).substr(0, 30));
+  run = brq({"check", "--json", utf8(dir / "cut.brq")});
+  EXPECT_EQ(std::make_tuple(run.status, run.out),
+            std::make_tuple(1, "{\"problems\": [\n  {\"problem\": \"" + utf8(dir / "cut.brq") +
+                                   " is not a usable archive: its index needs 223 bytes but the archive has 30\"}\n],\n"
+                                   " \"notes\": [],\n \"verdict\": \"unusable\"}\n"));
+}
+
 // Files whose data overlap: no problem (a writer may share identical
 // data), but a note with what an extraction would write against the
 // archive's own size, as a small archive can be made to write gigabytes.
@@ -223,6 +256,45 @@ TEST(BrqExtract, RefusedEntriesGoToStandardErrorWithKelvarinExtractsStatus) {
   EXPECT_EQ(unusable.status, 1);
   EXPECT_EQ(unusable.err.rfind("ERROR: Unable to open file: " + utf8(dir / "missing.brq") + ": ", 0), 0u) << unusable.err;
   EXPECT_FALSE(fs::exists(dir / "none"));
+}
+
+// With --json the run is one document on standard output: every entry in
+// walk order, written, refused or failed (with the words the line would
+// have), the paths that named nothing and the counts; standard error
+// keeps only what concerns the run as a whole.
+TEST(BrqExtract, JsonDocumentTellsEveryEntryInWalkOrder) {
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", {source_folder("", {source_file("ok", "fine"), source_file("..", "evil"),
+                                                                          source_file("c", "C"), source_file("d", "D")})});
+  fs::create_directories(dir / "out" / "c" / "inside");  // a folder holds c's name
+  RunResult run = brq({"extract", "--json", utf8(archive), utf8(dir / "out"), "*", "nothing"});
+  EXPECT_EQ(std::make_tuple(run.status, run.err), std::make_tuple(2, "")) << run.err;
+  const std::string failed = "  {\"index\": 3, \"path\": \"c\", \"kind\": \"file\", \"status\": \"failed\", \"message\": \"";
+  ASSERT_NE(run.out.find(failed), std::string::npos) << run.out;
+  const std::size_t end = run.out.find("\"},\n", run.out.find(failed));
+  EXPECT_EQ(run.out.substr(0, run.out.find(failed)) + run.out.substr(end),
+            "{\"entries\": [\n"
+            "  {\"index\": 1, \"path\": \"ok\", \"kind\": \"file\", \"status\": \"written\", \"size\": 4},\n"
+            "  {\"index\": 2, \"path\": \"..\", \"kind\": \"file\", \"status\": \"refused\", \"message\": "
+            "\"Skipping entry 2, ..: the name would leave its folder\"},\n"
+            "\"},\n"
+            "  {\"index\": 4, \"path\": \"d\", \"kind\": \"file\", \"status\": \"written\", \"size\": 1}\n"
+            "],\n \"missing\": [\"nothing\"],\n"
+            " \"files_written\": 2, \"bytes_written\": 5, \"skipped\": 0, \"refused\": 1, \"failed\": 1, \"complete\": false}\n");
+  // Quiet, only what was not written; left alone, "skipped".
+  run = brq({"extract", "--json", "-q", "--skip-existing", utf8(archive), utf8(dir / "out")});
+  EXPECT_EQ(std::make_tuple(run.status, run.err), std::make_tuple(2, ""));
+  EXPECT_EQ(count_lines(run.out, "  {"), 1) << run.out;
+  run = brq({"extract", "--json", "--skip-existing", utf8(archive), utf8(dir / "out"), "--exclude", ".."});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(count_lines(run.out, "  {\"index\": 1, \"path\": \"ok\", \"kind\": \"file\", \"status\": \"skipped\""), 1)
+      << run.out;
+  EXPECT_NE(run.out.find("\"skipped\": 3, \"refused\": 0, \"failed\": 0, \"complete\": true}\n"), std::string::npos)
+      << run.out;
+  // A destination that can't be used is no run to tell of.
+  write_file(dir / "plain", "x");
+  run = brq({"extract", "--json", utf8(archive), utf8(dir / "plain")});
+  EXPECT_EQ(std::make_tuple(run.status, run.out, count_lines(run.err, "ERROR: Unable to use ")), std::make_tuple(1, "", 1));
 }
 
 // As mkdir -p: brq makes a missing destination with its missing parents
@@ -369,7 +441,8 @@ TEST(BrqOutput, FailedStandardOutputIsStatusTwoWithOneLine) {
   write_file(dir / "src" / "f", "x");
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"list", utf8(archive)}, {"list", "--json", utf8(archive)}, {"check", utf8(archive)},
-           {"extract", utf8(archive), utf8(dir / "out")}, {"diff", utf8(archive), utf8(archive)},
+           {"check", "--json", utf8(archive)}, {"extract", utf8(archive), utf8(dir / "out")},
+           {"extract", "--json", utf8(archive), utf8(dir / "out2")}, {"diff", utf8(archive), utf8(archive)},
            {"cat", utf8(archive), "d/a"}, {"pack", utf8(dir / "src"), utf8(dir / "b.brq")}, {"--help"}}) {
     std::FILE* full = std::fopen("/dev/full", "wb");
     ASSERT_NE(full, nullptr);
