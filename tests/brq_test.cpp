@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "brq/folder_source.h"
+#include "brq/json_text.h"
 #include "brq/progress_line.h"
 #include "brq/run_brq.h"
 #include "platform/file_system.h"
@@ -141,10 +142,12 @@ TEST(BrqCheck, JsonDocumentNamesEachProblemsEntry) {
             "],\n \"verdict\": \"problems\"}\n");
   write_file(dir / "cut.brq", read_file(archive).substr(0, 30));
   run = brq({"check", "--json", utf8(dir / "cut.brq")});
+  std::string problem;
+  brq::append_json_string(problem, utf8(dir / "cut.brq") +
+                                       " is not a usable archive: its index needs 223 bytes but the archive has 30");
   EXPECT_EQ(std::make_tuple(run.status, run.out),
-            std::make_tuple(1, "{\"problems\": [\n  {\"problem\": \"" + utf8(dir / "cut.brq") +
-                                   " is not a usable archive: its index needs 223 bytes but the archive has 30\"}\n],\n"
-                                   " \"notes\": [],\n \"verdict\": \"unusable\"}\n"));
+            std::make_tuple(1, "{\"problems\": [\n  {\"problem\": " + problem +
+                                   "}\n],\n \"notes\": [],\n \"verdict\": \"unusable\"}\n"));
 }
 
 // Files whose data overlap: no problem (a writer may share identical
