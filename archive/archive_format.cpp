@@ -1,7 +1,33 @@
 // Little-endian decoding and encoding of the archive's fixed-size records.
 #include "archive/archive_format.h"
 
+#include <cstring>
+#include <string_view>
+
 namespace kelvarin {
+
+const char* other_format(const std::uint8_t* bytes, std::size_t length) {
+  struct Signature {
+    std::size_t at;
+    std::string_view bytes;
+    const char* format;
+  };
+  static constexpr Signature kSignatures[] = {
+      {257, "ustar", "a tar archive"},  // POSIX "ustar\0" and GNU "ustar  "
+      {0, "PK\x03\x04", "a zip archive"},
+      {0, "PK\x05\x06", "a zip archive"},  // one with no files
+      {0, "\x1F\x8B", "a gzip file"},
+      {0, {"7z\xBC\xAF\x27\x1C", 6}, "a 7z archive"},
+      {0, {"\xFD" "7zXZ\0", 6}, "an xz file"},
+  };
+  for (const Signature& signature : kSignatures) {
+    if (length >= signature.at + signature.bytes.size() &&
+        std::memcmp(bytes + signature.at, signature.bytes.data(), signature.bytes.size()) == 0) {
+      return signature.format;
+    }
+  }
+  return nullptr;
+}
 
 ArchiveHeader decode_header(const std::uint8_t* bytes) {
   ArchiveHeader header;

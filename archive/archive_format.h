@@ -74,6 +74,15 @@ inline void store_u32(std::uint8_t* bytes, std::uint32_t value) {
   bytes[3] = static_cast<std::uint8_t>(value >> 24);
 }
 
+// The first bytes that tell the formats people mistake for an archive:
+// a tar's "ustar" mark ends here.
+inline constexpr std::size_t kOtherFormatBytes = 262;
+
+// What the file starting with `bytes` (`length` of them, fewer than
+// kOtherFormatBytes when the file is shorter) looks like when it is a tar,
+// zip, gzip, 7z or xz file ("a tar archive"); null for none of them.
+const char* other_format(const std::uint8_t* bytes, std::size_t length);
+
 ArchiveHeader decode_header(const std::uint8_t* bytes);
 EntryRecord decode_entry(const std::uint8_t* bytes);
 SizeRecord decode_size(const std::uint8_t* bytes);

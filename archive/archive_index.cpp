@@ -20,6 +20,17 @@ bool link_in_range(std::int32_t link, std::int32_t entry_count) {
   return link == kNoEntry || (link >= 0 && link < entry_count);
 }
 
+// An unusable index in a file of another format (a tar, a zip...) says what
+// the file looks like: the likely mistake is the file, not its damage.
+Error naming_other_format(const platform::FileHandle& archive, const Error& unusable) {
+  std::uint8_t bytes[kOtherFormatBytes];
+  std::size_t got = 0;
+  if (!platform::read_at(archive, 0, bytes, sizeof bytes, got).ok()) return unusable;
+  const char* format = other_format(bytes, got);
+  if (format == nullptr) return unusable;
+  return Error::of_kind(Error::Kind::unusable, unusable.cause() + " (it looks like " + format + ")");
+}
+
 }  // namespace
 
 // The loader's stages, in the order they run: read_header, allocate_tables,
@@ -259,6 +270,7 @@ Result<ArchiveIndex> ArchiveIndex::open(std::string path) {
   index.path_ = std::move(path);
   Error error = platform::open_archive(index.path_, index.archive_);
   if (error.ok()) error = Loader(index).run();
+  if (error.is_unusable()) error = naming_other_format(index.archive_, error);
   if (!error.ok()) return std::move(error.on(index.path_));
   return index;
 }

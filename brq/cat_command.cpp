@@ -1,11 +1,58 @@
 // brq cat: files' bytes to standard output, nothing else on it, in the
 // order they are asked for.
+#include <unordered_map>
+
 #include "brq/commands.h"
 #include "brq/progress_line.h"
 #include "platform/files.h"
 #include "platform/process.h"
 
 namespace kelvarin::brq {
+namespace {
+
+// How messages name the entries the request names ("entry 7, d/a"), by
+// their listed paths, found by one replay of the plan the first time a
+// message needs one.
+class NamedEntries {
+ public:
+  NamedEntries(const ArchiveIndex& index, const ExtractionPlan& plan) : index_(index), plan_(plan) {}
+
+  const std::string& description(std::uint32_t entry) {
+    if (descriptions_.empty()) find();
+    return descriptions_[entry];
+  }
+
+ private:
+  void find() {
+    class Finder final : public PlanVisitor {
+     public:
+      explicit Finder(std::unordered_map<std::uint32_t, std::string>& found) : found_(found) {}
+      bool enter_folder(const EntryVisit& folder, const PlannedEntry&) override {
+        note(folder);
+        return true;
+      }
+      void visit(const EntryVisit& entry, const PlannedEntry&) override { note(entry); }
+
+     private:
+      void note(const EntryVisit& visit) {
+        auto wanted = found_.find(visit.entry);
+        if (wanted != found_.end()) wanted->second = entry_description(visit, PathForm::listed);
+      }
+      std::unordered_map<std::uint32_t, std::string>& found_;
+    };
+    for (const std::vector<std::uint32_t>& named : plan_.named()) {
+      for (std::uint32_t entry : named) descriptions_.emplace(entry, "entry " + std::to_string(entry));
+    }
+    Finder finder(descriptions_);
+    plan_.replay(index_, finder);
+  }
+
+  const ArchiveIndex& index_;
+  const ExtractionPlan& plan_;
+  std::unordered_map<std::uint32_t, std::string> descriptions_;
+};
+
+}  // namespace
 
 int cat_files(const CommandLine& line, const Streams& streams) {
   const std::string& archive = line.operands[0];
@@ -37,6 +84,7 @@ int cat_files(const CommandLine& line, const Streams& streams) {
     print(streams.err, error_line(message));
   };
 
+  NamedEntries named(index, plan);
   bool failed = false;
   std::vector<char> buffer;
   for (std::size_t i = 0; i < request.paths.size(); ++i) {
@@ -50,9 +98,8 @@ int cat_files(const CommandLine& line, const Streams& streams) {
     for (std::uint32_t entry : plan.named()[i]) {
       const PlannedEntry& planned_entry = plan[entry];
       if (planned_entry.fate == Fate::left_out) {
-        fail((planned_entry.refusal == Refusal::damaged ? "Damaged entry " : "Skipping entry ") +
-             std::to_string(entry) + " for " + path + ": " + left_out_reason(index, entry, planned_entry) +
-             inside_count(planned_entry.inside()));
+        fail((planned_entry.refusal == Refusal::damaged ? "Damaged " : "Skipping ") + named.description(entry) +
+             ": " + left_out_reason(index, entry, planned_entry) + inside_count(planned_entry.inside()));
         failed = true;
         any_file = true;
         continue;
@@ -78,7 +125,7 @@ int cat_files(const CommandLine& line, const Streams& streams) {
         return kStatusEntriesFailed;
       }
       if (!read.ok()) {
-        fail("Unable to read the data of entry " + std::to_string(entry) + " for " + path + ": " +
+        fail("Unable to read the data of " + named.description(entry) + ": " +
              (read.is_ended_early() ? std::string("the archive ends before its last byte") : read.cause()));
         failed = true;
       }

@@ -1,124 +1,232 @@
 // brq check: everything the extraction would leave out or trip over, found
-// without writing anything, and a summary of what the archive holds.
+// without writing anything, and a summary of what the archive holds, as
+// lines or as one JSON document.
 #include <algorithm>
 #include <cstdio>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
 #include "brq/commands.h"
+#include "brq/json_text.h"
 #include "brq/text_output.h"
 
 namespace kelvarin::brq {
 namespace {
 
+// What the walk reaches, left out or not.
+struct Summary {
+  std::uint64_t entries = 0;
+  std::uint64_t folders = 0;
+  std::uint64_t files = 0;
+  std::uint64_t bytes = 0;
+  std::uint64_t unreachable = 0;  // linked from nowhere
+};
+
+// The report in either form: "problem: ..." lines, the summary, notes and
+// the verdict; or {"problems": [...], <summary>, "notes": [...],
+// "verdict"}.
+class Report {
+ public:
+  Report(TextOutput& out, bool json) : out_(out), json_(json) {
+    if (json_) out_.add("{\"problems\": [");
+  }
+
+  // A problem of `entry`, or of the whole archive when null.
+  void problem(const EntryVisit* entry, const std::string& what) {
+    ++problems_;
+    if (!json_) {
+      out_.add("problem: " + one_line(entry != nullptr ? entry_description(*entry, PathForm::listed) + ": " + what
+                                                       : what) +
+               "\n");
+      return;
+    }
+    std::string item = problems_ == 1 ? "\n  {" : ",\n  {";
+    if (entry != nullptr) item += json_entry_members(*entry) + ", ";
+    item += "\"problem\": ";
+    append_json_string(item, what);
+    out_.add(item + "}");
+  }
+
+  void summary(const Summary& counts) {
+    if (json_) {
+      out_.add(std::string(problems_ == 0 ? "]" : "\n]") + ",\n \"entries\": " + std::to_string(counts.entries) +
+               ", \"folders\": " + std::to_string(counts.folders) + ", \"files\": " + std::to_string(counts.files) +
+               ", \"bytes\": " + std::to_string(counts.bytes) +
+               ", \"unreachable\": " + std::to_string(counts.unreachable) + ",\n \"notes\": [");
+      summarised_ = true;
+      return;
+    }
+    std::string text = "entries      " + std::to_string(counts.entries) + "\n" +
+                       "folders      " + std::to_string(counts.folders) + "\n" +
+                       "files        " + std::to_string(counts.files) + "\n" +
+                       "total bytes  " + std::to_string(counts.bytes) + "\n";
+    if (counts.unreachable > 0) {
+      text += "unreachable  " + std::to_string(counts.unreachable) + " (linked from nowhere; never extracted)\n";
+    }
+    out_.add(text);
+  }
+
+  // A note, with the entries it concerns.
+  void note(const std::string& what, const std::vector<std::string>& entries) {
+    if (!json_) {
+      out_.add("note: " + what + "\n");
+      return;
+    }
+    std::string item = notes_++ == 0 ? "\n  {\"note\": " : ",\n  {\"note\": ";
+    append_json_string(item, what);
+    item += ", \"entries\": [";
+    for (std::size_t i = 0; i < entries.size(); ++i) item += (i == 0 ? "{" : ", {") + entries[i] + "}";
+    out_.add(item + "]}");
+  }
+
+  // The last line: sound, N problems, or unusable.
+  void verdict(bool usable) {
+    const std::string word = !usable ? "unusable" : problems_ == 0 ? "sound" : "problems";
+    if (!json_) {
+      out_.add(word == "problems" ? std::to_string(problems_) + (problems_ == 1 ? " problem\n" : " problems\n")
+                                  : word + "\n");
+      return;
+    }
+    if (!summarised_) out_.add(std::string(problems_ == 0 ? "]" : "\n]") + ",\n \"notes\": [");
+    out_.add(std::string(notes_ == 0 ? "]" : "\n]") + ",\n \"verdict\": \"" + word + "\"}\n");
+  }
+
+  std::uint64_t problems() const { return problems_; }
+
+ private:
+  TextOutput& out_;
+  bool json_;
+  std::uint64_t problems_ = 0;
+  std::uint64_t notes_ = 0;
+  bool summarised_ = false;
+};
+
 // Each problem the plan finds, and what the extraction would copy without
 // complaint although no writer puts it there.
 class Problems final : public PlanVisitor {
  public:
-  Problems(const ArchiveIndex& index, TextOutput& out) : index_(index), out_(out) {}
+  Problems(const ArchiveIndex& index, Report& report) : index_(index), report_(report) {}
 
   bool enter_folder(const EntryVisit&, const PlannedEntry&) override { return true; }
 
   void visit(const EntryVisit& entry, const PlannedEntry& planned) override {
     if (planned.fate == Fate::left_out) {
-      problem(entry, left_out_reason(index_, entry.entry, planned, &entry) + inside_count(planned.inside()));
+      report_.problem(&entry, left_out_reason(index_, entry.entry, planned, &entry) + inside_count(planned.inside()));
       return;
     }
     // Data inside the index are the index's own bytes: the archive is damaged.
     const std::int32_t size = index_.node(entry.entry).file_size;
     const std::uint64_t position = *index_.data_position(entry.entry);
     if (size > 0 && position < index_.index_end()) {
-      problem(entry, "its data at position " + std::to_string(position) + " begin inside the index, which ends at " +
-                         std::to_string(index_.index_end()));
+      report_.problem(&entry, "its data at position " + std::to_string(position) +
+                                  " begin inside the index, which ends at " + std::to_string(index_.index_end()));
     }
-    if (size > 0) data_.emplace_back(position, position + static_cast<std::uint64_t>(size));
+    if (size > 0) data_.push_back({position, position + static_cast<std::uint64_t>(size), entry.entry});
   }
 
-  std::uint64_t count() const { return count_; }
-
-  // Files whose data overlap others': a writer may share identical data,
-  // but so is a small archive made to write far more than it holds.
-  std::uint64_t overlapping() {
+  // The files whose data overlap others': a writer may share identical
+  // data, but so is a small archive made to write far more than it holds.
+  std::unordered_set<std::uint32_t> overlapping() {
     std::sort(data_.begin(), data_.end());
-    std::uint64_t overlapping = 0;
+    std::unordered_set<std::uint32_t> overlapping;
     std::uint64_t end = 0;  // the furthest end of the ranges before
     for (std::size_t i = 0; i < data_.size(); ++i) {
-      const bool with_earlier = i > 0 && data_[i].first < end;
-      const bool with_next = i + 1 < data_.size() && data_[i + 1].first < data_[i].second;
-      if (with_earlier || with_next) ++overlapping;
-      end = std::max(end, data_[i].second);
+      const bool with_earlier = i > 0 && data_[i].start < end;
+      const bool with_next = i + 1 < data_.size() && data_[i + 1].start < data_[i].end;
+      if (with_earlier || with_next) overlapping.insert(data_[i].entry);
+      end = std::max(end, data_[i].end);
     }
     return overlapping;
   }
 
  private:
-  void problem(const EntryVisit& entry, const std::string& what) {
-    ++count_;
-    out_.add("problem: " + one_line(entry_description(entry, PathForm::listed) + ": " + what) + "\n");
-  }
+  struct Range {
+    std::uint64_t start, end;
+    std::uint32_t entry;
+    bool operator<(const Range& other) const {
+      return std::make_pair(start, end) < std::make_pair(other.start, other.end);
+    }
+  };
 
   const ArchiveIndex& index_;
-  TextOutput& out_;
-  std::uint64_t count_ = 0;
-  std::vector<std::pair<std::uint64_t, std::uint64_t>> data_;  // [start, end) of each file's data
+  Report& report_;
+  std::vector<Range> data_;
 };
 
-// Entries, folders, files and bytes of all the walk reaches, left out or not.
-std::string summary(const ArchiveIndex& index, const ExtractionPlan& plan) {
-  std::uint64_t folders = 0;
-  std::uint64_t files = 0;
-  std::uint64_t bytes = 0;
+// The JSON members of the entries of `wanted`, in walk order.
+std::vector<std::string> members_of(const ArchiveIndex& index, const ExtractionPlan& plan,
+                                    const std::unordered_set<std::uint32_t>& wanted) {
+  class Finder final : public PlanVisitor {
+   public:
+    explicit Finder(const std::unordered_set<std::uint32_t>& wanted) : wanted_(wanted) {}
+    bool enter_folder(const EntryVisit&, const PlannedEntry&) override { return true; }
+    void visit(const EntryVisit& entry, const PlannedEntry&) override {
+      if (wanted_.count(entry.entry) != 0) found.push_back(json_entry_members(entry));
+    }
+    std::vector<std::string> found;
+
+   private:
+    const std::unordered_set<std::uint32_t>& wanted_;
+  };
+  Finder finder(wanted);
+  plan.replay(index, finder);
+  return std::move(finder.found);
+}
+
+Summary summary_of(const ArchiveIndex& index, const ExtractionPlan& plan) {
+  Summary counts;
   for (std::uint32_t entry = 0; entry < index.entry_count(); ++entry) {
     if (plan[entry].fate == Fate::unreached) continue;
     if (index.is_folder(entry)) {
-      ++folders;
+      ++counts.folders;
       continue;
     }
-    ++files;
+    ++counts.files;
     const std::int32_t size = index.node(entry).file_size;
-    if (size > 0) bytes += static_cast<std::uint64_t>(size);
+    if (size > 0) counts.bytes += static_cast<std::uint64_t>(size);
   }
-  const std::uint64_t reachable = folders + files;
-  std::string text = "entries      " + std::to_string(reachable) + "\n" +
-                     "folders      " + std::to_string(folders) + "\n" +
-                     "files        " + std::to_string(files) + "\n" +
-                     "total bytes  " + std::to_string(bytes) + "\n";
-  if (reachable < index.entry_count()) {
-    text += "unreachable  " + std::to_string(index.entry_count() - reachable) +
-            " (linked from nowhere; never extracted)\n";
-  }
-  return text;
+  counts.entries = counts.folders + counts.files;
+  counts.unreachable = index.entry_count() - counts.entries;
+  return counts;
 }
 
 }  // namespace
 
-int check_archive(const std::string& archive, const Streams& streams) {
+int check_archive(const CommandLine& line, const Streams& streams) {
+  const std::string& archive = line.operands[0];
   Result<ArchiveIndex> opened = ArchiveIndex::open(archive);
   TextOutput out(streams);
   if (!opened.ok()) {
+    // A file that can't be opened is no archive to report on.
     if (opened.error().step() == Error::Step::open) {
       print(streams.err, error_line(archive_problem(opened.error())));
     } else {
-      out.add("problem: " + one_line(archive_problem(opened.error())) + "\nunusable\n");
+      Report report(out, line.json);
+      report.problem(nullptr, archive_problem(opened.error()));
+      report.verdict(false);
     }
     out.finish();
     return kStatusUnusable;
   }
   const ArchiveIndex& index = opened.value();
-  Result<ExtractionPlan> plan = make_plan(index, nullptr, streams);
-  if (!plan.ok()) return kStatusUnusable;
-  Problems problems(index, out);
-  plan.value().replay(index, problems);
-  out.add(summary(index, plan.value()));
-  if (const std::uint64_t overlapping = problems.overlapping()) {
-    out.add("note: " + std::to_string(overlapping) + " files overlap others' data: an extraction writes " +
-            std::to_string(plan.value().bytes_to_write()) + " bytes from an archive of " +
-            std::to_string(index.archive_size()) + "\n");
+  Result<ExtractionPlan> planned = make_plan(index, nullptr, streams);
+  if (!planned.ok()) return kStatusUnusable;
+  const ExtractionPlan& plan = planned.value();
+  Report report(out, line.json);
+  Problems problems(index, report);
+  plan.replay(index, problems);
+  report.summary(summary_of(index, plan));
+  const std::unordered_set<std::uint32_t> overlapping = problems.overlapping();
+  if (!overlapping.empty()) {
+    report.note(std::to_string(overlapping.size()) + " files overlap others' data: an extraction writes " +
+                    std::to_string(plan.bytes_to_write()) + " bytes from an archive of " +
+                    std::to_string(index.archive_size()),
+                line.json ? members_of(index, plan, overlapping) : std::vector<std::string>{});
   }
-  const std::uint64_t count = problems.count();
-  out.add(count == 0 ? "sound\n" : std::to_string(count) + (count == 1 ? " problem\n" : " problems\n"));
+  report.verdict(true);
   if (!out.finish()) return kStatusEntriesFailed;
-  return count == 0 ? kStatusSuccess : kStatusEntriesFailed;
+  return report.problems() == 0 ? kStatusSuccess : kStatusEntriesFailed;
 }
 
 }  // namespace kelvarin::brq

@@ -34,15 +34,18 @@ constexpr std::string_view kGeneralHelpBeforeMount =
     "  check ARCHIVE                      check the index and every file's data range\n"
     "  extract ARCHIVE DEST [PATH...]     extract everything or the named entries\n"
     "  cat ARCHIVE PATH...                files' bytes to standard output\n"
-    "  diff ARCHIVE1 ARCHIVE2             what changed from one archive to the other\n"
+    "  diff A B                           what changed from one archive or folder\n"
+    "                                     to another\n"
     "  pack DIR ARCHIVE                   build an archive from a folder\n";
 constexpr std::string_view kGeneralHelpMount =
     "  mount ARCHIVE MOUNTPOINT           show an archive as a read-only folder\n";
 constexpr std::string_view kGeneralHelpAfterMount =
     "\n"
     "A PATH is an entry's path as 'brq list' shows it ('/' or '\\' between\n"
-    "names) or a pattern: '*' and '?' within a name, '[...]' a class, '**' any\n"
-    "number of folders (\"sounds/**/*.wav\").\n"
+    "names, a leading '/' or './' optional) or a pattern: '*' and '?' within a\n"
+    "name, '[...]' a class, '**' any number of folders (\"sounds/**/*.wav\").\n"
+    "A pattern without '/' matches names at any depth ('*.html'), one with '/'\n"
+    "whole paths from the top ('/*.html' only on the top level).\n"
     "\n"
     "'brq <command> --help' tells more about one command; 'brq --version'\n"
     "prints the version.\n"
@@ -64,7 +67,8 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "\n"
      "  -h, --human        sizes in K, M, G, T (powers of 1024)\n"
      "  --exclude PATTERN  leave out what PATTERN names, with all it holds: a\n"
-     "                     PATTERN without '/' is matched against each name\n"
+     "                     PATTERN without '/' is matched against names at any\n"
+     "                     depth, one with '/' against paths from the top\n"
      "  --ignore-case      paths and patterns match in any case (ASCII letters)\n"
      "  --json             one JSON document instead, without totals:\n"
      "           {\"entries\": [{\"path\", \"kind\", \"size\", \"offset\", \"index\"}, ...]}\n"
@@ -74,12 +78,18 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "Exit status: 0 listed, 1 unusable archive, 2 some entries are damaged\n"
      "(named on standard error) or a PATH names nothing.\n"},
     {Command::check, "check", 1, 1,
-     "Usage: brq check ARCHIVE\n"
+     "Usage: brq check [--json] ARCHIVE\n"
      "\n"
      "Checks the whole index without writing anything: counts, links, names,\n"
      "sizes, and that every file's data lie inside the archive and after the\n"
      "index. Prints each problem found and a summary (entries, folders, files,\n"
      "total bytes).\n"
+     "\n"
+     "  --json   one JSON document instead:\n"
+     "           {\"problems\": [{\"index\", \"path\", \"problem\"}, ...], \"entries\",\n"
+     "            \"folders\", \"files\", \"bytes\", \"unreachable\",\n"
+     "            \"notes\": [{\"note\", \"entries\"}, ...],\n"
+     "            \"verdict\": \"sound\"|\"problems\"|\"unusable\"}\n"
      "\n"
      "The format holds no checksums: data bytes that were changed, or a file\n"
      "swapped for another of the same size, can't be seen. 'brq diff' against\n"
@@ -93,6 +103,7 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "Extracts everything, or only the entries PATHs name (paths or patterns;\n"
      "a folder brings everything below it), into DEST, with the same safety\n"
      "rules as Kelvarin_Extract. A file already there is replaced in one step.\n"
+     "A missing DEST is made with its missing parents, as by 'mkdir -p'.\n"
      "Prints each file's path.\n"
      "\n"
      "  -q, --quiet        don't print each file's path\n"
@@ -100,8 +111,17 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "                     KELVARIN_JOBS, else the processors, at most 8);\n"
      "                     the lines and the tree are the same for any N\n"
      "  --skip-existing    leave every file that is already there untouched\n"
+     "  --json             one JSON document instead, errors too, in walk order:\n"
+     "           {\"entries\": [{\"index\", \"path\", \"kind\", \"status\", ...}, ...],\n"
+     "            \"missing\": [PATH, ...], \"files_written\", \"bytes_written\",\n"
+     "            \"skipped\", \"refused\", \"failed\", \"complete\"}\n"
+     "           status is \"written\", \"skipped\", \"refused\" or \"failed\" (these\n"
+     "           two with the \"message\" the line would give); -q leaves out\n"
+     "           the written and skipped. Standard error keeps the progress\n"
+     "           line and what stops the run (the destination, memory).\n"
      "  --exclude PATTERN  leave out what PATTERN names, with all it holds: a\n"
-     "                     PATTERN without '/' is matched against each name\n"
+     "                     PATTERN without '/' is matched against names at any\n"
+     "                     depth, one with '/' against paths from the top\n"
      "  --ignore-case      paths and patterns match in any case (ASCII letters)\n"
      "  --progress         show the progress line on standard error, and its\n"
      "                     last state however short the run\n"
@@ -128,35 +148,46 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "Exit status: 0 every file was written whole, 1 unusable archive, 2 a PATH\n"
      "names nothing or only folders, a file is damaged, or the output failed.\n"},
     {Command::diff, "diff", 2, 2,
-     "Usage: brq diff [--json] [--order] ARCHIVE1 ARCHIVE2\n"
+     "Usage: brq diff [--json] [--order] [--all] A B\n"
      "\n"
-     "Tells what changed from ARCHIVE1 to ARCHIVE2, one line per entry, in path\n"
-     "order: '- PATH' only in ARCHIVE1, '+ PATH' only in ARCHIVE2, 'M PATH' a\n"
-     "file whose size or bytes differ (or a file that became a folder, or the\n"
-     "other way round). Sizes are compared first; bytes are read only where\n"
-     "they agree. Where data lie and the order of entries are not differences.\n"
+     "Tells what changed from A to B, each an archive or a folder (an\n"
+     "extraction, a modded tree: taken as an archive of it would be, nothing\n"
+     "followed, nothing written), one line per entry, in path order: '- PATH'\n"
+     "only in A, '+ PATH' only in B, 'M PATH' a file whose size or bytes differ\n"
+     "(or a file that became a folder, or the other way round). A folder on\n"
+     "one side only is one line, '- PATH/ (N entries)'. Sizes are compared\n"
+     "first; bytes are read only where they agree. Where data lie and the\n"
+     "order of entries are not differences. A link, or anything else an\n"
+     "archive can't hold, in a folder is trouble: named on standard error.\n"
      "\n"
+     "  --all     a line for every entry of a folder on one side only\n"
      "  --order   also 'O PATH' for a folder in both whose shared entries come\n"
      "            in another order\n"
      "  --json    one JSON document instead:\n"
      "            {\"changes\": [{\"change\": \"removed\"|\"added\"|\"modified\"|\"order\",\n"
-     "                           \"path\"}, ...]}\n"
+     "                           \"path\", \"entries\"}, ...]}\n"
+     "            (\"entries\" for a folder on one side only)\n"
      "\n"
-     "Exit status: 0 the same, 1 different, 2 trouble (an archive is unusable or\n"
-     "an entry can't be read), 64 wrong command line.\n"},
+     "Exit status: 0 the same, 1 different, 2 trouble (an archive is unusable,\n"
+     "an entry can't be read or compared), 64 wrong command line.\n"},
     {Command::pack, "pack", 2, 2,
      "Usage: brq pack [options] DIR ARCHIVE\n"
      "\n"
      "Writes the folder DIR and everything in it as the archive ARCHIVE: the\n"
      "root has an empty name, each folder's entries are sorted bytewise by\n"
-     "name, and the same tree always gives the same bytes. Refuses links, files\n"
-     "of 2 GiB or more, names Kelvarin_Extract refuses or that are not UTF-8,\n"
-     "names Windows can't hold (CON.txt, 'a?.txt', a trailing dot or space...)\n"
-     "or that differ only in case within a folder, and an ARCHIVE inside DIR.\n"
-     "The archive is written under a temporary name and renamed into place\n"
-     "when complete; it replaces only a file: ARCHIVE naming a link, a device,\n"
-     "a pipe or a socket is refused and left as it is.\n"
+     "name, and the same tree always gives the same bytes. What an archive\n"
+     "can't hold is named and left out, and the rest packed (status 2): links,\n"
+     "devices, files of 2 GiB or more, names Kelvarin_Extract refuses or that\n"
+     "are not UTF-8. Names Windows can't hold (CON.txt, 'a?.txt', a trailing\n"
+     "dot or space...) or that differ only in case within a folder refuse the\n"
+     "whole pack, and so does an ARCHIVE inside DIR. The archive is written\n"
+     "under a temporary name and renamed into place when complete; it replaces\n"
+     "only a file: ARCHIVE naming a link, a device, a pipe or a socket is\n"
+     "refused and left as it is.\n"
      "\n"
+     "  -h, --dereference   follow links to files and folders inside DIR; one\n"
+     "                      leading out of DIR, nowhere, or to a folder it lies\n"
+     "                      in is left out\n"
      "  --allow-unportable  store names Windows can't hold, and names that\n"
      "                      differ only in case, all the same\n"
      "  --progress          show the progress line on standard error, and its\n"
@@ -165,7 +196,8 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "                      error is a terminal)\n"
      "\n"
      "Exit status: 0 written, 1 the folder can't be read or the archive can't\n"
-     "be written, 2 some entries can't be stored (nothing written).\n"},
+     "be written, 2 some entries were left out, or names Windows can't hold\n"
+     "refused the pack (nothing written).\n"},
     {Command::mount, "mount", 2, 2,
      "Usage: brq mount [-f] ARCHIVE MOUNTPOINT\n"
      "\n"
@@ -196,8 +228,8 @@ struct OptionInfo {
 constexpr unsigned kSelecting = bit(Command::list) | bit(Command::extract) | bit(Command::cat);
 constexpr unsigned kWriting = bit(Command::extract) | bit(Command::cat) | bit(Command::pack);
 
-constexpr std::array<OptionInfo, 13> kOptions = {{
-    {"--json", "", bit(Command::list) | bit(Command::diff), "",
+constexpr std::array<OptionInfo, 16> kOptions = {{
+    {"--json", "", bit(Command::list) | bit(Command::check) | bit(Command::extract) | bit(Command::diff), "",
      [](CommandLine& line, std::string_view) { line.json = true; return true; }},
     {"--human", "-h", bit(Command::list), "",
      [](CommandLine& line, std::string_view) { line.human = true; return true; }},
@@ -207,8 +239,11 @@ constexpr std::array<OptionInfo, 13> kOptions = {{
      [](CommandLine& line, std::string_view) { line.skip_existing = true; return true; }},
     {"--order", "", bit(Command::diff), "",
      [](CommandLine& line, std::string_view) { line.order = true; return true; }},
+    {"--all", "", bit(Command::diff), "", [](CommandLine& line, std::string_view) { return line.all = true; }},
     {"--allow-unportable", "", bit(Command::pack), "",
      [](CommandLine& line, std::string_view) { line.allow_unportable = true; return true; }},
+    {"--dereference", "-h", bit(Command::pack), "",
+     [](CommandLine& line, std::string_view) { line.dereference = true; return true; }},
     {"--ignore-case", "", kSelecting, "",
      [](CommandLine& line, std::string_view) { line.ignore_case = true; return true; }},
     {"--exclude", "", kSelecting, "a pattern",
@@ -245,9 +280,9 @@ const CommandInfo* info_of(Command command) {
 }
 
 // The option `arg` names for `command`; "-h" is --help except where it
-// means --human, as for ls and du.
+// means --human, as for ls and du, or --dereference, as for tar.
 const OptionInfo* find_option(std::string_view arg, Command command) {
-  if (arg == "-h" && command != Command::list) arg = "--help";
+  if (arg == "-h" && command != Command::list && command != Command::pack) arg = "--help";
   for (const OptionInfo& option : kOptions) {
     if ((option.commands & bit(command)) != 0 &&
         (arg == option.name || (!option.short_name.empty() && arg == option.short_name))) {

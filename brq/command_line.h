@@ -20,12 +20,14 @@ struct CommandLine {
   Command command = Command::none;
   bool help = false;     // --help: print the help of `command` (the general one for none)
   bool version = false;  // --version: print the version line
-  bool json = false;              // list, diff
+  bool json = false;              // list, check, extract, diff
   bool human = false;             // list -h: sizes in K, M, G
   bool quiet = false;             // extract: no file lines
   bool skip_existing = false;     // extract: leave files that are there alone
   bool order = false;             // diff: report folders whose entries' order changed
+  bool all = false;               // diff: every entry of a folder on one side only
   bool allow_unportable = false;  // pack: store names Windows can't hold
+  bool dereference = false;       // pack -h: follow links inside the folder
   bool ignore_case = false;       // list, extract, cat: paths and patterns
   ProgressChoice progress = ProgressChoice::automatic;  // extract, cat, pack
   unsigned jobs = 0;  // extract -j: workers writing at once; 0 the default

@@ -62,7 +62,7 @@ inline std::string nothing_named(const std::string& path, const std::string& arc
 }
 
 int list_archive(const CommandLine& line, const Streams& streams);
-int check_archive(const std::string& archive, const Streams& streams);
+int check_archive(const CommandLine& line, const Streams& streams);
 int extract_archive(const CommandLine& line, const Streams& streams);
 int cat_files(const CommandLine& line, const Streams& streams);
 int diff_archives(const CommandLine& line, const Streams& streams);

@@ -1,12 +1,15 @@
-// brq diff: what changed from one archive to another, path by path, in the
-// trees their extractions would leave. Both plans are walked into
-// path-sorted lists and merged; bytes are read only for files of the same
-// size at the same path.
+// brq diff: what changed from one archive or folder to another, path by
+// path, in the trees their extractions would leave (a folder is taken as
+// an archive of it would be). Both sides are collected into path-sorted
+// lists and merged; bytes are read only for files of the same size at the
+// same path.
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <memory>
 
 #include "brq/commands.h"
+#include "brq/folder_source.h"
 #include "brq/json_text.h"
 #include "brq/text_output.h"
 #include "platform/files.h"
@@ -21,8 +24,11 @@ constexpr int kTrouble = 2;
 // A folder or file as the extraction leaves it.
 struct Record {
   std::string path;
-  std::uint32_t entry = 0;
-  std::uint64_t sequence = 0;  // in walk order
+  bool is_folder = false;
+  std::uint64_t size = 0;
+  std::uint64_t sequence = 0;         // in walk order
+  std::uint32_t entry = 0;            // an archive's
+  const SourceNode* node = nullptr;   // a folder's
 };
 
 // Paths in tree order: a folder's entries right after it, before any name
@@ -38,18 +44,61 @@ bool tree_order(std::string_view a, std::string_view b) {
   return a.size() < b.size();
 }
 
-struct Side {
-  const std::string& name;
-  const ArchiveIndex& index;
-  std::vector<Record> records;
+// Where a file's bytes are read from.
+struct Data {
+  platform::FileHandle opened;  // a folder's file, opened for the comparison
+  const platform::FileHandle* file = nullptr;
+  std::uint64_t position = 0;
 };
 
-// The folders and files an extraction of one side leaves, each once (of a
-// file name held twice the later file, of a folder name the first folder);
-// what it leaves out is named on `err` as trouble: it can't be compared.
-class Collect final : public PlanVisitor {
+// One operand: its folders and files, and the bytes of each file.
+class Side {
  public:
-  Collect(Side& side, const Streams& streams) : side_(side), streams_(streams) {}
+  explicit Side(std::string name) : name_(std::move(name)) {}
+  virtual ~Side() = default;
+
+  const std::string& name() const { return name_; }
+  const std::vector<Record>& records() const { return records_; }
+
+  // Collects the records, in tree order. False when something could not be
+  // collected, and so not compared: each is named on `err`.
+  bool collect(const Streams& streams) {
+    const bool sound = add_records(streams);
+    std::stable_sort(records_.begin(), records_.end(),
+                     [](const Record& a, const Record& b) { return tree_order(a.path, b.path); });
+    return sound;
+  }
+
+  virtual Error open(const Record& file, Data& data) = 0;
+
+ protected:
+  virtual bool add_records(const Streams& streams) = 0;
+
+  std::string name_;
+  std::vector<Record> records_;
+};
+
+// An archive: the folders and files its extraction leaves, each once (of a
+// file name held twice the later file, of a folder name the first folder);
+// what the extraction leaves out is named as trouble.
+class ArchiveSide final : public Side, private PlanVisitor {
+ public:
+  ArchiveSide(std::string name, ArchiveIndex index) : Side(std::move(name)), index_(std::move(index)) {}
+
+  Error open(const Record& file, Data& data) override {
+    data.file = &index_.archive();
+    data.position = *index_.data_position(file.entry);
+    return {};
+  }
+
+ private:
+  bool add_records(const Streams& streams) override {
+    Result<ExtractionPlan> plan = make_plan(index_, nullptr, streams);
+    if (!plan.ok()) return false;
+    streams_ = &streams;
+    plan.value().replay(index_, *this);
+    return sound_;
+  }
 
   bool enter_folder(const EntryVisit& folder, const PlannedEntry& planned) override {
     if (planned.fate == Fate::folder) add(folder);
@@ -63,49 +112,96 @@ class Collect final : public PlanVisitor {
     }
     if (planned.fate != Fate::left_out) return;
     sound_ = false;
-    const std::string where = entry_description(entry, PathForm::listed) + " in " + side_.name + ": ";
-    print(streams_.err,
+    const std::string where = entry_description(entry, PathForm::listed) + " in " + name_ + ": ";
+    print(streams_->err,
           error_line(planned.refusal == Refusal::damaged
-                         ? "Damaged " + where + describe_damage(side_.index, entry.entry) + inside_count(planned.inside())
-                         : "Skipping " + where + left_out_reason(side_.index, entry.entry, planned, &entry) +
+                         ? "Damaged " + where + describe_damage(index_, entry.entry) + inside_count(planned.inside())
+                         : "Skipping " + where + left_out_reason(index_, entry.entry, planned, &entry) +
                                inside_count(planned.inside())));
   }
 
-  bool sound() const { return sound_; }
+  void add(const EntryVisit& visit) {
+    const std::int32_t size = index_.node(visit.entry).file_size;
+    records_.push_back({listed_path(visit), visit.is_folder, visit.is_folder ? 0 : static_cast<std::uint64_t>(size),
+                        records_.size(), visit.entry, nullptr});
+  }
 
- private:
-  void add(const EntryVisit& visit) { side_.records.push_back({listed_path(visit), visit.entry, sequence_++}); }
-
-  Side& side_;
-  const Streams& streams_;
-  std::uint64_t sequence_ = 0;
+  ArchiveIndex index_;
+  const Streams* streams_ = nullptr;
   bool sound_ = true;
 };
 
-// Whether the side's plan could be made and all of it compared.
-bool collect(Side& side, const Streams& streams) {
-  Result<ExtractionPlan> plan = make_plan(side.index, nullptr, streams);
-  if (!plan.ok()) return false;
-  Collect collect(side, streams);
-  plan.value().replay(side.index, collect);
-  std::stable_sort(side.records.begin(), side.records.end(),
-                   [](const Record& a, const Record& b) { return tree_order(a.path, b.path); });
-  return collect.sound();
+// A folder, as an archive of it would be (what brq pack stores, nothing
+// followed): what pack would leave out is named as trouble, and each file
+// read is checked to be the one scanned.
+class FolderSide final : public Side {
+ public:
+  FolderSide(std::string name, platform::Folder folder)
+      : Side(name), files_(std::move(folder), std::move(name)) {}
+
+  Error open(const Record& file, Data& data) override {
+    Error opened = files_.open(*file.node, data.opened);
+    data.file = &data.opened;
+    data.position = 0;
+    return opened;
+  }
+
+ private:
+  bool add_records(const Streams& streams) override {
+    ScanReport report;
+    Result<SourceNode> scanned = files_.scan({false, false}, report);
+    if (!scanned.ok()) {
+      print(streams.err, error_line("Unable to read " + name_ + ": " + scanned.error().cause()));
+      return false;
+    }
+    for (const Error& problem : report.left_out) {
+      print(streams.err, error_line(problem.path() + ": " + problem.cause()));
+    }
+    root_ = std::move(scanned.value());
+    // The root is the destination of an extraction: its entries' paths
+    // begin with their own names.
+    std::vector<std::pair<const SourceNode*, std::string>> pending{{&root_, ""}};
+    while (!pending.empty()) {
+      const auto [folder, path] = pending.back();
+      pending.pop_back();
+      for (const SourceNode& child : folder->children) {
+        const std::string child_path = path.empty() ? child.name : path + "/" + child.name;
+        records_.push_back({child_path, child.is_folder, child.size, records_.size(), 0, &child});
+        if (child.is_folder) pending.emplace_back(&child, child_path);
+      }
+    }
+    return report.left_out.empty();
+  }
+
+  FolderSource files_;
+  SourceNode root_;
+};
+
+// The operand as a folder where it is one, else as an archive; null, once
+// said on `err`, when it is neither.
+std::unique_ptr<Side> open_side(const std::string& operand, const Streams& streams) {
+  platform::Folder folder;
+  if (platform::open_folder(operand, folder).ok()) return std::make_unique<FolderSide>(operand, std::move(folder));
+  Result<ArchiveIndex> index = open_index(operand, streams);
+  if (!index.ok()) return nullptr;
+  return std::make_unique<ArchiveSide>(operand, std::move(index.value()));
 }
 
 // Whether two files of the same size hold the same bytes; a read that
 // fails is trouble, with its cause.
-bool same_bytes(const Side& a, std::uint32_t entry_a, const Side& b, std::uint32_t entry_b,
-                std::vector<char>& buffer_a, std::vector<char>& buffer_b, Error& failure) {
-  const auto length = static_cast<std::uint64_t>(a.index.node(entry_a).file_size);
-  const std::uint64_t position_b = *b.index.data_position(entry_b);
+bool same_bytes(Side& a, const Record& file_a, Side& b, const Record& file_b, std::vector<char>& buffer_a,
+                std::vector<char>& buffer_b, Error& failure) {
+  Data data_a, data_b;
+  failure = a.open(file_a, data_a);
+  if (failure.ok()) failure = b.open(file_b, data_b);
+  if (!failure.ok()) return false;
   std::uint64_t done = 0;
   bool same = true;
   buffer_b.resize(platform::kCopyChunk);
   failure = platform::read_range(
-      a.index.archive(), *a.index.data_position(entry_a), length, buffer_a, [&](const char* bytes, std::size_t chunk) {
+      *data_a.file, data_a.position, file_a.size, buffer_a, [&](const char* bytes, std::size_t chunk) {
         std::size_t got = 0;
-        Error read = platform::read_at(b.index.archive(), position_b + done, buffer_b.data(), chunk, got);
+        Error read = platform::read_at(*data_b.file, data_b.position + done, buffer_b.data(), chunk, got);
         if (read.ok() && got < chunk) read = Error::of_kind(Error::Kind::ended_early, "", Error::Step::read);
         if (!read.ok()) return read;
         done += chunk;
@@ -114,13 +210,16 @@ bool same_bytes(const Side& a, std::uint32_t entry_a, const Side& b, std::uint32
         return same ? Error{} : Error::because("differs");
       });
   if (!same) failure = {};
-  if (failure.is_ended_early()) failure = Error::because("an archive ends before the file's last byte");
+  if (failure.is_ended_early()) failure = Error::because("one side ends before the file's last byte");
   return same && failure.ok();
 }
 
 struct Change {
   char mark;  // '-', '+', 'M', 'O'
   std::string path;
+  // A folder on one side only, told in one line with how many entries it
+  // holds; -1 for any other change.
+  std::int64_t entries = -1;
 };
 
 const char* change_name(char mark) {
@@ -141,6 +240,24 @@ std::string parent_of(const std::string& path) {
   return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
+// The change of the record at `at`, on one side only; unless every entry
+// is to be told, a folder's entries go with it, and `at` moves past them.
+Change one_side(char mark, const std::vector<Record>& records, std::vector<Record>::const_iterator& at, bool all) {
+  Change change{mark, at->path};
+  const bool folder = at->is_folder;
+  ++at;
+  if (all || !folder) return change;
+  const std::string below = change.path + "/";
+  change.entries = 0;
+  for (; at != records.end() && at->path.starts_with(below); ++at) ++change.entries;
+  return change;
+}
+
+std::string entries_text(std::int64_t entries) {
+  if (entries == 0) return " (empty)";
+  return " (" + std::to_string(entries) + (entries == 1 ? " entry)" : " entries)");
+}
+
 bool print_changes(const std::vector<Change>& changes, bool json, const Streams& streams) {
   TextOutput out(streams);
   if (json) out.add("{\"changes\": [\n");
@@ -148,11 +265,14 @@ bool print_changes(const std::vector<Change>& changes, bool json, const Streams&
     const Change& change = changes[i];
     std::string text;
     if (json) {
-      text = std::string(i == 0 ? "" : ",\n") + "  {\"change\": \"" + change_name(change.mark) + "\", \"path\": ";
-      if (!append_json_string(text, change.path)) text += ", \"path_hex\": \"" + hex_bytes(change.path) + "\"";
+      text = std::string(i == 0 ? "" : ",\n") + "  {\"change\": \"" + change_name(change.mark) + "\", ";
+      append_json_path(text, "path", change.path);
+      if (change.entries >= 0) text += ", \"entries\": " + std::to_string(change.entries);
       text += "}";
     } else {
-      text = std::string(1, change.mark) + " " + (change.path.empty() ? std::string("/") : one_line(change.path)) + "\n";
+      text = std::string(1, change.mark) + " " + (change.path.empty() ? std::string("/") : one_line(change.path));
+      if (change.entries >= 0) text += "/" + entries_text(change.entries);
+      text += "\n";
     }
     out.add(text);
   }
@@ -163,37 +283,33 @@ bool print_changes(const std::vector<Change>& changes, bool json, const Streams&
 }  // namespace
 
 int diff_archives(const CommandLine& line, const Streams& streams) {
-  const std::string& name_a = line.operands[0];
-  const std::string& name_b = line.operands[1];
-  Result<ArchiveIndex> opened_a = open_index(name_a, streams);
-  Result<ArchiveIndex> opened_b = open_index(name_b, streams);
-  if (!opened_a.ok() || !opened_b.ok()) return kTrouble;
-  Side a{name_a, opened_a.value(), {}};
-  Side b{name_b, opened_b.value(), {}};
-  bool trouble = !collect(a, streams);
-  trouble = !collect(b, streams) || trouble;
+  std::unique_ptr<Side> a = open_side(line.operands[0], streams);
+  std::unique_ptr<Side> b = open_side(line.operands[1], streams);
+  if (a == nullptr || b == nullptr) return kTrouble;
+  bool trouble = !a->collect(streams);
+  trouble = !b->collect(streams) || trouble;
 
   std::vector<Change> changes;
   std::map<std::string, std::vector<std::pair<std::uint64_t, std::uint64_t>>> shared_by_folder;
   std::vector<char> buffer_a, buffer_b;
-  auto in_a = a.records.begin();
-  auto in_b = b.records.begin();
-  while (in_a != a.records.end() || in_b != b.records.end()) {
-    if (in_b == b.records.end() || (in_a != a.records.end() && tree_order(in_a->path, in_b->path))) {
-      changes.push_back({'-', (in_a++)->path});
+  const std::vector<Record>& records_a = a->records();
+  const std::vector<Record>& records_b = b->records();
+  auto in_a = records_a.begin();
+  auto in_b = records_b.begin();
+  while (in_a != records_a.end() || in_b != records_b.end()) {
+    if (in_b == records_b.end() || (in_a != records_a.end() && tree_order(in_a->path, in_b->path))) {
+      changes.push_back(one_side('-', records_a, in_a, line.all));
       continue;
     }
-    if (in_a == a.records.end() || tree_order(in_b->path, in_a->path)) {
-      changes.push_back({'+', (in_b++)->path});
+    if (in_a == records_a.end() || tree_order(in_b->path, in_a->path)) {
+      changes.push_back(one_side('+', records_b, in_b, line.all));
       continue;
     }
-    const bool folder_a = a.index.is_folder(in_a->entry);
-    const bool folder_b = b.index.is_folder(in_b->entry);
-    bool modified = folder_a != folder_b;
-    if (!modified && !folder_a) {
-      modified = a.index.node(in_a->entry).file_size != b.index.node(in_b->entry).file_size;
+    bool modified = in_a->is_folder != in_b->is_folder;
+    if (!modified && !in_a->is_folder) {
+      modified = in_a->size != in_b->size;
       Error failure;
-      if (!modified && !same_bytes(a, in_a->entry, b, in_b->entry, buffer_a, buffer_b, failure)) {
+      if (!modified && !same_bytes(*a, *in_a, *b, *in_b, buffer_a, buffer_b, failure)) {
         if (failure.ok()) {
           modified = true;
         } else {

@@ -1,8 +1,10 @@
-// Scanning a folder for brq pack, and opening its files again to read them.
+// Scanning a folder for brq pack and brq diff, and opening its files again
+// to read them.
 #include "brq/folder_source.h"
 
 #include <algorithm>
 #include <limits>
+#include <map>
 
 #include "messages/entry_messages.h"
 #include "names/ascii.h"
@@ -17,10 +19,11 @@ constexpr const char* kStoreAllTheSame = " (--allow-unportable stores it all the
 // Names that differ only in case are one name on Windows: extracted there,
 // the later file would replace the earlier. ASCII letters only, like the
 // matching of paths.
-void refuse_case_twins(const SourceNode& folder, const std::string& path, std::vector<Error>& problems) {
+template <typename Items>
+void refuse_case_twins(const Items& items, const std::string& path, std::vector<Error>& problems) {
   std::vector<std::pair<std::string, const std::string*>> folded;
-  folded.reserve(folder.children.size());
-  for (const SourceNode& child : folder.children) folded.emplace_back(fold_case(child.name), &child.name);
+  folded.reserve(items.size());
+  for (const auto& item : items) folded.emplace_back(fold_case(item.name), &item.name);
   std::sort(folded.begin(), folded.end());
   for (std::size_t i = 1; i < folded.size(); ++i) {
     if (folded[i].first != folded[i - 1].first) continue;
@@ -37,101 +40,219 @@ FolderSource::FolderSource(platform::Folder root, std::string shown)
   platform::FileIdentity identity;
   platform::identify(root_.handle, identity);
   folders_.push_back({0, "", identity});
+  items_.emplace_back();
 }
 
-SourceNode FolderSource::scan(std::vector<Error>& problems, bool portable) {
+Result<SourceNode> FolderSource::scan(const ScanOptions& options, ScanReport& report) {
+  Error listed = scan_folders(options, report);
+  if (!listed.ok()) return std::move(listed.on(folder_path(0)));
+  resolve_links(report);
+  return build_tree(report);
+}
+
+// Every folder below the root, each listed once, its items kept by name:
+// nothing is followed yet, so what a link leads to is found among them.
+Error FolderSource::scan_folders(const ScanOptions& options, ScanReport& report) {
   // A folder being scanned, held open while the folders below it are: the
   // depth of the tree bounds the handles open at once.
   struct Level {
     platform::Folder folder;  // unused for the root, which root_ is
     std::size_t id;
-    std::vector<SourceNode*> subfolders;  // still to scan
+    std::vector<std::size_t> subfolders;  // its items still to scan
   };
-  SourceNode root = source_folder("");
   std::vector<Level> levels;
-  auto scan_folder = [&](const platform::Folder& folder, std::size_t id, SourceNode& node,
-                         std::vector<SourceNode*>& subfolders) {
-    std::vector<platform::FolderItem> items;
-    Error listed = platform::list_folder(folder, items);
-    if (!listed.ok()) problems.push_back(listed.on(folder_path(id)));
-    for (const platform::FolderItem& item : items) {
-      auto refuse = [&](const std::string& why) {
-        problems.push_back(Error::because(why).on(folder_path(id) + "/" + item.name));
-      };
-      SourceNode child;
-      child.name = item.name;
-      // Refused, but still scanned: every problem is named at once.
-      const NameProblem unsafe = name_problem(item.name, item.kind != platform::FolderItem::Kind::folder);
-      const NameProblem unportable = portable ? windows_name_problem(item.name) : NameProblem::none;
-      if (unsafe != NameProblem::none) {
-        refuse(std::string(describe(unsafe)) + ", so Kelvarin_Extract would refuse it");
-      } else if (item.name.size() > kMaxNameBytes) {
-        refuse("the name is longer than " + std::to_string(kMaxNameBytes) + " bytes");
-      } else if (!is_utf8(item.name)) {
-        refuse("the name is not UTF-8 text, which archive names are");
-      } else if (unportable != NameProblem::none) {
-        refuse(std::string(describe(unportable)) + kStoreAllTheSame);
-      }
-      if (item.kind == platform::FolderItem::Kind::link) {
-        refuse("is a link, which an archive can't hold");
-        continue;
-      }
-      if (item.kind == platform::FolderItem::Kind::other) {
-        refuse("is neither a folder nor a regular file");
-        continue;
-      }
-      child.is_folder = item.kind == platform::FolderItem::Kind::folder;
-      if (!child.is_folder) {
-        Scanned file{id, item.name, {}};
-        platform::native_name(item.name, name_);
-        Error looked = platform::identify_in(folder, name_, file.identity);
-        if (!looked.ok() || !file.identity.is_regular) {
-          refuse(looked.ok() ? "is neither a folder nor a regular file" : looked.cause());
-          continue;
-        }
-        child.disk_file = files_.size();
-        child.size = file.identity.size;
-        if (child.size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
-          refuse("the file has " + std::to_string(child.size) +
-                 " bytes; an archive holds files below 2 GiB (2147483648 bytes)");
-        }
-        files_.push_back(std::move(file));
-      }
-      node.children.push_back(std::move(child));
-    }
-    std::sort(node.children.begin(), node.children.end(),
-              [](const SourceNode& a, const SourceNode& b) { return a.name < b.name; });
-    if (portable) refuse_case_twins(node, folder_path(id), problems);
-    // The children are final now: their addresses stay put while the scan
-    // goes below them.
-    for (SourceNode& child : node.children) {
-      if (child.is_folder) subfolders.push_back(&child);
-    }
-  };
-
   levels.push_back({{}, 0, {}});
-  scan_folder(root_, 0, root, levels.back().subfolders);
+  Error listed = list_items(root_, 0, options, report, levels.back().subfolders);
+  if (!listed.ok()) return listed;
   while (!levels.empty()) {
     Level& level = levels.back();
     if (level.subfolders.empty()) {
       levels.pop_back();
       continue;
     }
-    SourceNode& child = *level.subfolders.back();
+    const std::size_t parent_id = level.id;
+    const std::size_t at = level.subfolders.back();
     level.subfolders.pop_back();
+    const std::string name = items_[parent_id][at].name;
     const platform::Folder& parent = levels.size() == 1 ? root_ : level.folder;
     Level next{{}, folders_.size(), {}};
     platform::FileIdentity identity;
-    platform::native_name(child.name, name_);
+    platform::native_name(name, name_);
     Error opened = platform::open_subfolder(parent, name_, next.folder);
     if (opened.ok()) opened = platform::identify(next.folder.handle, identity);
+    if (opened.ok()) {
+      folders_.push_back({parent_id, name, identity});
+      items_.emplace_back();
+      opened = list_items(next.folder, next.id, options, report, next.subfolders);
+    }
     if (!opened.ok()) {
-      problems.push_back(opened.on(folder_path(level.id) + "/" + child.name));
+      report.left_out.push_back(opened.on(folder_path(parent_id) + "/" + name));
+      items_[parent_id][at].kind = Item::Kind::dropped;
       continue;
     }
-    folders_.push_back({level.id, child.name, identity});
-    scan_folder(next.folder, next.id, child, next.subfolders);
+    items_[parent_id][at].id = next.id;
     levels.push_back(std::move(next));
+  }
+  return {};
+}
+
+// Lists the folder `id` into its items, each told of as it can't be stored;
+// its subfolders' places among them go to `subfolders`.
+Error FolderSource::list_items(const platform::Folder& folder, std::size_t id, const ScanOptions& options,
+                               ScanReport& report, std::vector<std::size_t>& subfolders) {
+  std::vector<platform::FolderItem> listing;
+  Error listed = platform::list_folder(folder, listing);
+  if (!listed.ok()) return listed;
+  std::sort(listing.begin(), listing.end(),
+            [](const platform::FolderItem& a, const platform::FolderItem& b) { return a.name < b.name; });
+  std::vector<Item> items;
+  for (const platform::FolderItem& entry : listing) {
+    auto told = [&](std::vector<Error>& list, const std::string& why) {
+      list.push_back(Error::because(why).on(folder_path(id) + "/" + entry.name));
+    };
+    auto leave_out = [&](const std::string& why) { told(report.left_out, why); };
+    const NameProblem unsafe = name_problem(entry.name, entry.kind != platform::FolderItem::Kind::folder);
+    if (unsafe != NameProblem::none) {
+      leave_out(std::string(describe(unsafe)) + ", so Kelvarin_Extract would refuse it");
+      continue;
+    }
+    if (entry.name.size() > kMaxNameBytes) {
+      leave_out("the name is longer than " + std::to_string(kMaxNameBytes) + " bytes");
+      continue;
+    }
+    if (!is_utf8(entry.name)) {
+      leave_out("the name is not UTF-8 text, which archive names are");
+      continue;
+    }
+    const NameProblem unportable = options.portable ? windows_name_problem(entry.name) : NameProblem::none;
+    if (unportable != NameProblem::none) told(report.unportable, std::string(describe(unportable)) + kStoreAllTheSame);
+    platform::native_name(entry.name, name_);
+    switch (entry.kind) {
+      case platform::FolderItem::Kind::link: {
+        if (!options.dereference) {
+          leave_out("is a link, which an archive can't hold");
+          continue;
+        }
+        Link link{id, entry.name, {}, kNowhere, kNowhere};
+        const Error followed = platform::identify_target(folder, name_, link.target);
+        if (!followed.ok()) {
+          leave_out("is a link that leads nowhere: " + followed.cause());
+          continue;
+        }
+        items.push_back({entry.name, Item::Kind::link, links_.size()});
+        links_.push_back(std::move(link));
+        continue;
+      }
+      case platform::FolderItem::Kind::other:
+        leave_out("is neither a folder nor a regular file");
+        continue;
+      case platform::FolderItem::Kind::folder:
+        subfolders.push_back(items.size());
+        items.push_back({entry.name, Item::Kind::folder, kNowhere});
+        continue;
+      case platform::FolderItem::Kind::file:
+        break;
+    }
+    Scanned file{id, entry.name, {}};
+    const Error looked = platform::identify_in(folder, name_, file.identity);
+    if (!looked.ok() || !file.identity.is_regular) {
+      leave_out(looked.ok() ? "is neither a folder nor a regular file" : looked.cause());
+      continue;
+    }
+    if (file.identity.size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+      leave_out("the file has " + std::to_string(file.identity.size) +
+                " bytes; an archive holds files below 2 GiB (2147483648 bytes)");
+      continue;
+    }
+    items.push_back({entry.name, Item::Kind::file, files_.size()});
+    files_.push_back(std::move(file));
+  }
+  if (options.portable) refuse_case_twins(items, folder_path(id), report.unportable);
+  items_[id] = std::move(items);
+  return {};
+}
+
+// What each link leads to, among the files and folders scanned: anything
+// else lies outside the tree, or was left out of it.
+void FolderSource::resolve_links(ScanReport& report) {
+  if (links_.empty()) return;
+  std::map<std::pair<std::uint64_t, std::uint64_t>, std::pair<Item::Kind, std::size_t>> scanned;
+  scanned.emplace(std::make_pair(folders_[0].identity.device, folders_[0].identity.inode),
+                  std::make_pair(Item::Kind::folder, std::size_t{0}));
+  for (const std::vector<Item>& items : items_) {
+    for (const Item& item : items) {
+      if (item.kind != Item::Kind::file && item.kind != Item::Kind::folder) continue;
+      const Scanned& it = item.kind == Item::Kind::file ? files_[item.id] : folders_[item.id];
+      scanned.emplace(std::make_pair(it.identity.device, it.identity.inode), std::make_pair(item.kind, item.id));
+    }
+  }
+  for (Link& link : links_) {
+    const auto found = scanned.find(std::make_pair(link.target.device, link.target.inode));
+    if (found == scanned.end()) {
+      report.left_out.push_back(Error::because("is a link leading out of " + shown_ + ", or to what is left out")
+                                    .on(folder_path(link.folder) + "/" + link.name));
+      continue;
+    }
+    (found->second.first == Item::Kind::file ? link.to_file : link.to_folder) = found->second.second;
+  }
+}
+
+// The tree to store: the folders and files scanned, each link standing for
+// what it leads to, a folder reached through a link holding all it holds.
+SourceNode FolderSource::build_tree(ScanReport& report) const {
+  // A folder of the tree being built, the scanned folder whose items it
+  // gets, and the one holding it: the folders on its way from the root.
+  struct Expansion {
+    std::size_t folder;
+    std::size_t holder;
+  };
+  SourceNode root = source_folder("");
+  std::vector<Expansion> expansions{{0, kNowhere}};
+  std::vector<std::pair<SourceNode*, std::size_t>> pending{{&root, 0}};
+  std::vector<bool> loop_told(links_.size());
+  auto on_the_way = [&](std::size_t expansion, std::size_t folder) {
+    for (; expansion != kNowhere; expansion = expansions[expansion].holder) {
+      if (expansions[expansion].folder == folder) return true;
+    }
+    return false;
+  };
+  while (!pending.empty()) {
+    const auto [node, expansion] = pending.back();
+    pending.pop_back();
+    std::vector<std::pair<std::size_t, std::size_t>> subfolders;  // child, its expansion
+    for (const Item& item : items_[expansions[expansion].folder]) {
+      std::size_t file = item.kind == Item::Kind::file ? item.id : kNowhere;
+      std::size_t folder = item.kind == Item::Kind::folder ? item.id : kNowhere;
+      if (item.kind == Item::Kind::link) {
+        const Link& link = links_[item.id];
+        file = link.to_file;
+        folder = link.to_folder;
+        // A link to a folder it lies in would hold itself without end.
+        if (folder != kNowhere && on_the_way(expansion, folder)) {
+          if (!loop_told[item.id]) {
+            report.left_out.push_back(Error::because("is a link to a folder it lies in, which would hold itself "
+                                                     "without end")
+                                          .on(folder_path(link.folder) + "/" + link.name));
+            loop_told[item.id] = true;
+          }
+          continue;
+        }
+      }
+      if (file != kNowhere) {
+        SourceNode child;
+        child.name = item.name;
+        child.disk_file = file;
+        child.size = files_[file].identity.size;
+        node->children.push_back(std::move(child));
+      } else if (folder != kNowhere) {
+        expansions.push_back({folder, expansion});
+        subfolders.emplace_back(node->children.size(), expansions.size() - 1);
+        node->children.push_back(source_folder(item.name));
+      }
+    }
+    // The children are final now: their addresses stay put while the
+    // folders below them are built.
+    for (const auto& [child, below] : subfolders) pending.emplace_back(&node->children[child], below);
   }
   return root;
 }
@@ -147,7 +268,7 @@ Error FolderSource::open(const SourceNode& node, platform::FileHandle& file) {
   platform::FileIdentity now;
   if (error.ok()) error = platform::identify(file, now);
   if (error.ok() && !now.unchanged_since(scanned.identity)) {
-    error = Error::because("it changed while the archive was written");
+    error = Error::because("it changed after its folder was scanned");
   }
   if (!error.ok()) error.during(Error::Step::read).on(path_of(node));
   return error;
@@ -190,7 +311,7 @@ Error FolderSource::open_through(Chain& chain, const SourceNode& node, platform:
     Error opened = platform::open_subfolder(chain.folders.empty() ? root_ : chain.folders.back(), name_, next);
     if (opened.ok()) opened = platform::identify(next.handle, identity);
     if (opened.ok() && !identity.same_object(folders_[wanted[i]].identity)) {
-      opened = Error::because("its folder changed while the archive was written");
+      opened = Error::because("its folder changed after it was scanned");
     }
     if (!opened.ok()) return opened;
     chain.folders.push_back(std::move(next));

@@ -1,8 +1,8 @@
-// A folder on disk as a tree to pack. Every folder is opened relative to
-// the one holding it and every file relative to its folder, never through
-// a link, and what is opened to be read is checked to be what was scanned:
-// a file or folder swapped for another (or for a link) meanwhile is
-// refused, not packed.
+// A folder on disk as a tree to pack or to compare. Every folder is opened
+// relative to the one holding it and every file relative to its folder,
+// never through a link, and what is opened to be read is checked to be
+// what was scanned: a file or folder swapped for another (or for a link)
+// meanwhile is refused, not read.
 #pragma once
 
 #include <string>
@@ -13,20 +13,37 @@
 
 namespace kelvarin::brq {
 
+struct ScanOptions {
+  // Names Windows can't hold, and names in one folder that differ only in
+  // case, are told as unportable.
+  bool portable = true;
+  // A link to a file or folder inside the tree stands for what it leads to;
+  // one leading out of the tree, nowhere, or to a folder it lies in (a
+  // loop) is left out.
+  bool dereference = false;
+};
+
+// What the scan found that can't go into an archive as it stands, each
+// Error naming its path.
+struct ScanReport {
+  // Left out, with all it holds: a link (unless followed), a device,
+  // anything that can't be read, a name Kelvarin_Extract refuses, longer
+  // than 1,024 bytes or not UTF-8, a file of 2 GiB or more.
+  std::vector<Error> left_out;
+  // Kept in the tree, but told (ScanOptions::portable): a name Windows
+  // can't hold, or names in one folder that differ only in case.
+  std::vector<Error> unportable;
+};
+
 class FolderSource final : public FileSource {
  public:
   // `shown` is the folder as typed, the start of every path in messages.
   FolderSource(platform::Folder root, std::string shown);
 
   // The whole tree below the root, the root's name empty and each folder's
-  // entries sorted bytewise by name. What can't be stored so that
-  // Kelvarin_Extract gives it back exactly is named in `problems`: a link
-  // (not followed, it may lead anywhere), a device, anything that can't be
-  // read, a name Kelvarin_Extract refuses, longer than 1,024 bytes or not
-  // UTF-8, a file of 2 GiB or more; and with `portable`, a name Windows
-  // can't hold, or names in one folder that differ only in case. Each
-  // problem names its path.
-  SourceNode scan(std::vector<Error>& problems, bool portable);
+  // entries sorted bytewise by name, less what `report` says is left out.
+  // Fails only when the root itself can't be listed.
+  Result<SourceNode> scan(const ScanOptions& options, ScanReport& report);
 
   // Whether `folder` is the root or a folder below it that was scanned.
   bool holds_folder(const platform::FileIdentity& folder) const;
@@ -41,12 +58,36 @@ class FolderSource final : public FileSource {
     std::string name;
     platform::FileIdentity identity;
   };
+  // What a scanned folder holds, sorted by name.
+  struct Item {
+    enum class Kind { file, folder, link, dropped };
+    std::string name;
+    Kind kind;
+    std::size_t id;  // in files_, folders_ or links_
+  };
+  // A link to follow: where it stands, and what it leads to once resolved.
+  struct Link {
+    std::size_t folder;
+    std::string name;
+    platform::FileIdentity target;
+    std::size_t to_file;    // in files_, or kNowhere
+    std::size_t to_folder;  // in folders_, or kNowhere
+  };
+  static constexpr std::size_t kNowhere = static_cast<std::size_t>(-1);
+
+  Error scan_folders(const ScanOptions& options, ScanReport& report);
+  Error list_items(const platform::Folder& folder, std::size_t id, const ScanOptions& options,
+                   ScanReport& report, std::vector<std::size_t>& subfolders);
+  void resolve_links(ScanReport& report);
+  SourceNode build_tree(ScanReport& report) const;
+
   // The folders open below the root down to the last one a file was
   // opened in: folders[i] is scanned folder ids[i].
   struct Chain {
     std::vector<platform::Folder> folders;
     std::vector<std::size_t> ids;
   };
+
   std::string folder_path(std::size_t folder) const;
   // Opens the file `node` stands for through `chain`: the folders on the
   // way from the root, each checked to be the one scanned, kept open for
@@ -56,7 +97,9 @@ class FolderSource final : public FileSource {
   std::string shown_;
   platform::Folder root_;
   std::vector<Scanned> folders_;  // [0] is the root
+  std::vector<std::vector<Item>> items_;  // by folder
   std::vector<Scanned> files_;
+  std::vector<Link> links_;
   Chain reading_;  // of the file being read
   Chain ahead_;    // of the files asked for ahead of it
   platform::NativeString name_;

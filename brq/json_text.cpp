@@ -60,6 +60,22 @@ bool append_json_string(std::string& out, std::string_view bytes) {
   return exact;
 }
 
+void append_json_path(std::string& out, std::string_view key, std::string_view path) {
+  out += '"';
+  out += key;
+  out += "\": ";
+  if (append_json_string(out, path)) return;
+  out += ", \"";
+  out += key;
+  out += "_hex\": \"" + hex_bytes(path) + '"';
+}
+
+std::string json_entry_members(const EntryVisit& entry) {
+  std::string members = "\"index\": " + std::to_string(entry.entry) + ", ";
+  append_json_path(members, entry.name_readable ? "path" : "in", listed_path(entry));
+  return members;
+}
+
 std::string hex_bytes(std::string_view bytes) {
   std::string hex;
   hex.reserve(bytes.size() * 2);

@@ -77,8 +77,8 @@ class Listing final : public PlanVisitor {
     std::string chunk;
     if (line_.json) {
       if (!first_) chunk += ",\n";
-      chunk += "  {\"path\": ";
-      if (!append_json_string(chunk, path)) chunk += ", \"path_hex\": \"" + hex_bytes(path) + "\"";
+      chunk += "  {";
+      append_json_path(chunk, "path", path);
       chunk += folder ? ", \"kind\": \"folder\"" : ", \"kind\": \"file\"";
       chunk += ", \"size\": " + std::to_string(size);
       chunk += ", \"offset\": " + (position ? std::to_string(*position) : "null");

@@ -1,5 +1,6 @@
-// brq pack: a folder into an archive with the archive writer, refusing
-// what Kelvarin_Extract could not give back exactly, and written the way
+// brq pack: a folder into an archive with the archive writer, leaving out
+// what an archive can't hold and refusing names Windows can't, so that
+// Kelvarin_Extract gives back exactly what was packed, and written the way
 // extracted files are, so that a failed pack never leaves a partial
 // archive under its name.
 #include <algorithm>
@@ -115,9 +116,14 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
   }
 
   FolderSource files(std::move(root), folder);
-  std::vector<Error> problems;
+  ScanReport report;
+  Result<SourceNode> scanned = files.scan({!line.allow_unportable, line.dereference}, report);
+  if (!scanned.ok()) {
+    print(streams.err, error_line("Unable to read " + folder + ": " + scanned.error().cause()));
+    return kStatusUnusable;
+  }
   std::vector<SourceNode> top_level;
-  top_level.push_back(files.scan(problems, !line.allow_unportable));
+  top_level.push_back(std::move(scanned.value()));
   // By what the folders are, not how they are spelt: a link or a bind
   // mount leads to the same folder under another name.
   if (files.holds_folder(archive_folder_identity)) {
@@ -125,14 +131,19 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
                                   ", so it would be packed into its next version; write it elsewhere"));
     return kStatusUnusable;
   }
-  if (!problems.empty()) {
-    std::sort(problems.begin(), problems.end(), [](const Error& a, const Error& b) {
-      return std::make_pair(a.path(), a.cause()) < std::make_pair(b.path(), b.cause());
-    });
-    for (const Error& problem : problems) print(streams.err, error_line(problem.path() + ": " + problem.cause()));
-    print(streams.err, error_line("Nothing written: " + std::to_string(problems.size()) +
-                                  (problems.size() == 1 ? " entry" : " entries") +
-                                  " can't be stored in an archive"));
+  // What an archive can't hold is left out, and the rest packed, as tar
+  // does; names Windows can't hold would give the game another tree, so
+  // they stop the whole pack, every problem named at once.
+  std::vector<Error> problems = report.left_out;
+  problems.insert(problems.end(), report.unportable.begin(), report.unportable.end());
+  std::sort(problems.begin(), problems.end(), [](const Error& a, const Error& b) {
+    return std::make_pair(a.path(), a.cause()) < std::make_pair(b.path(), b.cause());
+  });
+  for (const Error& problem : problems) print(streams.err, error_line(problem.path() + ": " + problem.cause()));
+  if (!report.unportable.empty()) {
+    const std::size_t count = report.unportable.size();
+    print(streams.err, error_line("Nothing written: " + std::to_string(count) + (count == 1 ? " entry" : " entries") +
+                                  " would not come back as they are on Windows"));
     return kStatusEntriesFailed;
   }
 
@@ -157,11 +168,15 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
     return kStatusUnusable;
   }
   const std::size_t files_count = layout.data.size();
+  const std::size_t left_out = report.left_out.size();
   TextOutput out(streams);
+  const std::size_t folders = layout.entries.size() - files_count;
   out.add("Packed " + std::to_string(layout.entries.size()) + " entries (" + std::to_string(files_count) +
-          " files, " + std::to_string(layout.entries.size() - files_count) + " folders), " +
-          std::to_string(layout.total_size) + " bytes: " + archive + "\n");
-  return out.finish() ? kStatusSuccess : kStatusEntriesFailed;
+          (files_count == 1 ? " file, " : " files, ") + std::to_string(folders) +
+          (folders == 1 ? " folder), " : " folders), ") +
+          std::to_string(layout.total_size) + " bytes" +
+          (left_out == 0 ? std::string() : ", " + std::to_string(left_out) + " left out") + ": " + archive + "\n");
+  return out.finish() && left_out == 0 ? kStatusSuccess : kStatusEntriesFailed;
 }
 
 }  // namespace kelvarin::brq

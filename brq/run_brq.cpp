@@ -16,7 +16,7 @@ int run_command(const CommandLine& line, const Streams& streams) {
     case Command::list:
       return list_archive(line, streams);
     case Command::check:
-      return check_archive(line.operands[0], streams);
+      return check_archive(line, streams);
     case Command::extract:
       return extract_archive(line, streams);
     case Command::cat:

@@ -60,11 +60,11 @@ _brq() {
   local options
   case $command in
     list) options="--json -h --human --exclude --ignore-case" ;;
-    check) options="" ;;
-    extract) options="-q --quiet --skip-existing --exclude --ignore-case --progress --no-progress" ;;
+    check) options="--json" ;;
+    extract) options="-q --quiet --skip-existing --json --exclude --ignore-case --progress --no-progress" ;;
     cat) options="--exclude --ignore-case --progress --no-progress" ;;
-    diff) options="--json --order" ;;
-    pack) options="--allow-unportable --progress --no-progress" ;;
+    diff) options="--json --order --all" ;;
+    pack) options="-h --dereference --allow-unportable --progress --no-progress" ;;
     mount) options="-f --foreground" ;;
     help | --help | -h)
       [ "$COMP_CWORD" -eq 2 ] && mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")

@@ -78,7 +78,7 @@ complete -c brq -n '__brq_command_is ""' -a list -d 'The entries, in extraction 
 complete -c brq -n '__brq_command_is ""' -a check -d "Check the index and every file's data range"
 complete -c brq -n '__brq_command_is ""' -a extract -d 'Extract everything or the named entries'
 complete -c brq -n '__brq_command_is ""' -a cat -d "Files' bytes to standard output"
-complete -c brq -n '__brq_command_is ""' -a diff -d 'What changed from one archive to the other'
+complete -c brq -n '__brq_command_is ""' -a diff -d 'What changed from one archive or folder to another'
 complete -c brq -n '__brq_command_is ""' -a pack -d 'Build an archive from a folder'
 complete -c brq -n '__brq_command_is ""' -a mount -d 'Show an archive as a read-only folder'
 complete -c brq -n '__brq_command_is ""' -a help -d 'The help of a command'
@@ -86,7 +86,7 @@ complete -c brq -n '__brq_command_is help' -a "$commands[1..-2]"
 
 # Options, each for the commands that take it.
 complete -c brq -n "__brq_command_is $commands[1..-2]" -l help -d 'Print the help'
-complete -c brq -n '__brq_command_is list diff' -l json -d 'One JSON document'
+complete -c brq -n '__brq_command_is list check extract diff' -l json -d 'One JSON document'
 complete -c brq -n '__brq_command_is list' -s h -l human -d 'Sizes in K, M, G, T'
 complete -c brq -n '__brq_command_is list extract cat' -l exclude -x -a '(__brq_entries)' \
     -d 'Leave out what a pattern names'
@@ -97,6 +97,8 @@ complete -c brq -n '__brq_command_is extract cat pack' -l progress \
     -d 'Draw the progress line wherever standard error goes'
 complete -c brq -n '__brq_command_is extract cat pack' -l no-progress -d 'Never draw the progress line'
 complete -c brq -n '__brq_command_is diff' -l order -d 'Name folders whose entries changed order'
+complete -c brq -n '__brq_command_is diff' -l all -d 'A line for every entry of a folder on one side only'
+complete -c brq -n '__brq_command_is pack' -s h -l dereference -d 'Follow links inside the folder'
 complete -c brq -n '__brq_command_is pack' -l allow-unportable -d 'Store names Windows cannot hold'
 complete -c brq -n '__brq_command_is mount' -s f -l foreground -d 'Stay in the foreground'
 

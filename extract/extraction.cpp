@@ -50,7 +50,7 @@ ExtractionRun::~ExtractionRun() {
 
 ExtractSummary ExtractionRun::run() {
   auto destination = std::make_shared<OutputFolder>();
-  summary_.destination = files_.open_destination(options_.destination, destination->folder);
+  summary_.destination = files_.open_destination(options_.destination, options_.make_parents, destination->folder);
   if (!summary_.destination.ok()) {
     summary_.destination.on(options_.destination);
     reporter_.destination_failed(summary_.destination);

@@ -17,6 +17,7 @@ namespace kelvarin {
 
 struct ExtractOptions {
   std::string destination;  // as typed, UTF-8; made one level deep if missing
+  bool make_parents = false;  // make the destination's missing parents too, as mkdir -p
   // Leave whatever already holds a file's name untouched, instead of
   // replacing it.
   bool skip_existing = false;

@@ -147,7 +147,7 @@ class ExtractionPlan::Planner final : public TreeVisitor {
   // Whether the selection takes the entry: named itself, or inside what is.
   bool chosen(const EntryVisit& visit) {
     if (!matcher_) return true;
-    matcher_->naming(listed_, requests_);
+    matcher_->naming(visit.name, listed_, requests_);
     for (std::size_t request : requests_) {
       plan_.named_[request].push_back(visit.entry);
       satisfied_[request] = true;

@@ -88,13 +88,17 @@ std::string normalise_entry_path(std::string_view path) {
   std::size_t start = 0;
   while (start <= path.size()) {
     const std::size_t end = std::min(path.find_first_of("/\\", start), path.size());
-    if (end > start) {
+    if (end > start && path.substr(start, end - start) != ".") {
       if (!normal.empty()) normal += '/';
       normal.append(path.substr(start, end - start));
     }
     start = end + 1;
   }
   return normal;
+}
+
+bool is_name_pattern(std::string_view text) {
+  return text.find_first_of("/\\") == std::string_view::npos;
 }
 
 bool has_wildcards(std::string_view text) {

@@ -11,9 +11,16 @@ namespace kelvarin {
 
 // A path as a user may type it, in the form entry paths have: separators
 // '/' (a '\' is one too: Kelvarin_Extract prints paths with it, and no name
-// the extraction takes holds either), none leading, trailing or doubled
-// ("\maps//a.dat/" is "maps/a.dat").
+// the extraction takes holds either), none leading, trailing or doubled,
+// and no name "." ("\maps//a.dat/" and "./maps/a.dat", as tar -t prints
+// paths, are "maps/a.dat").
 std::string normalise_entry_path(std::string_view path);
+
+// Whether the pattern `text` is matched against entries' names alone,
+// wherever they stand: it holds no separator as typed ("*.html"). One with
+// a separator, even a leading one ("/*.html"), is matched against whole
+// paths from the top.
+bool is_name_pattern(std::string_view text);
 
 // Whether `text` holds '*', '?' or '['.
 bool has_wildcards(std::string_view text);

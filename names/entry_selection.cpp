@@ -15,14 +15,13 @@ SelectionMatcher::SelectionMatcher(const SelectionRequest& request)
     std::string literal = key(normalise_entry_path(path));
     literal_[literal].push_back(i);
     if (has_wildcards(path)) {
-      patterns_.push_back({PathPattern(path, ignore_case_), i});
+      patterns_.push_back({PathPattern(path, ignore_case_), is_name_pattern(path), i});
     } else {
       literals_.push_back({std::move(literal), i});
     }
   }
   for (const std::string& exclude : request.excludes) {
-    excludes_.push_back({PathPattern(exclude, ignore_case_),
-                         normalise_entry_path(exclude).find('/') == std::string::npos});
+    excludes_.push_back({PathPattern(exclude, ignore_case_), is_name_pattern(exclude), 0});
   }
 }
 
@@ -31,19 +30,20 @@ std::string SelectionMatcher::key(std::string_view path) const {
 }
 
 bool SelectionMatcher::excluded(std::string_view name, std::string_view path) const {
-  return std::any_of(excludes_.begin(), excludes_.end(), [&](const Exclude& exclude) {
+  return std::any_of(excludes_.begin(), excludes_.end(), [&](const Pattern& exclude) {
     return exclude.pattern.matches(exclude.by_name ? name : path);
   });
 }
 
-void SelectionMatcher::naming(std::string_view path, std::vector<std::size_t>& requests) const {
+void SelectionMatcher::naming(std::string_view name, std::string_view path,
+                              std::vector<std::size_t>& requests) const {
   requests.clear();
   if (!literal_.empty()) {
     auto match = literal_.find(key(path));
     if (match != literal_.end()) requests = match->second;
   }
   for (const Pattern& pattern : patterns_) {
-    if (pattern.pattern.matches(path) &&
+    if (pattern.pattern.matches(pattern.by_name ? name : path) &&
         std::find(requests.begin(), requests.end(), pattern.request) == requests.end()) {
       requests.push_back(pattern.request);
     }
@@ -62,7 +62,7 @@ void SelectionMatcher::naming_below(std::string_view path, std::vector<std::size
     }
   }
   for (const Pattern& pattern : patterns_) {
-    if (pattern.pattern.may_match_below(path)) requests.push_back(pattern.request);
+    if (pattern.by_name || pattern.pattern.may_match_below(path)) requests.push_back(pattern.request);
   }
 }
 

@@ -29,8 +29,8 @@ Error read_range(const FileHandle& file, std::uint64_t position, std::uint64_t l
   return {};
 }
 
-Error FileSystem::open_destination(std::string_view utf8_path, Folder& folder) {
-  return os::open_destination(utf8_path, folder);
+Error FileSystem::open_destination(std::string_view utf8_path, bool make_parents, Folder& folder) {
+  return os::open_destination(utf8_path, make_parents, folder);
 }
 
 Error FileSystem::make_folder(const Folder& parent, const NativeString& name, Folder& folder) {

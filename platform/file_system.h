@@ -23,9 +23,10 @@ class FileSystem {
   virtual ~FileSystem() = default;
 
   // Opens the folder the user named as a destination, making it first
-  // where it is missing: one level, its parent must exist. A link there is
-  // followed: it is the user's own choice.
-  virtual Error open_destination(std::string_view utf8_path, Folder& folder);
+  // where it is missing: one level, its parent must exist, or with
+  // `make_parents` every missing folder on the way, as mkdir -p. A link
+  // there is followed: it is the user's own choice.
+  virtual Error open_destination(std::string_view utf8_path, bool make_parents, Folder& folder);
 
   // Makes `name` in `parent` where missing and opens it; one that is there
   // already is opened if it is a real folder. A link is refused, never
@@ -106,8 +107,8 @@ class FileSystemWrapper : public FileSystem {
  public:
   explicit FileSystemWrapper(FileSystem& target) : target_(target) {}
 
-  Error open_destination(std::string_view utf8_path, Folder& folder) override {
-    return target_.open_destination(utf8_path, folder);
+  Error open_destination(std::string_view utf8_path, bool make_parents, Folder& folder) override {
+    return target_.open_destination(utf8_path, make_parents, folder);
   }
   Error make_folder(const Folder& parent, const NativeString& name, Folder& folder) override {
     return target_.make_folder(parent, name, folder);

@@ -155,6 +155,9 @@ struct FileIdentity {
 Error identify(const FileHandle& file, FileIdentity& identity);
 // The same for `name` in `folder` as it is there (a link is a link).
 Error identify_in(const Folder& folder, const NativeString& name, FileIdentity& identity);
+// The same for what `name` in `folder` leads to, every link on the way
+// followed; Error::is_not_found for a link that leads nowhere.
+Error identify_target(const Folder& folder, const NativeString& name, FileIdentity& identity);
 
 // Opens `name` in `folder` for reading: a regular file, no link followed.
 Error open_file(const Folder& folder, const NativeString& name, FileHandle& file);

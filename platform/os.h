@@ -16,7 +16,7 @@ namespace kelvarin::platform::os {
 std::string describe_error(int code);
 
 // The FileSystem's operations on the disk itself (see file_system.h).
-Error open_destination(std::string_view utf8_path, Folder& folder);
+Error open_destination(std::string_view utf8_path, bool make_parents, Folder& folder);
 Error make_folder(const Folder& parent, const NativeString& name, Folder& folder);
 // Makes `name` in `parent` and opens it, where nothing holds the name.
 Error make_new_folder(const Folder& parent, const NativeString& name, Folder& folder);

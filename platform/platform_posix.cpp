@@ -229,8 +229,18 @@ Error open_folder(std::string_view utf8_path, Folder& folder) {
   return {};
 }
 
-Error os::open_destination(std::string_view utf8_path, Folder& folder) {
+Error os::open_destination(std::string_view utf8_path, bool make_parents, Folder& folder) {
   const std::string path(utf8_path);
+  // As mkdir -p: each folder on the way from the top down, where missing.
+  for (std::size_t slash = path.find('/', 1); make_parents && slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    if (path[slash - 1] == '/') continue;
+    const std::string parent = path.substr(0, slash);
+    if (::mkdir(parent.c_str(), 0777) == 0 || errno == EEXIST) continue;
+    const int error = errno;
+    struct stat info {};
+    if (::stat(parent.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return Error::os(error, Error::Step::create);
+  }
   if (::mkdir(path.c_str(), 0777) != 0 && errno != EEXIST) return from_errno(Error::Step::create);
   return open_folder(utf8_path, folder);
 }
@@ -368,6 +378,13 @@ Error identify_in(const Folder& folder, const NativeString& name, FileIdentity& 
   if (::fstatat(fd_of(folder), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
     return from_errno(Error::Step::read);
   }
+  identity = identity_of(info);
+  return {};
+}
+
+Error identify_target(const Folder& folder, const NativeString& name, FileIdentity& identity) {
+  struct stat info {};
+  if (::fstatat(fd_of(folder), name.c_str(), &info, 0) != 0) return from_errno(Error::Step::read);
   identity = identity_of(info);
   return {};
 }

@@ -425,12 +425,23 @@ Error open_folder(std::string_view utf8_path, Folder& folder) {
   return hold_folder(without_final_separator(long_form(typed)), true, folder).during(Step::open);
 }
 
-Error os::open_destination(std::string_view utf8_path, Folder& folder) {
+Error os::open_destination(std::string_view utf8_path, bool make_parents, Folder& folder) {
   NativeString typed;
   native_name(utf8_path, typed);
   const std::wstring path = without_final_separator(long_form(typed));
+  // As mkdir -p: each folder on the way from the top down, where missing.
+  // The drive or share at the top can't be made and needn't be: why the
+  // deepest folder on the way was not made is kept for when the
+  // destination then can't be made for want of it.
+  DWORD parent_error = 0;
+  for (std::size_t separator = path.find(L'\\', kLongPrefix.size());
+       make_parents && separator != std::wstring::npos; separator = path.find(L'\\', separator + 1)) {
+    const DWORD made = ::CreateDirectoryW(path.substr(0, separator).c_str(), nullptr) ? 0 : ::GetLastError();
+    parent_error = made == ERROR_ALREADY_EXISTS ? 0 : made;
+  }
   if (!::CreateDirectoryW(path.c_str(), nullptr)) {
-    const DWORD error = ::GetLastError();
+    DWORD error = ::GetLastError();
+    if (error == ERROR_PATH_NOT_FOUND && parent_error != 0) error = parent_error;
     // A drive's root, or a folder where the user may make none, can be
     // there all the same.
     if (error != ERROR_ALREADY_EXISTS) {
@@ -532,6 +543,14 @@ Error identify_in(const Folder& folder, const NativeString& name, FileIdentity& 
   HANDLE handle = ::CreateFileW((folder.path + name).c_str(), FILE_READ_ATTRIBUTES, kShareAll,
                                 nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return last_error(Step::read);
+  FileHandle closer = owned(handle);
+  return identify_handle(handle, identity);
+}
+
+Error identify_target(const Folder& folder, const NativeString& name, FileIdentity& identity) {
+  HANDLE handle = ::CreateFileW((folder.path + name).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return last_error(Step::read);
   FileHandle closer = owned(handle);
   return identify_handle(handle, identity);

@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "brq/folder_source.h"
+#include "brq/json_text.h"
 #include "brq/progress_line.h"
 #include "brq/run_brq.h"
 #include "platform/file_system.h"
@@ -114,6 +115,41 @@ TEST(BrqCheck, SummaryAndProblemsWriteNothing) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);
 }
 
+// The same report as one JSON document: each problem with its entry's
+// index and path (its exact bytes where the path is not UTF-8; the folder
+// it is in where it has no name), the summary, notes with their entries,
+// and the verdict; an unusable archive is its one problem.
+TEST(BrqCheck, JsonDocumentNamesEachProblemsEntry) {
+  TempDir dir;
+  const std::vector<SourceNode> tree = {source_folder(
+      "", {source_file("bad\xFF\n", "x"),
+           source_folder("d", {source_file("a", pattern(100, 1)), source_file("b", "B"), source_file("c", "C")})})};
+  ArchiveLayout layout = lay_out(tree).value();
+  layout.entries[5].name_offset = 1u << 20;  // d/c: no name
+  layout.offsets[2] = layout.offsets[1];     // d/b's byte is d/a's first
+  const fs::path archive = write_layout(dir / "a.brq", layout);
+  RunResult run = brq({"check", "--json", utf8(archive)});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out,
+            "{\"problems\": [\n"
+            "  {\"index\": 1, \"path\": \"bad\xEF\xBF\xBD\\n\", \"path_hex\": \"626164ff0a\", "
+            "\"problem\": \"the name holds a control character\"},\n"
+            "  {\"index\": 5, \"in\": \"d\", \"problem\": \"its name offset 1048576 is outside the 15-byte name pool\"}\n"
+            "],\n \"entries\": 6, \"folders\": 2, \"files\": 4, \"bytes\": 103, \"unreachable\": 0,\n"
+            " \"notes\": [\n  {\"note\": \"2 files overlap others' data: an extraction writes 101 bytes from an archive of " +
+                std::to_string(fs::file_size(archive)) +
+                "\", \"entries\": [{\"index\": 3, \"path\": \"d/a\"}, {\"index\": 4, \"path\": \"d/b\"}]}\n"
+            "],\n \"verdict\": \"problems\"}\n");
+  write_file(dir / "cut.brq", read_file(archive).substr(0, 30));
+  run = brq({"check", "--json", utf8(dir / "cut.brq")});
+  std::string problem;
+  brq::append_json_string(problem, utf8(dir / "cut.brq") +
+                                       " is not a usable archive: its index needs 223 bytes but the archive has 30");
+  EXPECT_EQ(std::make_tuple(run.status, run.out),
+            std::make_tuple(1, "{\"problems\": [\n  {\"problem\": " + problem +
+                                   "}\n],\n \"notes\": [],\n \"verdict\": \"unusable\"}\n"));
+}
+
 // Files whose data overlap: no problem (a writer may share identical
 // data), but a note with what an extraction would write against the
 // archive's own size, as a small archive can be made to write gigabytes.
@@ -157,6 +193,11 @@ TEST(BrqExtract, WholeOrNamedEntriesWithTheFoldersOnTheWay) {
       {{"--exclude", "b", "--exclude", "d/a", "--exclude", "empty"}, 0, "c\nfirst.bin\n", "",
        {{"d", "<dir>"}, {"c", "C"}, {"first.bin", "1"}}},
       {{"x*", "c"}, 2, "c\n", "ERROR: No entry matches x* in ", {{"c", "C"}}},
+      // A pattern without a separator goes by names at any depth; with one,
+      // a leading one too, from the top. A path as tar -t prints it.
+      {{"[ab]"}, 0, "d/a\nd/b\n", "", {{"d", "<dir>"}, {"d/a", "AAA"}, {"d/b", "BB"}}},
+      {{"/[ab]"}, 2, "", "ERROR: No entry matches /[ab] in ", {}},
+      {{"./d/b"}, 0, "d/b\n", "", {{"d", "<dir>"}, {"d/b", "BB"}}},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -220,6 +261,63 @@ TEST(BrqExtract, RefusedEntriesGoToStandardErrorWithKelvarinExtractsStatus) {
   EXPECT_FALSE(fs::exists(dir / "none"));
 }
 
+// With --json the run is one document on standard output: every entry in
+// walk order, written, refused or failed (with the words the line would
+// have), the paths that named nothing and the counts; standard error
+// keeps only what concerns the run as a whole.
+TEST(BrqExtract, JsonDocumentTellsEveryEntryInWalkOrder) {
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", {source_folder("", {source_file("ok", "fine"), source_file("..", "evil"),
+                                                                          source_file("c", "C"), source_file("d", "D")})});
+  fs::create_directories(dir / "out" / "c" / "inside");  // a folder holds c's name
+  RunResult run = brq({"extract", "--json", utf8(archive), utf8(dir / "out"), "*", "nothing"});
+  EXPECT_EQ(std::make_tuple(run.status, run.err), std::make_tuple(2, "")) << run.err;
+  const std::string failed = "  {\"index\": 3, \"path\": \"c\", \"kind\": \"file\", \"status\": \"failed\", \"message\": \"";
+  ASSERT_NE(run.out.find(failed), std::string::npos) << run.out;
+  const std::size_t end = run.out.find("\"},\n", run.out.find(failed));
+  EXPECT_EQ(run.out.substr(0, run.out.find(failed)) + run.out.substr(end),
+            "{\"entries\": [\n"
+            "  {\"index\": 1, \"path\": \"ok\", \"kind\": \"file\", \"status\": \"written\", \"size\": 4},\n"
+            "  {\"index\": 2, \"path\": \"..\", \"kind\": \"file\", \"status\": \"refused\", \"message\": "
+            "\"Skipping entry 2, ..: the name would leave its folder\"},\n"
+            "\"},\n"
+            "  {\"index\": 4, \"path\": \"d\", \"kind\": \"file\", \"status\": \"written\", \"size\": 1}\n"
+            "],\n \"missing\": [\"nothing\"],\n"
+            " \"files_written\": 2, \"bytes_written\": 5, \"skipped\": 0, \"refused\": 1, \"failed\": 1, \"complete\": false}\n");
+  // Quiet, only what was not written; left alone, "skipped".
+  run = brq({"extract", "--json", "-q", "--skip-existing", utf8(archive), utf8(dir / "out")});
+  EXPECT_EQ(std::make_tuple(run.status, run.err), std::make_tuple(2, ""));
+  EXPECT_EQ(count_lines(run.out, "  {"), 1) << run.out;
+  run = brq({"extract", "--json", "--skip-existing", utf8(archive), utf8(dir / "out"), "--exclude", ".."});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(count_lines(run.out, "  {\"index\": 1, \"path\": \"ok\", \"kind\": \"file\", \"status\": \"skipped\""), 1)
+      << run.out;
+  EXPECT_NE(run.out.find("\"skipped\": 3, \"refused\": 0, \"failed\": 0, \"complete\": true}\n"), std::string::npos)
+      << run.out;
+  // A destination that can't be used is no run to tell of.
+  write_file(dir / "plain", "x");
+  run = brq({"extract", "--json", utf8(archive), utf8(dir / "plain")});
+  EXPECT_EQ(std::make_tuple(run.status, run.out, count_lines(run.err, "ERROR: Unable to use ")), std::make_tuple(1, "", 1));
+}
+
+// As mkdir -p: brq makes a missing destination with its missing parents
+// (Kelvarin_Extract makes one level only); one whose way is barred by a
+// file is refused with nothing made.
+TEST(BrqExtract, MakesTheDestinationWithItsParents) {
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", small_tree());
+  const RunResult run = brq({"extract", "-q", utf8(archive), utf8(dir / "new" / "deeper" / "out")});
+  EXPECT_EQ(std::make_tuple(run.status, run.err), std::make_tuple(0, ""));
+  EXPECT_EQ(snapshot(dir / "new" / "deeper" / "out").size(), 6u);
+  write_file(dir / "plain", "keep");
+  const RunResult barred = brq({"extract", utf8(archive), utf8(dir / "plain" / "x" / "out")});
+  EXPECT_EQ(std::make_tuple(barred.status, count_lines(barred.err, "ERROR: Unable to use ")), std::make_tuple(1, 1))
+      << barred.err;
+  EXPECT_EQ(read_file(dir / "plain"), "keep");
+  EXPECT_EQ(kelvarin({"e", utf8(archive), utf8(dir / "other" / "out")}).status, 1);
+  EXPECT_FALSE(fs::exists(dir / "other"));
+}
+
 // Standard output holds the files' bytes and nothing else, in the order
 // asked for; a folder, a path naming nothing and a damaged file are errors
 // on standard error, and the rest is still written.
@@ -234,11 +332,11 @@ TEST(BrqCat, FilesBytesInTheOrderAsked) {
   RunResult run = brq({"cat", utf8(archive), "d/*", "big.bin", "empty", "\\d\\a"});
   EXPECT_EQ(std::make_tuple(run.status, run.err), std::make_tuple(0, ""));
   EXPECT_TRUE(run.out == "AAABB" + big + "AAA");
-  run = brq({"cat", utf8(archive), "d", "nothing", "cut", "d/b", "--exclude", "a"});
+  run = brq({"cat", utf8(archive), "d", "nothing", "[c]u*", "d/b", "--exclude", "a"});
   EXPECT_EQ(std::make_tuple(run.status, run.out), std::make_tuple(2, "BB"));
   EXPECT_EQ(run.err, "ERROR: d in " + utf8(archive) + " is a folder, not a file\n"
                      "ERROR: No entry named nothing in " + utf8(archive) + "\n"
-                     "ERROR: Damaged entry 6 for cut: its 1073741824 bytes at position 3146048 end beyond the archive's end (3146050 bytes)\n");
+                     "ERROR: Damaged entry 6, cut: its 1073741824 bytes at position 3146048 end beyond the archive's end (3146050 bytes)\n");
 }
 
 // A game patch: one file added, one removed, one changed in its bytes only,
@@ -265,6 +363,77 @@ TEST(BrqDiff, AddedRemovedAndChangedFilesByPath) {
   EXPECT_EQ(std::make_tuple(run.status, run.out, count_lines(run.err, "ERROR: ")), std::make_tuple(2, "", 1));
 }
 
+// tar -d for archives: either side may be a folder, an extraction or a
+// modded tree, compared as an archive of it would be, in either order,
+// with nothing written. A folder on one side only is one line with how
+// many entries it holds (every entry with --all).
+TEST(BrqDiff, AFolderIsComparedAsAnArchiveOfItWouldBe) {
+  struct Case {
+    std::string what;
+    std::function<void(const fs::path&)> edit;
+    int status;
+    std::string changes;  // from the archive to the folder
+  };
+  const std::vector<Case> cases = {
+      {"its own extraction", [](const fs::path&) {}, 0, ""},
+      {"a file's bytes", [](const fs::path& out) { write_file(out / "d" / "a", "AXA"); }, 1, "M d/a\n"},
+      {"a file's size", [](const fs::path& out) { write_file(out / "c", ""); }, 1, "M c\n"},
+      {"a folder removed", [](const fs::path& out) { fs::remove_all(out / "d"); }, 1, "- d/ (2 entries)\n"},
+      {"a folder added", [](const fs::path& out) {
+         fs::create_directories(out / "new" / "y");
+         write_file(out / "new" / "x", "x");
+         write_file(out / "new" / "y" / "z", "z");
+       }, 1, "+ new/ (3 entries)\n"},
+      {"an empty folder added", [](const fs::path& out) { fs::create_directory(out / "e2"); }, 1, "+ e2/ (empty)\n"},
+      {"a file for a folder", [](const fs::path& out) {
+         fs::remove(out / "empty");
+         write_file(out / "empty", "");
+       }, 1, "M empty\n"},
+  };
+  const auto reversed = [](std::string changes) {
+    for (std::size_t at = 0; at < changes.size(); at = changes.find('\n', at) + 1) {
+      changes[at] = changes[at] == '-' ? '+' : changes[at] == '+' ? '-' : changes[at];
+    }
+    return changes;
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    const fs::path archive = write_archive(dir / "a.brq", small_tree());
+    ASSERT_EQ(brq({"extract", "-q", utf8(archive), utf8(dir / "out")}).status, 0);
+    c.edit(dir / "out");
+    const Tree before = snapshot(dir.path());
+    RunResult run = brq({"diff", utf8(archive), utf8(dir / "out")});
+    EXPECT_EQ(std::make_tuple(run.status, run.out, run.err), std::make_tuple(c.status, c.changes, "")) << c.what;
+    run = brq({"diff", utf8(dir / "out"), utf8(archive)});
+    EXPECT_EQ(std::make_tuple(run.status, run.out, run.err), std::make_tuple(c.status, reversed(c.changes), ""))
+        << c.what;
+    EXPECT_EQ(snapshot(dir.path()), before) << c.what;
+  }
+  // Every entry with --all; the count in JSON; two folders.
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", small_tree());
+  ASSERT_EQ(brq({"extract", "-q", utf8(archive), utf8(dir / "out")}).status, 0);
+  ASSERT_EQ(brq({"extract", "-q", utf8(archive), utf8(dir / "out2"), "--exclude", "d"}).status, 0);
+  EXPECT_EQ(brq({"diff", "--all", utf8(dir / "out"), utf8(dir / "out2")}).out, "- d\n- d/a\n- d/b\n");
+  EXPECT_EQ(brq({"diff", "--json", utf8(dir / "out"), utf8(dir / "out2")}).out,
+            "{\"changes\": [\n  {\"change\": \"removed\", \"path\": \"d\", \"entries\": 2}\n]}\n");
+  EXPECT_EQ(brq({"diff", "--json", "--all", utf8(archive), utf8(dir / "out2")}).out.find("entries"), std::string::npos);
+}
+
+// What an archive can't hold (a link, never followed) can't be compared:
+// it is named on standard error as trouble, and the rest is compared.
+TEST(BrqDiff, ALinkInAFolderIsTrouble) {
+  if (kOnWindows) GTEST_SKIP() << "needs symbolic links";
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", small_tree());
+  ASSERT_EQ(brq({"extract", "-q", utf8(archive), utf8(dir / "out")}).status, 0);
+  fs::remove(dir / "out" / "c");
+  fs::create_symlink("first.bin", dir / "out" / "c");
+  const RunResult run = brq({"diff", utf8(archive), utf8(dir / "out")});
+  EXPECT_EQ(std::make_tuple(run.status, run.out, run.err),
+            std::make_tuple(2, "- c\n", "ERROR: " + utf8(dir / "out") + "/c: is a link, which an archive can't hold\n"));
+}
+
 // Output that doesn't arrive is a failure said on standard error, never a
 // success: every command's, to the last flush.
 TEST(BrqOutput, FailedStandardOutputIsStatusTwoWithOneLine) {
@@ -275,7 +444,8 @@ TEST(BrqOutput, FailedStandardOutputIsStatusTwoWithOneLine) {
   write_file(dir / "src" / "f", "x");
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"list", utf8(archive)}, {"list", "--json", utf8(archive)}, {"check", utf8(archive)},
-           {"extract", utf8(archive), utf8(dir / "out")}, {"diff", utf8(archive), utf8(archive)},
+           {"check", "--json", utf8(archive)}, {"extract", utf8(archive), utf8(dir / "out")},
+           {"extract", "--json", utf8(archive), utf8(dir / "out2")}, {"diff", utf8(archive), utf8(archive)},
            {"cat", utf8(archive), "d/a"}, {"pack", utf8(dir / "src"), utf8(dir / "b.brq")}, {"--help"}}) {
     std::FILE* full = std::fopen("/dev/full", "wb");
     ASSERT_NE(full, nullptr);
@@ -361,16 +531,22 @@ TEST(BrqPack, FoldersComeBackWholeAndPackToTheSameBytes) {
   EXPECT_TRUE(snapshot(dir / "out") == snapshot(src));
 }
 
-TEST(BrqPack, WhatAnArchiveCantHoldIsRefusedAndNothingIsWritten) {
+// As tar does: what an archive can't hold is named and left out, with all
+// it holds, and the rest is packed (status 2).
+TEST(BrqPack, WhatAnArchiveCantHoldIsLeftOutAndTheRestPacked) {
   // Such names and links can't be made on Windows: only the size is tried there.
   const std::vector<std::pair<std::string, std::function<void(const fs::path&)>>> cases = {
       {"big: the file has 2147483648 bytes", [](const fs::path& src) {
          write_file(src / "big", "");
          fs::resize_file(src / "big", std::uint64_t{1} << 31);  // sparse
        }},
-      {"a\\b: the name holds a path separator", [](const fs::path& src) { write_file(src / "a\\b", "x"); }},
+      {"a\\b: the name holds a path separator", [](const fs::path& src) {
+         fs::create_directory(src / "a\\b");
+         write_file(src / "a\\b" / "inside", "x");
+       }},
       {"the name is not UTF-8", [](const fs::path& src) { write_file(src / "bad\xFF", "x"); }},
-      {"link: is a link", [](const fs::path& src) { fs::create_symlink("/etc/hostname", src / "link"); }},
+      {"link: is a link, which an archive can't hold",
+       [](const fs::path& src) { fs::create_symlink("/etc/hostname", src / "link"); }},
   };
   for (const auto& [message, make] : cases) {
     if (kOnWindows && message[0] != 'b') continue;
@@ -379,11 +555,13 @@ TEST(BrqPack, WhatAnArchiveCantHoldIsRefusedAndNothingIsWritten) {
     write_file(dir / "src" / "ok", "fine");
     make(dir / "src" / "sub");
     const RunResult run = brq({"pack", utf8(dir / "src"), utf8(dir / "a.brq")});
-    EXPECT_EQ(std::make_tuple(run.status, run.out), std::make_tuple(2, "")) << message;
-    EXPECT_NE(run.err.find("ERROR: " + utf8(dir / "src") + "/sub/"), std::string::npos) << message;
+    EXPECT_EQ(run.status, 2) << message;
+    EXPECT_NE(run.out.find(", 1 left out: "), std::string::npos) << message << run.out;
+    EXPECT_EQ(run.err.rfind("ERROR: " + utf8(dir / "src") + "/sub/", 0), 0u) << message << run.err;
     EXPECT_NE(run.err.find(message), std::string::npos) << message << "\n" << run.err;
-    EXPECT_NE(run.err.find("Nothing written"), std::string::npos) << run.err;
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1) << message;
+    EXPECT_EQ(count_lines(run.err, "ERROR: "), 1) << run.err;
+    ASSERT_EQ(kelvarin({"e", utf8(dir / "a.brq"), utf8(dir / "out")}).status, 0) << message;
+    EXPECT_EQ(snapshot(dir / "out"), (Tree{{"ok", "fine"}, {"sub", "<dir>"}})) << message;
   }
   // 33 files just under 2 GiB each: the last would begin past 64 GiB. Nothing
   // is read to find that out, so the files need not exist.
@@ -454,10 +632,53 @@ TEST(BrqPack, NamesWindowsCantHoldAreRefusedUnlessAllowed) {
                      "(--allow-unportable stores it all the same)\n"
                      "ERROR: " + src + "/what?.txt: the name holds a character that Windows does not allow "
                      "(--allow-unportable stores it all the same)\n"
-                     "ERROR: Nothing written: 4 entries can't be stored in an archive\n");
+                     "ERROR: Nothing written: 4 entries would not come back as they are on Windows\n");
   EXPECT_FALSE(fs::exists(dir / "a.brq"));
   EXPECT_EQ(brq({"pack", "--allow-unportable", src, utf8(dir / "a.brq")}).status, 0);
   EXPECT_EQ(count_lines(brq({"list", utf8(dir / "a.brq")}).out, "file "), 6);
+  // With something to leave out as well: named too, and still nothing written.
+  fs::create_symlink("fine", dir / "src" / "link");
+  run = brq({"pack", src, utf8(dir / "b.brq")});
+  EXPECT_EQ(std::make_tuple(run.status, count_lines(run.err, "ERROR: "), run.out), std::make_tuple(2, 6, ""));
+  EXPECT_FALSE(fs::exists(dir / "b.brq"));
+}
+
+// -h (--dereference), as tar -h: a link to a file or folder inside the
+// tree stands for what it leads to; one leading out of it, nowhere, or to
+// a folder it lies in is named and left out, once, and never followed.
+TEST(BrqPack, DereferenceFollowsLinksInsideTheTreeOnly) {
+  if (kOnWindows) GTEST_SKIP() << "needs symbolic links";
+  TempDir dir;
+  const fs::path src = dir / "src";
+  fs::create_directories(src / "real" / "sub");
+  fs::create_directories(dir / "outside");
+  write_file(src / "real" / "f", "F");
+  write_file(src / "real" / "sub" / "g", "G");
+  write_file(dir / "outside" / "secret", "SECRET");
+  fs::create_symlink("real/f", src / "linkfile");
+  fs::create_directory_symlink("real", src / "linkdir");
+  fs::create_directory_symlink(".", src / "loop");
+  fs::create_directory_symlink("..", src / "real" / "up");
+  fs::create_directory_symlink("../outside", src / "out");
+  fs::create_symlink("nowhere", src / "dangling");
+  const Tree real = {{"real", "<dir>"}, {"real/f", "F"}, {"real/sub", "<dir>"}, {"real/sub/g", "G"}};
+  Tree followed = real;
+  followed.insert({{"linkdir", "<dir>"}, {"linkdir/f", "F"}, {"linkdir/sub", "<dir>"}, {"linkdir/sub/g", "G"},
+                   {"linkfile", "F"}});
+  for (const auto& [option, tree, lines] : std::vector<std::tuple<std::string, Tree, int>>{
+           {"-h", followed, 4}, {"--dereference", followed, 4}, {"--no-progress", real, 6}}) {
+    const RunResult run = brq({"pack", option, utf8(src), utf8(dir / "a.brq")});
+    EXPECT_EQ(std::make_tuple(run.status, count_lines(run.err, "ERROR: " + utf8(src) + "/")), std::make_tuple(2, lines))
+        << option << "\n" << run.err;
+    fs::remove_all(dir / "out");
+    ASSERT_EQ(kelvarin({"e", utf8(dir / "a.brq"), utf8(dir / "out")}).status, 0) << option;
+    EXPECT_EQ(snapshot(dir / "out"), tree) << option;
+  }
+  const RunResult run = brq({"pack", "-h", utf8(src), utf8(dir / "a.brq")});
+  for (const std::string told : {"/dangling: is a link that leads nowhere: ", "/loop: is a link to a folder it lies in",
+                                  "/out: is a link leading out of ", "/real/up: is a link to a folder it lies in"}) {
+    EXPECT_EQ(count_lines(run.err, "ERROR: " + utf8(src) + told), 1) << told << "\n" << run.err;
+  }
 }
 
 // Between the scan and the read a file is swapped for a link to a secret or
@@ -472,7 +693,7 @@ TEST(BrqPack, FilesChangedAfterTheScanAreRefusedNotPacked) {
          fs::remove(dir / "src" / "sub" / "f");
          fs::create_symlink(dir / "secret", dir / "src" / "sub" / "f");
        }},
-      {"it changed while", [](const fs::path& dir, std::size_t) {
+      {"it changed after", [](const fs::path& dir, std::size_t) {
          fs::remove(dir / "src" / "sub" / "f");
          write_file(dir / "src" / "sub" / "f", "SECR");
        }},
@@ -496,9 +717,9 @@ TEST(BrqPack, FilesChangedAfterTheScanAreRefusedNotPacked) {
     platform::Folder root;
     ASSERT_TRUE(platform::open_folder(utf8(dir / "src"), root).ok());
     brq::FolderSource files(std::move(root), utf8(dir / "src"));
-    std::vector<Error> problems;
-    const std::vector<SourceNode> tree = {files.scan(problems, true)};
-    ASSERT_TRUE(problems.empty());
+    brq::ScanReport report;
+    const std::vector<SourceNode> tree = {files.scan({}, report).value()};
+    ASSERT_TRUE(report.left_out.empty() && report.unportable.empty());
     const ArchiveLayout layout = lay_out(tree).value();
     std::string written;
     if (!during) change(dir.path(), 0);

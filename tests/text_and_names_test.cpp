@@ -13,6 +13,7 @@
 #include "names/ascii.h"
 #include "names/entry_name.h"
 #include "names/entry_pattern.h"
+#include "names/entry_selection.h"
 #include "names/utf8.h"
 #include "platform/mount.h"
 #include "support/test_support.h"
@@ -140,7 +141,41 @@ TEST(Patterns, NamesAndPaths) {
     EXPECT_EQ(PathPattern(c.pattern, true).matches(c.path), c.ignoring_case) << c.pattern << " " << c.path;
   }
   EXPECT_EQ(normalise_entry_path("\\maps//a.dat/"), "maps/a.dat");
+  EXPECT_EQ(normalise_entry_path("./base-files/./README"), "base-files/README");
   EXPECT_EQ(fold_case("AbZ\xC3\x89["), "abz\xC3\x89[");
+}
+
+// As tar, unzip and 7z users type them: a pattern without a separator
+// names entries by their names at any depth, one with a separator (a
+// leading one too) whole paths from the top; a path copied from tar -t
+// with its "./" names the entry; exclusions go by the same rule.
+TEST(Patterns, SelectionByNameAnywhereOrByPathFromTheTop) {
+  struct Case {
+    std::string request;
+    std::string path;  // of the entry met; its name is the last one
+    bool named, below, excluded;
+  };
+  const std::vector<Case> cases = {
+      {"*.html", "doc/en/index.html", true, true, true}, {"*.html", "index.html", true, true, true},
+      {"*.html", "doc/en", false, true, false}, {"/*.html", "doc/index.html", false, false, false},
+      {"/*.html", "index.html", true, false, true}, {"\\*.html", "index.html", true, false, true},
+      {"./*.html", "doc/index.html", false, false, false}, {"doc/*.html", "doc/index.html", true, false, true},
+      {"doc/*.html", "doc", false, true, false}, {"**/en", "doc/en", true, true, true},
+      // A path without wildcards is one entry's; as an exclusion it is a name anywhere.
+      {"./doc/en", "doc/en", true, false, true}, {"en", "doc/en", false, false, true}, {"en", "en", true, false, true},
+      {"/doc", "doc", true, false, true}, {"doc", "doc", true, false, true},
+  };
+  for (const Case& c : cases) {
+    const std::string name = c.path.substr(c.path.rfind('/') + 1);
+    std::vector<std::size_t> requests;
+    const SelectionMatcher paths(SelectionRequest{{c.request}, {}, false});
+    paths.naming(name, c.path, requests);
+    EXPECT_EQ(requests.size(), c.named ? 1u : 0u) << c.request << " names " << c.path;
+    paths.naming_below(c.path, requests);
+    EXPECT_EQ(requests.size(), c.below ? 1u : 0u) << c.request << " below " << c.path;
+    EXPECT_EQ(SelectionMatcher(SelectionRequest{{}, {c.request}, false}).excluded(name, c.path), c.excluded)
+        << c.request << " excludes " << c.path;
+  }
 }
 
 TEST(Text, ProgressText) {
@@ -196,7 +231,8 @@ TEST(CommandLine, BrqsArguments) {
       {{"extract", "x", "--help"}, "", Command::extract, {"x"}, true},
       {{"list", "--json", "a"}, "", Command::list, {"a"}, false, true},
       {{"check", "a", "b"}, "check takes 1 operand, not 2"}, {{"list"}, "list needs more operands"},
-      {{"check", "--json", "a"}, "unknown option '--json' for check"},
+      {{"cat", "--json", "a", "p"}, "unknown option '--json' for cat"},
+      {{"check", "--json", "a"}, "", Command::check, {"a"}, false, true},
       {{"extract", "-q", "a", "d", "p1", "p2"}, "", Command::extract, {"a", "d", "p1", "p2"}, false, false, true},
       {{"extract", "--quiet", "a", "d"}, "", Command::extract, {"a", "d"}, false, false, true},
       {{"extract", "a", ""}, "the destination folder can't be empty"},
@@ -243,7 +279,15 @@ TEST(CommandLine, BrqsArguments) {
   EXPECT_TRUE(line.help);
   argv = {"brq", "pack", "--allow-unportable", "--no-progress", "d", "a"};
   EXPECT_TRUE(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line).ok());
-  EXPECT_EQ(std::make_tuple(line.allow_unportable, line.progress), std::make_tuple(true, brq::ProgressChoice::never));
+  EXPECT_EQ(std::make_tuple(line.allow_unportable, line.progress, line.dereference),
+            std::make_tuple(true, brq::ProgressChoice::never, false));
+  // For pack, -h is --dereference, as for tar; --help is still the help.
+  argv = {"brq", "pack", "-h", "d", "a"};
+  EXPECT_TRUE(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line).ok());
+  EXPECT_EQ(std::make_tuple(line.dereference, line.help), std::make_tuple(true, false));
+  argv = {"brq", "pack", "--help"};
+  EXPECT_TRUE(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line).ok());
+  EXPECT_EQ(std::make_tuple(line.dereference, line.help), std::make_tuple(false, true));
 }
 
 // The help goes to standard output with status 0, every usage error to

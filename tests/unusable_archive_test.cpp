@@ -68,5 +68,37 @@ TEST(UnusableArchive, EveryCommandNamesItOnceInOneLine) {
   }
 }
 
+// A tar, zip, gzip, 7z or xz file given for an archive: the line that
+// refuses it says what it looks like, in both programs, and a file of no
+// known format gets no guess.
+TEST(UnusableArchive, OtherFormatsAreNamed) {
+  TempDir dir;
+  std::string tar = "base-files/README" + std::string(495, '\0');
+  tar.replace(257, 8, std::string("ustar\0" "00", 8));
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {tar, " (it looks like a tar archive)"},
+      {"PK\x03\x04\x14\0\0\0\x08\0" + pattern(100, 1), " (it looks like a zip archive)"},
+      {"PK\x05\x06" + std::string(18, '\0'), " (it looks like a zip archive)"},
+      {"\x1F\x8B\x08\0" + pattern(40, 2), " (it looks like a gzip file)"},
+      {std::string("7z\xBC\xAF\x27\x1C\0\x04", 8) + pattern(24, 3), " (it looks like a 7z archive)"},
+      {std::string("\xFD" "7zXZ\0\0\x04", 8) + pattern(24, 4), " (it looks like an xz file)"},
+      {"7z" + pattern(40, 5), ""},
+  };
+  for (const auto& [bytes, hint] : cases) {
+    const fs::path file = dir / "other";
+    write_file(file, bytes);
+    const RunResult kelvarin_run = kelvarin({"e", utf8(file), utf8(dir / "out")});
+    const RunResult check = brq({"check", utf8(file)});
+    for (const std::string& said : {kelvarin_run.out, check.out}) {
+      const std::vector<std::string> lines = lines_with(said, utf8(file));
+      ASSERT_EQ(lines.size(), 1u) << said;
+      EXPECT_EQ(lines[0].find("(it looks like") == std::string::npos ? "" : lines[0].substr(lines[0].find(" (it looks")),
+                hint)
+          << lines[0];
+    }
+    EXPECT_EQ(std::make_tuple(kelvarin_run.status, check.status), std::make_tuple(1, 1));
+  }
+}
+
 }  // namespace
 }  // namespace kelvarin::testing
