@@ -61,7 +61,7 @@ _brq() {
   case $command in
     list) options="--json -h --human --exclude --ignore-case" ;;
     check) options="--json" ;;
-    extract) options="-q --quiet --skip-existing --json --exclude --ignore-case --progress --no-progress" ;;
+    extract) options="-q --quiet --skip-existing --json -j --jobs --exclude --ignore-case --progress --no-progress" ;;
     cat) options="--exclude --ignore-case --progress --no-progress" ;;
     diff) options="--json --order --all" ;;
     pack) options="-h --dereference --allow-unportable --progress --no-progress" ;;

@@ -93,6 +93,7 @@ complete -c brq -n '__brq_command_is list extract cat' -l exclude -x -a '(__brq_
 complete -c brq -n '__brq_command_is list extract cat' -l ignore-case -d 'Paths and patterns match in any case'
 complete -c brq -n '__brq_command_is extract' -s q -l quiet -d 'No file lines'
 complete -c brq -n '__brq_command_is extract' -l skip-existing -d 'Leave what is there alone'
+complete -c brq -n '__brq_command_is extract' -s j -l jobs -x -a '1 2 4 8' -d 'Files written at once'
 complete -c brq -n '__brq_command_is extract cat pack' -l progress \
     -d 'Draw the progress line wherever standard error goes'
 complete -c brq -n '__brq_command_is extract cat pack' -l no-progress -d 'Never draw the progress line'
