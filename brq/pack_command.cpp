@@ -29,6 +29,7 @@ class CountedSource final : public FileSource {
     progress_.file_started(node.size);
     return files_.open(node, file);
   }
+  void read_ahead(const SourceNode& node) override { files_.read_ahead(node); }
   std::string path_of(const SourceNode& node) const override { return files_.path_of(node); }
 
  private:
