@@ -264,9 +264,19 @@ bool FolderSource::holds_folder(const platform::FileIdentity& folder) const {
 
 Error FolderSource::open(const SourceNode& node, platform::FileHandle& file) {
   const Scanned& scanned = files_[node.disk_file];
-  Error error = open_through(reading_, node, file);
+  // Asked for ahead: opened then, and checked now.
+  while (!opened_ahead_.empty() && opened_ahead_.front().file != node.disk_file) opened_ahead_.pop_front();
+  Error error;
   platform::FileIdentity now;
-  if (error.ok()) error = platform::identify(file, now);
+  if (!opened_ahead_.empty()) {
+    Ahead& ahead = opened_ahead_.front();
+    error = std::move(ahead.error);
+    file = std::move(ahead.handle);
+    now = ahead.identity;
+    opened_ahead_.pop_front();
+  } else {
+    error = open_through(reading_, node, file, now);
+  }
   if (error.ok() && !now.unchanged_since(scanned.identity)) {
     error = Error::because("it changed after its folder was scanned");
   }
@@ -275,9 +285,10 @@ Error FolderSource::open(const SourceNode& node, platform::FileHandle& file) {
 }
 
 void FolderSource::read_ahead(const SourceNode& node) {
-  // Only asked for: what it finds is checked when the file is opened.
-  platform::FileHandle file;
-  if (open_through(ahead_, node, file).ok()) platform::read_ahead(file);
+  Ahead& ahead = opened_ahead_.emplace_back();
+  ahead.file = node.disk_file;
+  ahead.error = open_through(ahead_, node, ahead.handle, ahead.identity);
+  if (ahead.error.ok()) platform::read_ahead(ahead.handle);
 }
 
 std::string FolderSource::path_of(const SourceNode& node) const {
@@ -294,7 +305,8 @@ std::string FolderSource::folder_path(std::size_t folder) const {
   return path;
 }
 
-Error FolderSource::open_through(Chain& chain, const SourceNode& node, platform::FileHandle& file) {
+Error FolderSource::open_through(Chain& chain, const SourceNode& node, platform::FileHandle& file,
+                                 platform::FileIdentity& identity) {
   const Scanned& scanned = files_[node.disk_file];
   std::vector<std::size_t> wanted;
   for (std::size_t id = scanned.folder; id != 0; id = folders_[id].folder) wanted.push_back(id);
@@ -306,11 +318,11 @@ Error FolderSource::open_through(Chain& chain, const SourceNode& node, platform:
   chain.ids.resize(kept);
   for (std::size_t i = kept; i < wanted.size(); ++i) {
     platform::Folder next;
-    platform::FileIdentity identity;
+    platform::FileIdentity folder;
     platform::native_name(folders_[wanted[i]].name, name_);
     Error opened = platform::open_subfolder(chain.folders.empty() ? root_ : chain.folders.back(), name_, next);
-    if (opened.ok()) opened = platform::identify(next.handle, identity);
-    if (opened.ok() && !identity.same_object(folders_[wanted[i]].identity)) {
+    if (opened.ok()) opened = platform::identify(next.handle, folder);
+    if (opened.ok() && !folder.same_object(folders_[wanted[i]].identity)) {
       opened = Error::because("its folder changed after it was scanned");
     }
     if (!opened.ok()) return opened;
@@ -318,7 +330,7 @@ Error FolderSource::open_through(Chain& chain, const SourceNode& node, platform:
     chain.ids.push_back(wanted[i]);
   }
   platform::native_name(scanned.name, name_);
-  return platform::open_file(chain.folders.empty() ? root_ : chain.folders.back(), name_, file);
+  return platform::open_file(chain.folders.empty() ? root_ : chain.folders.back(), name_, file, identity);
 }
 
 }  // namespace kelvarin::brq

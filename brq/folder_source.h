@@ -5,6 +5,7 @@
 // meanwhile is refused, not read.
 #pragma once
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -92,7 +93,8 @@ class FolderSource final : public FileSource {
   // Opens the file `node` stands for through `chain`: the folders on the
   // way from the root, each checked to be the one scanned, kept open for
   // the next file.
-  Error open_through(Chain& chain, const SourceNode& node, platform::FileHandle& file);
+  Error open_through(Chain& chain, const SourceNode& node, platform::FileHandle& file,
+                     platform::FileIdentity& identity);
 
   std::string shown_;
   platform::Folder root_;
@@ -102,6 +104,15 @@ class FolderSource final : public FileSource {
   std::vector<Link> links_;
   Chain reading_;  // of the file being read
   Chain ahead_;    // of the files asked for ahead of it
+  // The files asked for ahead, opened and kept open until they are read:
+  // by their number in files_, what was opened and what it was then.
+  struct Ahead {
+    std::size_t file;
+    platform::FileHandle handle;
+    Error error;
+    platform::FileIdentity identity;
+  };
+  std::deque<Ahead> opened_ahead_;
   platform::NativeString name_;
 };
 

@@ -159,7 +159,8 @@ Error identify_in(const Folder& folder, const NativeString& name, FileIdentity& 
 // followed; Error::is_not_found for a link that leads nowhere.
 Error identify_target(const Folder& folder, const NativeString& name, FileIdentity& identity);
 
-// Opens `name` in `folder` for reading: a regular file, no link followed.
-Error open_file(const Folder& folder, const NativeString& name, FileHandle& file);
+// Opens `name` in `folder` for reading: a regular file, no link followed;
+// what it is in `identity`.
+Error open_file(const Folder& folder, const NativeString& name, FileHandle& file, FileIdentity& identity);
 
 }  // namespace kelvarin::platform

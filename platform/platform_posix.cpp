@@ -389,7 +389,7 @@ Error identify_target(const Folder& folder, const NativeString& name, FileIdenti
   return {};
 }
 
-Error open_file(const Folder& folder, const NativeString& name, FileHandle& file) {
+Error open_file(const Folder& folder, const NativeString& name, FileHandle& file, FileIdentity& identity) {
   int fd = ::openat(fd_of(folder), name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     if (errno == ELOOP) return Error::because("is a link, which is not followed", Error::Step::open);
@@ -399,6 +399,7 @@ Error open_file(const Folder& folder, const NativeString& name, FileHandle& file
   struct stat info {};
   if (::fstat(fd, &info) != 0) return from_errno(Error::Step::open);
   if (!S_ISREG(info.st_mode)) return Error::because("not a regular file", Error::Step::open);
+  identity = identity_of(info);
   file = std::move(opened);
   return {};
 }

@@ -556,7 +556,7 @@ Error identify_target(const Folder& folder, const NativeString& name, FileIdenti
   return identify_handle(handle, identity);
 }
 
-Error open_file(const Folder& folder, const NativeString& name, FileHandle& file) {
+Error open_file(const Folder& folder, const NativeString& name, FileHandle& file, FileIdentity& identity) {
   const std::wstring path = folder.path + name;
   // Shared for reading only: while it is open nobody can write it, nor
   // rename it or put a link in its place.
@@ -587,7 +587,6 @@ Error open_file(const Folder& folder, const NativeString& name, FileHandle& file
     opened = std::move(reopened);
     handle = through;
   }
-  FileIdentity identity;
   Error identified = identify_handle(handle, identity);
   if (!identified.ok()) return identified.during(Step::open);
   if (!identity.is_regular) return Error::because("not a regular file", Step::open);

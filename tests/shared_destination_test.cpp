@@ -147,7 +147,8 @@ TEST(SharedDestination, ALiveRunsTemporaryNamesAreLeftAlone) {
   ASSERT_TRUE(disk.lock(held_folder.handle, folder_lock).ok());
   // Held as a run holds what it writes: without sharing.
   platform::native_name(part, name);
-  ASSERT_TRUE(platform::open_file(top, name, held_file).ok());
+  platform::FileIdentity identity;
+  ASSERT_TRUE(platform::open_file(top, name, held_file, identity).ok());
   ASSERT_TRUE(disk.lock(held_file, file_lock).ok());
   top = {};
 
