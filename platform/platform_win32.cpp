@@ -291,12 +291,12 @@ FolderItem::Kind kind_of(const WIN32_FIND_DATAW& found) {
 }
 
 FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info, const FILE_BASIC_INFO& times,
-                         bool link, bool on_disk) {
+                         const FILE_STANDARD_INFO& standard, bool link, bool on_disk) {
   const bool folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
   FileIdentity identity;
   identity.device = info.dwVolumeSerialNumber;
   identity.inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
-  identity.size = (std::uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow;
+  identity.size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
   // The change time moves with every write and every change of the file's
   // own record; FAT keeps none (0), only the time of the last write.
   const LONGLONG changed = times.ChangeTime.QuadPart != 0 ? times.ChangeTime.QuadPart
@@ -312,7 +312,9 @@ Error identify_handle(HANDLE handle, FileIdentity& identity) {
   BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(handle, &info)) return last_error(Step::read);
   FILE_BASIC_INFO times{};
-  if (!::GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times)) {
+  FILE_STANDARD_INFO standard{};
+  if (!::GetFileInformationByHandleEx(handle, FileBasicInfo, &times, sizeof times) ||
+      !::GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard)) {
     return last_error(Step::read);
   }
   bool link = false;
@@ -323,7 +325,7 @@ Error identify_handle(HANDLE handle, FileIdentity& identity) {
     }
     link = is_link(tag);
   }
-  identity = identity_of(info, times, link, ::GetFileType(handle) == FILE_TYPE_DISK);
+  identity = identity_of(info, times, standard, link, ::GetFileType(handle) == FILE_TYPE_DISK);
   return {};
 }
 
