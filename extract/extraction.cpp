@@ -83,6 +83,10 @@ ExtractSummary ExtractionRun::run() {
       }
       waited_for_ = nullptr;
     }
+    for (std::uint64_t at = delivered_; at < handed_; ++at) {
+      Slot& slot = slots_[at % slots_.size()];
+      if (slot.kind == Slot::Kind::folder_to_name) name_staged(*slot.folder);
+    }
     for (Slot& slot : slots_) slot.folder.reset();
     while (folders_.size() > 1) {
       const FolderRef left = std::move(folders_.back());
@@ -96,6 +100,8 @@ ExtractSummary ExtractionRun::run() {
 
 bool ExtractionRun::enter_folder(const EntryVisit& folder, const PlannedEntry& planned) {
   if (planned.fate != Fate::folded) wait_for_same_name(folder.name);
+  // The earlier folder of its name may still wait for that name.
+  if (planned.fate == Fate::merged) deliver_all();
   auto entered = std::make_shared<OutputFolder>();
   entered->fresh = current_folder()->fresh;
   entered->alias = planned.fate == Fate::folded;
@@ -132,28 +138,27 @@ Error ExtractionRun::make_output_folder(const EntryVisit& folder, OutputFolder& 
 }
 
 void ExtractionRun::leave_folder(const EntryVisit& folder, const PlannedEntry&) {
-  // Named only once everything in it is written and told of.
-  if (folders_.back()->staged) deliver_all();
+  // A staged folder is named once everything in it is written and told
+  // of, when this slot is told of in turn; meanwhile the walk goes on into
+  // the next folders. (It leaves the walk's folders only once it is in
+  // the slot: a run stopped for want of memory names what it holds.)
+  Slot* to_name = folders_.back()->staged ? &take_slot(folder, Slot::Kind::folder_to_name) : nullptr;
   const FolderRef left = std::move(folders_.back());
   folders_.pop_back();
-  // Any other folder stays open while the files handed on into it are
-  // written: they hold it too. Their number is bounded.
-  if (!left->staged) {
-    if (left.use_count() > 1) lingering_.push_back(left);
-    while (!lingering_.empty() && lingering_.front().expired()) lingering_.pop_front();
-    while (lingering_.size() > kMostLingering) {
-      Slot& oldest = slots_[delivered_ % slots_.size()];
-      wait_for(oldest);
-      deliver(oldest);
-      while (!lingering_.empty() && lingering_.front().expired()) lingering_.pop_front();
-    }
-    return;
+  if (to_name != nullptr) {
+    left->above = current_folder();
+    to_name->folder = left;
+    hand_on(*to_name);
   }
-  const Error named = files_.name_folder(current_folder()->folder, left->folder, left->temp_name, left->final_name);
-  if (!named.ok()) {
-    Slot& slot = take_slot(folder, Slot::Kind::folder_not_named);
-    slot.error = named;
-    hand_on(slot);
+  // It stays open while the files handed on into it are written, or until
+  // it is named: they hold it. Their number is bounded.
+  if (left.use_count() > 1) lingering_.push_back(left);
+  while (!lingering_.empty() && lingering_.front().expired()) lingering_.pop_front();
+  while (lingering_.size() > kMostLingering) {
+    Slot& oldest = slots_[delivered_ % slots_.size()];
+    wait_for(oldest);
+    deliver(oldest);
+    while (!lingering_.empty() && lingering_.front().expired()) lingering_.pop_front();
   }
 }
 
@@ -306,7 +311,7 @@ void ExtractionRun::deliver_all() {
 
 void ExtractionRun::deliver(Slot& slot) {
   ++delivered_;
-  slot.folder.reset();
+  const FolderRef folder = std::move(slot.folder);
   const EntryVisit visit = slot.visit();
   const std::int32_t size = index_.node(slot.entry).file_size;
   switch (slot.kind) {
@@ -338,11 +343,18 @@ void ExtractionRun::deliver(Slot& slot) {
       summary_.refused += slot.inside;
       reporter_.folder_failed(visit, slot.error, slot.inside);
       break;
-    case Slot::Kind::folder_not_named:
-      ++summary_.failed;
-      reporter_.folder_not_named(visit, slot.error, TemporaryName(slot.name, true).text());
+    case Slot::Kind::folder_to_name:
+      if (const Error named = name_staged(*folder); !named.ok()) {
+        ++summary_.failed;
+        reporter_.folder_not_named(visit, named, TemporaryName(slot.name, true).text());
+      }
       break;
   }
+}
+
+Error ExtractionRun::name_staged(OutputFolder& folder) {
+  const FolderRef above = std::move(folder.above);
+  return files_.name_folder(above->folder, folder.folder, folder.temp_name, folder.final_name);
 }
 
 }  // namespace kelvarin

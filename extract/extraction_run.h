@@ -50,6 +50,8 @@ class ExtractionRun final : public PlanVisitor {
     bool staged = false;
     platform::NativeString temp_name;
     platform::NativeString final_name;
+    // Once left, the folder it is named in; held until then.
+    std::shared_ptr<OutputFolder> above;
     // Where names that differ only in case are one name on disk: the
     // names handed on into it, folded (keyed hashes).
     std::unordered_set<std::uint64_t> folded_names;
@@ -60,9 +62,10 @@ class ExtractionRun final : public PlanVisitor {
   using FolderRef = std::shared_ptr<OutputFolder>;
 
   // What the walk hands on, told in the walk's order once it is done: a
-  // file to write, or something told of at once.
+  // file to write, something told of at once, or a staged folder to name
+  // once everything before it is told of.
   struct Slot {
-    enum class Kind { file, skipped, left_out, folder_failed, folder_not_named };
+    enum class Kind { file, skipped, left_out, folder_failed, folder_to_name };
     Kind kind = Kind::file;
     // The entry as the walk met it; its folder path is copied, as the
     // walk's own buffer moves on.
@@ -97,6 +100,7 @@ class ExtractionRun final : public PlanVisitor {
 
   const FolderRef& current_folder();
   Error make_output_folder(const EntryVisit& folder, OutputFolder& made);
+  Error name_staged(OutputFolder& folder);
   void wait_for_same_name(std::string_view name);
 
   // The walk's side.

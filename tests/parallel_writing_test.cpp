@@ -2,9 +2,10 @@
 // tree left on disk are exactly those of one worker, for every recorded
 // hostile archive and crafted tree; a run killed at any moment leaves each
 // file whole or absent; and open descriptors stay bounded however deep
-// the tree.
+// or wide the tree.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -15,6 +16,7 @@
 #endif
 
 #include "names/entry_name.h"
+#include "platform/file_system.h"
 #include "support/test_support.h"
 
 namespace kelvarin::testing {
@@ -145,12 +147,64 @@ TEST(ParallelWriting, OpenDescriptorsStayBoundedInDeepTrees) {
   std::vector<SourceNode> top = {source_folder("", {})};
   top[0].children.push_back(std::move(deepest));
   const fs::path archive = write_archive(dir / "a.brq", top);
-  const int run = start_extraction(archive, dir / "out", "8", 1024);
-  EXPECT_EQ(wait_child(run), 0);
+  EXPECT_EQ(wait_child(start_extraction(archive, dir / "out", "8", 1024)), 0);
   fs::path bottom = dir / "out";
   for (int level = 0; level <= 400; ++level) bottom /= "d";
   EXPECT_EQ(read_file(bottom / "x9"), pattern(109, 9));
+
 #endif
+}
+
+// Counts the folders made under a temporary name and not yet named, and
+// holds up the writing of large files until many are, or a while has gone.
+class SlowLargeFiles final : public platform::FileSystemWrapper {
+ public:
+  SlowLargeFiles() : FileSystemWrapper(platform::os_file_system()) {}
+
+  Error make_fresh_folder(const platform::Folder& parent, const platform::NativeString& name,
+                          platform::Folder& folder) override {
+    const Error made = FileSystemWrapper::make_fresh_folder(parent, name, folder);
+    if (made.ok()) {
+      const int now = ++waiting_for_names_;
+      for (int most = most_waiting_; now > most && !most_waiting_.compare_exchange_weak(most, now);) {
+      }
+    }
+    return made;
+  }
+  Error name_folder(const platform::Folder& parent, platform::Folder& folder, const platform::NativeString& from,
+                    const platform::NativeString& to) override {
+    --waiting_for_names_;
+    return FileSystemWrapper::name_folder(parent, folder, from, to);
+  }
+  Error copy_range(const platform::FileHandle& from, std::uint64_t position, std::uint64_t length,
+                   const platform::FileHandle& to, std::vector<char>& buffer) override {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    while (length > 1000 && waiting_for_names_ < 200 && std::chrono::steady_clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return FileSystemWrapper::copy_range(from, position, length, to, buffer);
+  }
+
+  std::atomic<int> waiting_for_names_{0};
+  std::atomic<int> most_waiting_{0};
+};
+
+// 1,500 folders side by side, each made under a temporary name and named
+// once its files are written, after a file that takes long to write: the
+// walk goes on meanwhile, but holds only a few dozen of them open at once.
+TEST(ParallelWriting, FoldersWaitingForTheirNamesStayBounded) {
+  TempDir dir;
+  std::vector<SourceNode> side_by_side = {source_folder("w", {source_file("large", pattern(5000, 1))})};
+  for (int i = 0; i < 1500; ++i) side_by_side.push_back(source_folder("w" + std::to_string(i), files_in("x", 2, 10)));
+  const fs::path archive = write_archive(dir / "a.brq", {source_folder("", std::move(side_by_side))});
+  fs::create_directories(dir / "out");
+  SlowLargeFiles files;
+  const Extracted extracted = extract_with(archive, dir / "out", {}, {}, &files, 8);
+  EXPECT_TRUE(extracted.summary.complete());
+  EXPECT_EQ(extracted.summary.files_written, 3001u);
+  EXPECT_LT(files.most_waiting_.load(), 100);
+  EXPECT_EQ(files.waiting_for_names_.load(), 0);
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 1501);
 }
 
 }  // namespace
