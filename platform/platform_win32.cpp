@@ -89,9 +89,6 @@ Error last_error(Step step) { return os_error(::GetLastError(), step); }
 
 bool is_gone(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND; }
 
-// A removal that found the name gone already has nothing left to do.
-Error unless_gone(Error removal) { return removal.is_not_found() ? Error{} : removal; }
-
 void append_utf8(std::string& text, std::uint32_t code_point) {
   if (code_point < 0x80) {
     text += static_cast<char>(code_point);
