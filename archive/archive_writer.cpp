@@ -167,6 +167,7 @@ Error write_archive(const ArchiveLayout& layout, const ArchiveSink& sink, FileSo
   std::size_t ahead = 0;
   std::uint64_t bytes_ahead = 0;
   for (std::size_t i = 0; i < layout.data.size(); ++i) {
+    if (!error.ok()) return error;
     const PlacedData& placed = layout.data[i];
     for (; files != nullptr && ahead < layout.data.size() && ahead < i + kFilesAhead && bytes_ahead < kBytesAhead;
          ++ahead) {
@@ -176,7 +177,6 @@ Error write_archive(const ArchiveLayout& layout, const ArchiveSink& sink, FileSo
       bytes_ahead += next.size;
     }
     if (i < ahead && placed.source->disk_file != kInMemory) bytes_ahead -= placed.source->size;
-    if (!error.ok()) return error;
     if (placed.position < written) return Error::because("file data overlap");
     while (error.ok() && written < placed.position) {
       std::size_t gap = static_cast<std::size_t>(

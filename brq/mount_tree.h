@@ -35,12 +35,6 @@ class MountTree final : public platform::ReadOnlyTree {
   std::uint64_t file_size(std::uint32_t node) const override;
   Error read(std::uint32_t node, std::uint64_t offset, void* buffer, std::size_t length) const override;
 
-  // The archive entry a node shows (of folders merged under one name the
-  // first, of files the last, which takes the name as it would on disk);
-  // kNone for the top folder.
-  std::uint32_t entry_of(std::uint32_t node) const { return nodes_[node].entry; }
-  // The memory the tree's tables take, beside the index's.
-  std::size_t table_bytes() const { return nodes_.capacity() * sizeof(Node) + names_.bytes(); }
 
  private:
   class Builder;

@@ -5,7 +5,6 @@
 #include "brq/text_output.h"
 
 #include <algorithm>
-#include <iterator>
 
 namespace kelvarin::brq {
 namespace {

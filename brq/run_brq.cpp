@@ -56,7 +56,8 @@ int run_brq(int argc, const char* const* argv, const Streams& streams) {
     // What is needed is in proportion to the archive, which is more than
     // this process may have: said without taking more memory.
     std::fputs("ERROR: Unable to allocate memory: the archive needs more than brq may have\n", streams.err);
-    return kStatusUnusable;
+    // For diff, 1 would say the two differ.
+    return line.command == Command::diff ? kStatusEntriesFailed : kStatusUnusable;
   }
 }
 

@@ -5,6 +5,7 @@
 // the workers did is told in the walk's order.
 #include <algorithm>
 #include <new>
+#include <system_error>
 
 #include "extract/extraction_run.h"
 #include "names/ascii.h"
@@ -61,8 +62,15 @@ ExtractSummary ExtractionRun::run() {
   try {
     if (options_.skip_existing) left_alone_.resize(index_.entry_count());
     slots_.resize(jobs > 1 ? kSlots : 1);
-    // The walk is one of the jobs: it writes while it waits.
-    for (unsigned i = 1; i < jobs; ++i) workers_.emplace_back([this] { work(); });
+    // Handing a file on takes no memory: a folder waits here once at most,
+    // and only with a file in a slot.
+    if (jobs > 1) waiting_folders_.reserve(kSlots);
+    // The walk is one of the jobs: it writes while it waits. Where the
+    // system grants fewer threads, the run makes do with those it has.
+    try {
+      for (unsigned i = 1; i < jobs; ++i) workers_.emplace_back([this] { work(); });
+    } catch (const std::system_error&) {
+    }
     plan_.replay(index_, *this);
     deliver_all();
   } catch (const std::bad_alloc&) {
@@ -99,9 +107,9 @@ ExtractSummary ExtractionRun::run() {
 }
 
 bool ExtractionRun::enter_folder(const EntryVisit& folder, const PlannedEntry& planned) {
-  if (planned.fate != Fate::folded) wait_for_same_name(folder.name);
-  // The earlier folder of its name may still wait for that name.
-  if (planned.fate == Fate::merged) deliver_all();
+  // A merged folder meets the earlier one of its name, which may still
+  // wait for that name.
+  if (planned.fate != Fate::folded) wait_for_same_name(folder.name, true);
   auto entered = std::make_shared<OutputFolder>();
   entered->fresh = current_folder()->fresh;
   entered->alias = planned.fate == Fate::folded;
@@ -170,7 +178,7 @@ void ExtractionRun::visit(const EntryVisit& entry, const PlannedEntry& planned) 
     return;
   }
   const bool first = planned.place() == entry.entry;
-  if (first) wait_for_same_name(entry.name);
+  wait_for_same_name(entry.name, false);
   if (!first) {
     // A later file of a name replaces the earlier one: once that is
     // written. And it is left alone with the first where that was.
@@ -187,13 +195,20 @@ void ExtractionRun::visit(const EntryVisit& entry, const PlannedEntry& planned) 
   hand_on(slot);
 }
 
-// On a file system that ignores case, names the plan keeps apart may be one
-// name on disk: a name that folds as one handed on before waits until that
-// one is written, as in a serial run. (ASCII letters: how the OS folds
-// others depends on its tables.)
-void ExtractionRun::wait_for_same_name(std::string_view name) {
-  if (!platform::kWindowsNames) return;
-  if (!current_folder()->folded_names.insert(folded_hash_(0, fold_case(name))).second) deliver_all();
+// Names the plan keeps apart may still meet on disk while their files are
+// written at once: two that fold as one, on a file system that ignores case
+// (Windows's, and FAT, exFAT or NTFS under any OS), and in a folder that was
+// there before, two whose temporary names are one. A name that meets one
+// handed on before waits until that one is written, as in a serial run.
+// (ASCII letters: how a file system folds others depends on its tables.)
+void ExtractionRun::wait_for_same_name(std::string_view name, bool is_folder) {
+  if (workers_.empty()) return;
+  OutputFolder& folder = *current_folder();
+  folded_.assign(name);
+  for (char& c : folded_) c = ascii_lower(c);
+  bool met = !folder.met_names.insert(met_hash_(0, folded_)).second;
+  if (!folder.fresh) met = !folder.met_names.insert(met_hash_(1, TemporaryName(name, is_folder).text())).second || met;
+  if (met) deliver_all();
 }
 
 const ExtractionRun::FolderRef& ExtractionRun::current_folder() {
@@ -265,8 +280,14 @@ void ExtractionRun::wait_for(Slot& slot) {
 
 void ExtractionRun::queue(Slot& slot) {
   OutputFolder& folder = *slot.folder;
-  if (folder.waiting.empty()) waiting_folders_.push_back(&folder);
-  folder.waiting.push_back(&slot);
+  slot.next_waiting = nullptr;
+  if (folder.first_waiting == nullptr) {
+    waiting_folders_.push_back(&folder);  // within what was reserved
+    folder.first_waiting = &slot;
+  } else {
+    folder.last_waiting->next_waiting = &slot;
+  }
+  folder.last_waiting = &slot;
 }
 
 ExtractionRun::Slot* ExtractionRun::take_queued() {
@@ -275,17 +296,17 @@ ExtractionRun::Slot* ExtractionRun::take_queued() {
                            [](const OutputFolder* folder) { return folder->writers == 0; });
   if (from == waiting_folders_.end()) from = waiting_folders_.begin();
   OutputFolder& folder = **from;
-  Slot* slot = folder.waiting.front();
-  folder.waiting.pop_front();
-  if (folder.waiting.empty()) waiting_folders_.erase(from);
+  Slot* slot = folder.first_waiting;
+  folder.first_waiting = slot->next_waiting;
+  if (folder.first_waiting == nullptr) waiting_folders_.erase(from);
   ++folder.writers;
   return slot;
 }
 
 void ExtractionRun::drop_queued() {
   for (OutputFolder* folder : waiting_folders_) {
-    for (Slot* dropped : folder->waiting) dropped->done = true;
-    folder->waiting.clear();
+    for (Slot* dropped = folder->first_waiting; dropped != nullptr; dropped = dropped->next_waiting) dropped->done = true;
+    folder->first_waiting = nullptr;
   }
   waiting_folders_.clear();
 }

@@ -254,10 +254,4 @@ void ExtractionPlan::replay(const ArchiveIndex& index, PlanVisitor& visitor) con
   walk_node(index, replay);
 }
 
-std::size_t ExtractionPlan::bytes() const {
-  std::size_t bytes = entries_.capacity() * sizeof(PlannedEntry);
-  for (const std::vector<std::uint32_t>& named : named_) bytes += named.capacity() * sizeof(std::uint32_t);
-  return bytes;
-}
-
 }  // namespace kelvarin

@@ -102,9 +102,6 @@ class ExtractionPlan {
   // Whether anything is made, written or told of at all.
   bool takes_anything() const { return takes_anything_; }
 
-  // The memory the plan takes, beside the index's.
-  std::size_t bytes() const;
-
  private:
   class Planner;
   ExtractionPlan() = default;

@@ -52,11 +52,13 @@ class ExtractionRun final : public PlanVisitor {
     platform::NativeString final_name;
     // Once left, the folder it is named in; held until then.
     std::shared_ptr<OutputFolder> above;
-    // Where names that differ only in case are one name on disk: the
-    // names handed on into it, folded (keyed hashes).
-    std::unordered_set<std::uint64_t> folded_names;
-    // Its files waiting for a worker, and how many are being written.
-    std::deque<Slot*> waiting;
+    // With workers, what the names handed on into it may meet on disk as
+    // (keyed hashes): each folded, and each temporary name.
+    std::unordered_set<std::uint64_t> met_names;
+    // Its files waiting for a worker, linked through their slots (so that
+    // queueing takes no memory), and how many are being written.
+    Slot* first_waiting = nullptr;
+    Slot* last_waiting = nullptr;
     unsigned writers = 0;
   };
   using FolderRef = std::shared_ptr<OutputFolder>;
@@ -86,6 +88,7 @@ class ExtractionRun final : public PlanVisitor {
     bool left_alone = false;
     bool out_of_memory = false;
     bool done = false;
+    Slot* next_waiting = nullptr;  // in its folder's queue
 
     EntryVisit visit() const { return {entry, depth, folder_path, name, is_folder, name_readable}; }
   };
@@ -101,7 +104,7 @@ class ExtractionRun final : public PlanVisitor {
   const FolderRef& current_folder();
   Error make_output_folder(const EntryVisit& folder, OutputFolder& made);
   Error name_staged(OutputFolder& folder);
-  void wait_for_same_name(std::string_view name);
+  void wait_for_same_name(std::string_view name, bool is_folder);
 
   // The walk's side.
   Slot& take_slot(const EntryVisit& visit, Slot::Kind kind, const PlannedEntry& planned = {});
@@ -139,7 +142,8 @@ class ExtractionRun final : public PlanVisitor {
   // left alone, so that the later files of those names are too.
   std::vector<bool> left_alone_;
   platform::NativeString name_;  // the walk's own, for folders
-  KeyedHash folded_hash_;
+  KeyedHash met_hash_;
+  std::string folded_;  // the walk's own
 
   // Slots in flight, a ring: [delivered_, handed_) are handed on, and told
   // of in that order.
@@ -149,7 +153,8 @@ class ExtractionRun final : public PlanVisitor {
   std::mutex mutex_;
   std::condition_variable work_waiting_;  // for the workers
   std::condition_variable work_done_;     // for the walk
-  std::vector<OutputFolder*> waiting_folders_;  // in the order their files came
+  // In the order their files came; room for as many as there are slots.
+  std::vector<OutputFolder*> waiting_folders_;
   unsigned idle_ = 0;             // workers waiting for work
   Slot* waited_for_ = nullptr;    // the slot the walk sleeps on
   bool stopping_ = false;

@@ -45,8 +45,6 @@ class NameTable {
   std::uint32_t value(std::size_t slot) const { return slots_[slot].value; }
   void set(std::size_t slot, std::uint32_t folder, std::uint32_t value) { slots_[slot] = {folder, value}; }
 
-  std::size_t bytes() const { return slots_.capacity() * sizeof(Slot); }
-
  private:
   struct Slot {
     std::uint32_t folder = 0;

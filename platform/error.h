@@ -47,7 +47,6 @@ class Error {
   static Error out_of_memory() { return Error(Kind::no_memory, 0, Step::other, "out of memory"); }
 
   bool ok() const { return kind_ == Kind::none; }
-  Kind kind() const { return kind_; }
   bool is_not_found() const { return kind_ == Kind::not_found; }
   bool is_name_taken() const { return kind_ == Kind::name_taken; }
   bool is_not_empty() const { return kind_ == Kind::not_empty; }

@@ -56,9 +56,17 @@ Error FileSystem::make_fresh_folder(const Folder& parent, const NativeString& na
     made = remove_leftover(parent, name);
     if (made.ok()) made = os::make_new_folder(parent, name, folder);
   }
-  if (made.ok()) made = lock(folder.handle, folder.lock);
-  if (made.ok()) made = still_named(parent, name, folder.handle);
-  if (!made.ok()) folder.lock.close();
+  if (!made.ok()) return made;
+  made = lock(folder.handle, folder.lock);
+  // Where the handle's sharing is the lock, it was had with the folder.
+  if (made.ok() && folder.lock.is_open()) made = still_named(parent, name, folder.handle);
+  if (!made.ok()) {
+    folder.lock.close();
+    folder.handle.close();
+    // Made and not locked, it is removed again; a name another run took
+    // meanwhile is theirs.
+    if (!made.is_locked()) remove_tree(parent, name);
+  }
   return made;
 }
 
@@ -203,7 +211,15 @@ Error NewFile::begin(const Folder& folder, const NativeString& temp_name) {
     created = files_.remove_leftover(folder, temp_name);
     if (created.ok()) created = files_.create_new_file(folder, temp_name, handle_);
   }
-  if (created.ok()) created = own(folder, temp_name);
+  if (created.ok()) {
+    created = own(folder, temp_name);
+    // Made and not locked, it is removed again; a name another run took
+    // meanwhile is theirs.
+    if (!created.ok() && !created.is_locked()) {
+      handle_.close();
+      files_.remove_file(folder, temp_name);
+    }
+  }
   if (!created.ok()) handle_.close();
   return created.during(Error::Step::create);
 }

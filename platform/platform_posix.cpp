@@ -43,6 +43,12 @@ Error Error::os(int code, Step step) {
 namespace kelvarin::platform {
 namespace {
 
+static_assert(sizeof(off_t) == 8, "archive positions go past 2 GiB");
+
+// File systems without advisory locks (NFS without its lock service, some
+// FUSE ones) answer flock so.
+bool locking_unsupported(int code) { return code == ENOLCK || code == EOPNOTSUPP || code == EINVAL; }
+
 Error from_errno(Error::Step step = Error::Step::other) { return Error::os(errno, step); }
 
 int fd_of(const FileHandle& file) { return static_cast<int>(file.native()); }
@@ -298,7 +304,15 @@ Error os::lock(const FileHandle& file, FileHandle& held) {
   // The lock belongs to the open file, not the descriptor: a duplicate
   // keeps it once the first is closed (a file is closed before its rename,
   // to hear of a failed write first).
-  if (::flock(fd_of(file), LOCK_EX | LOCK_NB) != 0) return from_errno(Error::Step::create);
+  if (::flock(fd_of(file), LOCK_EX | LOCK_NB) != 0) {
+    // Where the file system can't lock, no run can hold a lock there
+    // either: the work goes on unlocked, as where nothing shares it.
+    if (locking_unsupported(errno)) {
+      held = FileHandle();
+      return {};
+    }
+    return from_errno(Error::Step::create);
+  }
   const int copy = ::fcntl(fd_of(file), F_DUPFD_CLOEXEC, 0);
   if (copy < 0) return from_errno(Error::Step::create);
   held = FileHandle(copy);
@@ -314,7 +328,7 @@ Error os::claim(const Folder& parent, const NativeString& name, FileHandle& clai
     return from_errno(Error::Step::remove);
   }
   claimed = FileHandle(fd);
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return from_errno(Error::Step::remove);
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && !locking_unsupported(errno)) return from_errno(Error::Step::remove);
   return {};
 }
 
