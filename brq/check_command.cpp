@@ -92,6 +92,12 @@ class Report {
     out_.add(std::string(notes_ == 0 ? "]" : "\n]") + ",\n \"verdict\": \"" + word + "\"}\n");
   }
 
+  // `count` problems told in one line.
+  void problems_together(std::uint64_t count, const std::string& what) {
+    problem(nullptr, what);
+    problems_ += count - 1;
+  }
+
   std::uint64_t problems() const { return problems_; }
 
  private:
@@ -106,11 +112,18 @@ class Report {
 // complaint although no writer puts it there.
 class Problems final : public PlanVisitor {
  public:
-  Problems(const ArchiveIndex& index, Report& report) : index_(index), report_(report) {}
+  // Unless `each`, the files the archive's end cuts off are counted, not
+  // told one by one.
+  Problems(const ArchiveIndex& index, Report& report, bool each)
+      : index_(index), report_(report), each_(each) {}
 
   bool enter_folder(const EntryVisit&, const PlannedEntry&) override { return true; }
 
   void visit(const EntryVisit& entry, const PlannedEntry& planned) override {
+    if (planned.fate == Fate::left_out && !each_ && cut_off(index_, entry.entry, planned)) {
+      ++cut_off_;
+      return;
+    }
     if (planned.fate == Fate::left_out) {
       report_.problem(&entry, left_out_reason(index_, entry.entry, planned, &entry) + inside_count(planned.inside()));
       return;
@@ -140,6 +153,8 @@ class Problems final : public PlanVisitor {
     return overlapping;
   }
 
+  std::uint64_t cut_off_files() const { return cut_off_; }
+
  private:
   struct Range {
     std::uint64_t start, end;
@@ -151,6 +166,8 @@ class Problems final : public PlanVisitor {
 
   const ArchiveIndex& index_;
   Report& report_;
+  bool each_;
+  std::uint64_t cut_off_ = 0;
   std::vector<Range> data_;
 };
 
@@ -195,15 +212,15 @@ Summary summary_of(const ArchiveIndex& index, const ExtractionPlan& plan) {
 
 int check_archive(const CommandLine& line, const Streams& streams) {
   const std::string& archive = line.operands[0];
-  Result<ArchiveIndex> opened = ArchiveIndex::open(archive);
+  const OpenedIndex opened = ArchiveIndex::open(archive);
   TextOutput out(streams);
   if (!opened.ok()) {
     // A file that can't be opened is no archive to report on.
     if (opened.error().step() == Error::Step::open) {
-      print(streams.err, error_line(archive_problem(opened.error())));
+      print(streams.err, error_line(archive_problem(opened)));
     } else {
       Report report(out, line.json);
-      report.problem(nullptr, archive_problem(opened.error()));
+      report.problem(nullptr, archive_problem(opened));
       report.verdict(false);
     }
     out.finish();
@@ -214,8 +231,11 @@ int check_archive(const CommandLine& line, const Streams& streams) {
   if (!planned.ok()) return kStatusUnusable;
   const ExtractionPlan& plan = planned.value();
   Report report(out, line.json);
-  Problems problems(index, report);
+  Problems problems(index, report, line.verbose || line.json);
   plan.replay(index, problems);
+  if (problems.cut_off_files() > 0) {
+    report.problems_together(problems.cut_off_files(), cut_off_message(index, problems.cut_off_files()));
+  }
   report.summary(summary_of(index, plan));
   const std::unordered_set<std::uint32_t> overlapping = problems.overlapping();
   if (!overlapping.empty()) {

@@ -148,6 +148,8 @@ int extract_archive(const CommandLine& line, const Streams& streams) {
                         line.progress == ProgressChoice::always);
   TextOutput out(streams);
   ListedLines lines(index.value(), line, streams, progress, out);
+  // The document keeps every entry.
+  if (!line.verbose && !line.json) lines.count_repeats();
   std::vector<std::string> missing;
   for (std::size_t request_number : plan.missing()) {
     missing.push_back(request.paths[request_number]);
@@ -163,6 +165,7 @@ int extract_archive(const CommandLine& line, const Streams& streams) {
     options.jobs = line.jobs;
     summary = extract(index.value(), plan, options, lines);
     progress.finish();
+    for (const std::string& told : lines.closing_lines()) print(streams.err, told);
   }
   if (!lines.finish(summary, missing) && line.json) {
     for (const std::string& path : missing) print(streams.err, error_line(nothing_named(path, archive)));
