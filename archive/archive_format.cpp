@@ -6,19 +6,19 @@
 
 namespace kelvarin {
 
-const char* other_format(const std::uint8_t* bytes, std::size_t length) {
+OtherFormat other_format(const std::uint8_t* bytes, std::size_t length) {
   struct Signature {
     std::size_t at;
     std::string_view bytes;
-    const char* format;
+    OtherFormat format;
   };
   static constexpr Signature kSignatures[] = {
-      {257, "ustar", "a tar archive"},  // POSIX "ustar\0" and GNU "ustar  "
-      {0, "PK\x03\x04", "a zip archive"},
-      {0, "PK\x05\x06", "a zip archive"},  // one with no files
-      {0, "\x1F\x8B", "a gzip file"},
-      {0, {"7z\xBC\xAF\x27\x1C", 6}, "a 7z archive"},
-      {0, {"\xFD" "7zXZ\0", 6}, "an xz file"},
+      {257, "ustar", OtherFormat::tar},  // POSIX "ustar\0" and GNU "ustar  "
+      {0, "PK\x03\x04", OtherFormat::zip},
+      {0, "PK\x05\x06", OtherFormat::zip},  // one with no files
+      {0, "\x1F\x8B", OtherFormat::gzip},
+      {0, {"7z\xBC\xAF\x27\x1C", 6}, OtherFormat::seven_zip},
+      {0, {"\xFD" "7zXZ\0", 6}, OtherFormat::xz},
   };
   for (const Signature& signature : kSignatures) {
     if (length >= signature.at + signature.bytes.size() &&
@@ -26,7 +26,7 @@ const char* other_format(const std::uint8_t* bytes, std::size_t length) {
       return signature.format;
     }
   }
-  return nullptr;
+  return OtherFormat::none;
 }
 
 ArchiveHeader decode_header(const std::uint8_t* bytes) {

@@ -78,10 +78,13 @@ inline void store_u32(std::uint8_t* bytes, std::uint32_t value) {
 // a tar's "ustar" mark ends here.
 inline constexpr std::size_t kOtherFormatBytes = 262;
 
+// The formats a file given for an archive is most often in instead.
+enum class OtherFormat : std::uint8_t { none, tar, zip, gzip, seven_zip, xz };
+
 // What the file starting with `bytes` (`length` of them, fewer than
 // kOtherFormatBytes when the file is shorter) looks like when it is a tar,
-// zip, gzip, 7z or xz file ("a tar archive"); null for none of them.
-const char* other_format(const std::uint8_t* bytes, std::size_t length);
+// zip, gzip, 7z or xz file; none for none of them.
+OtherFormat other_format(const std::uint8_t* bytes, std::size_t length);
 
 ArchiveHeader decode_header(const std::uint8_t* bytes);
 EntryRecord decode_entry(const std::uint8_t* bytes);

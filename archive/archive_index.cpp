@@ -22,13 +22,11 @@ bool link_in_range(std::int32_t link, std::int32_t entry_count) {
 
 // An unusable index in a file of another format (a tar, a zip...) says what
 // the file looks like: the likely mistake is the file, not its damage.
-Error naming_other_format(const platform::FileHandle& archive, const Error& unusable) {
+OtherFormat format_of(const platform::FileHandle& archive) {
   std::uint8_t bytes[kOtherFormatBytes];
   std::size_t got = 0;
-  if (!platform::read_at(archive, 0, bytes, sizeof bytes, got).ok()) return unusable;
-  const char* format = other_format(bytes, got);
-  if (format == nullptr) return unusable;
-  return Error::of_kind(Error::Kind::unusable, unusable.cause() + " (it looks like " + format + ")");
+  if (!platform::read_at(archive, 0, bytes, sizeof bytes, got).ok()) return OtherFormat::none;
+  return other_format(bytes, got);
 }
 
 }  // namespace
@@ -52,14 +50,20 @@ class ArchiveIndex::Loader {
     return error;
   }
 
+  // What made the index unusable, once run() has said it is.
+  const IndexFault& fault() const { return fault_; }
+
  private:
-  static Error unusable(const std::string& why) {
-    return Error::of_kind(Error::Kind::unusable, "is not a usable archive: " + why);
+  Error unusable(IndexFault::Kind kind, std::int64_t value, std::uint64_t bound) {
+    fault_.kind = kind;
+    fault_.value = value;
+    fault_.bound = bound;
+    return Error::of_kind(Error::Kind::unusable, {});
   }
 
   static Error read_failure(const Error& error) {
     if (!error.ok()) return Error(error).during(Error::Step::read);
-    return Error::of_kind(Error::Kind::ended_early, "the archive ended early", Error::Step::read);
+    return Error::found(Error::Kind::ended_early, Error::Finding::index_ends_early, Error::Step::read);
   }
 
   // Reads `count` records of `record_size` bytes from the position reached
@@ -89,10 +93,7 @@ class ArchiveIndex::Loader {
     if (!error.ok()) return read_failure(error);
     index_.archive_size_ = archive.size;
     if (index_.archive_size_ < kHeaderSize) {
-      return Error::of_kind(Error::Kind::unusable, "is too short to be an archive: " +
-                                                       std::to_string(index_.archive_size_) +
-                                                       " bytes, and the header alone takes " +
-                                                       std::to_string(kHeaderSize));
+      return unusable(IndexFault::Kind::too_short, static_cast<std::int64_t>(index_.archive_size_), kHeaderSize);
     }
     std::uint8_t bytes[kHeaderSize];
     std::size_t got = 0;
@@ -105,18 +106,15 @@ class ArchiveIndex::Loader {
     position_ = kHeaderSize;
 
     if (header.entry_count <= 0 || header.entry_count >= kEntryCountLimit) {
-      return unusable("its entry count " + std::to_string(header.entry_count) + " is outside 1 to " +
-                      std::to_string(kEntryCountLimit - 1));
+      return unusable(IndexFault::Kind::entry_count, header.entry_count, kEntryCountLimit - 1);
     }
     if (header.offset_count >= kOffsetCountLimit) {
-      return unusable("its offset count " + std::to_string(header.offset_count) + " is " +
-                      std::to_string(kOffsetCountLimit) + " or more");
+      return unusable(IndexFault::Kind::offset_count, header.offset_count, kOffsetCountLimit);
     }
     const std::uint64_t needed = index_size(static_cast<std::uint64_t>(header.entry_count),
                                             header.offset_count, header.name_pool_size);
     if (needed > index_.archive_size_) {
-      return unusable("its index needs " + std::to_string(needed) + " bytes but the archive has " +
-                      std::to_string(index_.archive_size_));
+      return unusable(IndexFault::Kind::index_too_large, static_cast<std::int64_t>(needed), index_.archive_size_);
     }
     return {};
   }
@@ -145,14 +143,13 @@ class ArchiveIndex::Loader {
       EntryNode& node = index_.node_table_[i];
       // A link outside the table can't be followed: the first one found,
       // in entry order, refuses the archive.
-      const char* field = !link_in_range(entry.next_sibling, entry_count_)  ? "next sibling"
-                          : !link_in_range(entry.first_child, entry_count_) ? "first child"
-                                                                            : nullptr;
-      if (field != nullptr && bad_link.ok()) {
-        const std::int32_t link = field[0] == 'n' ? entry.next_sibling : entry.first_child;
-        bad_link = unusable("entry " + std::to_string(i) + " names entry " + std::to_string(link) +
-                            " as its " + field + ", outside the entry table (" +
-                            std::to_string(entry_count_) + " entries)");
+      if (bad_link.ok() && !(link_in_range(entry.next_sibling, entry_count_) &&
+                             link_in_range(entry.first_child, entry_count_))) {
+        const bool sibling = !link_in_range(entry.next_sibling, entry_count_);
+        bad_link = unusable(IndexFault::Kind::link_outside, sibling ? entry.next_sibling : entry.first_child,
+                            static_cast<std::uint64_t>(entry_count_));
+        fault_.entry = i;
+        fault_.link = sibling ? IndexFault::Link::next_sibling : IndexFault::Link::first_child;
       }
       node.kind = entry.first_child != kNoEntry ? NODE_DIRECTORY : NODE_FILE;
       node.next = entry.next_sibling == kNoEntry ? kNoNode : static_cast<std::uint32_t>(entry.next_sibling);
@@ -240,7 +237,7 @@ class ArchiveIndex::Loader {
 
   // Refuses the archive when the walk from node 0 would reach a node twice
   // (a cycle, or one entry in two chains): it would never end.
-  Error check_reachability() const {
+  Error check_reachability() {
     const std::vector<EntryNode>& nodes = index_.node_table_;
     std::vector<bool> seen(nodes.size());
     std::vector<std::uint32_t> pending{0};
@@ -248,8 +245,8 @@ class ArchiveIndex::Loader {
       const std::uint32_t entry = pending.back();
       pending.pop_back();
       if (seen[entry]) {
-        return unusable("entry " + std::to_string(entry) +
-                        " is reached twice from the root (a cycle, or one entry in two chains)");
+        fault_.entry = entry;
+        return unusable(IndexFault::Kind::reached_twice, 0, 0);
       }
       seen[entry] = true;
       if (nodes[entry].next != kNoNode) pending.push_back(nodes[entry].next);
@@ -263,14 +260,21 @@ class ArchiveIndex::Loader {
   std::uint64_t position_ = 0;  // of the next table to read
   bool names_whole_ = true;
   std::vector<std::uint8_t> staging_;
+  IndexFault fault_;
 };
 
-Result<ArchiveIndex> ArchiveIndex::open(std::string path) {
+OpenedIndex ArchiveIndex::open(std::string path) {
   ArchiveIndex index;
   index.path_ = std::move(path);
   Error error = platform::open_archive(index.path_, index.archive_);
-  if (error.ok()) error = Loader(index).run();
-  if (error.is_unusable()) error = naming_other_format(index.archive_, error);
+  if (!error.ok()) return std::move(error.on(index.path_));
+  Loader loader(index);
+  error = loader.run();
+  if (error.is_unusable()) {
+    IndexFault fault = loader.fault();
+    fault.looks_like = format_of(index.archive_);
+    return {std::move(error.on(index.path_)), fault};
+  }
   if (!error.ok()) return std::move(error.on(index.path_));
   return index;
 }

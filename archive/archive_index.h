@@ -29,6 +29,29 @@ enum class EntryProblem : std::uint8_t {
   data_beyond_end,
 };
 
+// Why an index can't be used at all: which fault, and the numbers it is
+// about. Found while the index is loaded; the front ends word it.
+struct IndexFault {
+  enum class Kind : std::uint8_t {
+    none,
+    too_short,        // `value` bytes, fewer than the `bound` of the header
+    entry_count,      // the entry count `value` is outside 1 to `bound`
+    offset_count,     // the offset count `value` is `bound` or more
+    index_too_large,  // the index needs `value` bytes, the archive has `bound`
+    link_outside,     // `entry` links to `value` as its `link`, outside `bound` entries
+    reached_twice,    // the walk from the root reaches `entry` twice
+  };
+  enum class Link : std::uint8_t { next_sibling, first_child };
+
+  Kind kind = Kind::none;
+  std::int64_t value = 0;
+  std::uint64_t bound = 0;
+  std::uint32_t entry = 0;
+  Link link = Link::next_sibling;
+  // What the file looks like instead, where it looks like something.
+  OtherFormat looks_like = OtherFormat::none;
+};
+
 // One entry of the tree. Nodes are addressed by their entry's index; a
 // link of 0 means none, since entry 0 is the root.
 struct EntryNode {
@@ -43,16 +66,20 @@ struct EntryNode {
   EntryProblem problem = EntryProblem::none;
 };
 
+class ArchiveIndex;
+
+// The index opened, or the Error that kept it from being opened; where
+// that is an unusable index (Error::is_unusable), the fault found in it.
+class OpenedIndex;
+
 class ArchiveIndex {
  public:
   // Opens the archive at `path` (UTF-8, kept as typed) and loads and
   // checks its index; a failure names `path`. A failure to open has
   // Step::open, one to read the index Step::read. An index that can't be
-  // used is Error::is_unusable, its cause what the archive is, as it
-  // follows its path ("is not a usable archive: its entry count ...").
-  // Counts are checked against the archive's real size before anything is
-  // allocated for them.
-  static Result<ArchiveIndex> open(std::string path);
+  // used is Error::is_unusable, with its IndexFault. Counts are checked
+  // against the archive's real size before anything is allocated for them.
+  static OpenedIndex open(std::string path);
 
   const std::string& path() const { return path_; }
   const platform::FileHandle& archive() const { return archive_; }
@@ -117,6 +144,16 @@ class ArchiveIndex {
   // or only the names the entries use, at name_at_ of each entry.
   std::vector<char> names_;
   std::vector<std::uint32_t> name_at_;
+};
+
+class OpenedIndex : public Result<ArchiveIndex> {
+ public:
+  using Result<ArchiveIndex>::Result;
+  OpenedIndex(Error error, const IndexFault& fault) : Result<ArchiveIndex>(std::move(error)), fault_(fault) {}
+  const IndexFault& fault() const { return fault_; }
+
+ private:
+  IndexFault fault_;
 };
 
 }  // namespace kelvarin

@@ -1,7 +1,6 @@
-// The traversal and the two printed forms of a path.
+// The traversal, and the path brq names entries by.
 #include "archive/tree_walk.h"
 
-#include <algorithm>
 #include <vector>
 
 namespace kelvarin {
@@ -54,13 +53,6 @@ void walk_node(const ArchiveIndex& index, TreeVisitor& visitor) {
     if (node.child != kNoNode) pending.push_back({node.child, at.depth + 1, path.size()});
   }
   leave_down_to(0);
-}
-
-void append_printed_path(std::string& out, const EntryVisit& visit) {
-  const std::size_t start = out.size();
-  out += visit.folder_path;
-  std::replace(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), '/', '\\');
-  out += visit.name;
 }
 
 std::string listed_path(const EntryVisit& visit) {

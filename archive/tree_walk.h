@@ -44,10 +44,6 @@ class TreeVisitor {
 // of thousands can't exhaust the call stack.
 void walk_node(const ArchiveIndex& index, TreeVisitor& visitor);
 
-// The path as Kelvarin_Extract prints it, appended to `out`: each folder
-// name followed by a backslash, then the name ("\maps\level1.map").
-void append_printed_path(std::string& out, const EntryVisit& visit);
-
 // The path as brq names entries: the names from the top down joined by
 // '/', an empty name adding nothing ("maps/level1.map"; "" for the usual
 // root).

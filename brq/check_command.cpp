@@ -29,7 +29,9 @@ struct Summary {
 class Report {
  public:
   Report(TextOutput& out, bool json) : out_(out), json_(json) {
-    if (json_) out_.add("{\"problems\": [");
+    if (!json_) return;
+    document_.begin_object().key("problems").begin_array(JsonWriter::Items::one_per_line);
+    out_.add(document_.take());
   }
 
   // A problem of `entry`, or of the whole archive when null.
@@ -41,19 +43,17 @@ class Report {
                "\n");
       return;
     }
-    std::string item = problems_ == 1 ? "\n  {" : ",\n  {";
-    if (entry != nullptr) item += json_entry_members(*entry) + ", ";
-    item += "\"problem\": ";
-    append_json_string(item, what);
-    out_.add(item + "}");
+    document_.begin_object();
+    if (entry != nullptr) entry_members(document_, *entry);
+    out_.add(document_.key("problem").string(what).end_object().take());
   }
 
   void summary(const Summary& counts) {
     if (json_) {
-      out_.add(std::string(problems_ == 0 ? "]" : "\n]") + ",\n \"entries\": " + std::to_string(counts.entries) +
-               ", \"folders\": " + std::to_string(counts.folders) + ", \"files\": " + std::to_string(counts.files) +
-               ", \"bytes\": " + std::to_string(counts.bytes) +
-               ", \"unreachable\": " + std::to_string(counts.unreachable) + ",\n \"notes\": [");
+      document_.end_array().key("entries").number(counts.entries).key("folders").number(counts.folders);
+      document_.key("files").number(counts.files).key("bytes").number(counts.bytes);
+      document_.key("unreachable").number(counts.unreachable);
+      out_.add(document_.key("notes").begin_array(JsonWriter::Items::one_per_line).take());
       summarised_ = true;
       return;
     }
@@ -68,16 +68,14 @@ class Report {
   }
 
   // A note, with the entries it concerns.
-  void note(const std::string& what, const std::vector<std::string>& entries) {
+  void note(const std::string& what, const std::vector<JsonWriter>& entries) {
     if (!json_) {
       out_.add("note: " + what + "\n");
       return;
     }
-    std::string item = notes_++ == 0 ? "\n  {\"note\": " : ",\n  {\"note\": ";
-    append_json_string(item, what);
-    item += ", \"entries\": [";
-    for (std::size_t i = 0; i < entries.size(); ++i) item += (i == 0 ? "{" : ", {") + entries[i] + "}";
-    out_.add(item + "]}");
+    document_.begin_object().key("note").string(what).key("entries").begin_array();
+    for (const JsonWriter& entry : entries) document_.value(entry);
+    out_.add(document_.end_array().end_object().take());
   }
 
   // The last line: sound, N problems, or unusable.
@@ -88,8 +86,14 @@ class Report {
                                   : word + "\n");
       return;
     }
-    if (!summarised_) out_.add(std::string(problems_ == 0 ? "]" : "\n]") + ",\n \"notes\": [");
-    out_.add(std::string(notes_ == 0 ? "]" : "\n]") + ",\n \"verdict\": \"" + word + "\"}\n");
+    if (!summarised_) document_.end_array().key("notes").begin_array(JsonWriter::Items::one_per_line);
+    out_.add(document_.end_array().key("verdict").string(word).end_document().take());
+  }
+
+  // `count` problems told in one line.
+  void problems_together(std::uint64_t count, const std::string& what) {
+    problem(nullptr, what);
+    problems_ += count - 1;
   }
 
   std::uint64_t problems() const { return problems_; }
@@ -97,8 +101,8 @@ class Report {
  private:
   TextOutput& out_;
   bool json_;
+  JsonWriter document_;
   std::uint64_t problems_ = 0;
-  std::uint64_t notes_ = 0;
   bool summarised_ = false;
 };
 
@@ -106,11 +110,18 @@ class Report {
 // complaint although no writer puts it there.
 class Problems final : public PlanVisitor {
  public:
-  Problems(const ArchiveIndex& index, Report& report) : index_(index), report_(report) {}
+  // Unless `each`, the files the archive's end cuts off are counted, not
+  // told one by one.
+  Problems(const ArchiveIndex& index, Report& report, bool each)
+      : index_(index), report_(report), each_(each) {}
 
   bool enter_folder(const EntryVisit&, const PlannedEntry&) override { return true; }
 
   void visit(const EntryVisit& entry, const PlannedEntry& planned) override {
+    if (planned.fate == Fate::left_out && !each_ && cut_off(index_, entry.entry, planned)) {
+      ++cut_off_;
+      return;
+    }
     if (planned.fate == Fate::left_out) {
       report_.problem(&entry, left_out_reason(index_, entry.entry, planned, &entry) + inside_count(planned.inside()));
       return;
@@ -140,6 +151,8 @@ class Problems final : public PlanVisitor {
     return overlapping;
   }
 
+  std::uint64_t cut_off_files() const { return cut_off_; }
+
  private:
   struct Range {
     std::uint64_t start, end;
@@ -151,20 +164,25 @@ class Problems final : public PlanVisitor {
 
   const ArchiveIndex& index_;
   Report& report_;
+  bool each_;
+  std::uint64_t cut_off_ = 0;
   std::vector<Range> data_;
 };
 
-// The JSON members of the entries of `wanted`, in walk order.
-std::vector<std::string> members_of(const ArchiveIndex& index, const ExtractionPlan& plan,
+// The entries of `wanted` as JSON objects, in walk order.
+std::vector<JsonWriter> members_of(const ArchiveIndex& index, const ExtractionPlan& plan,
                                     const std::unordered_set<std::uint32_t>& wanted) {
   class Finder final : public PlanVisitor {
    public:
     explicit Finder(const std::unordered_set<std::uint32_t>& wanted) : wanted_(wanted) {}
     bool enter_folder(const EntryVisit&, const PlannedEntry&) override { return true; }
     void visit(const EntryVisit& entry, const PlannedEntry&) override {
-      if (wanted_.count(entry.entry) != 0) found.push_back(json_entry_members(entry));
+      if (wanted_.count(entry.entry) == 0) return;
+      JsonWriter json;
+      entry_members(json.begin_object(), entry);
+      found.push_back(std::move(json.end_object()));
     }
-    std::vector<std::string> found;
+    std::vector<JsonWriter> found;
 
    private:
     const std::unordered_set<std::uint32_t>& wanted_;
@@ -195,15 +213,15 @@ Summary summary_of(const ArchiveIndex& index, const ExtractionPlan& plan) {
 
 int check_archive(const CommandLine& line, const Streams& streams) {
   const std::string& archive = line.operands[0];
-  Result<ArchiveIndex> opened = ArchiveIndex::open(archive);
+  const OpenedIndex opened = ArchiveIndex::open(archive);
   TextOutput out(streams);
   if (!opened.ok()) {
     // A file that can't be opened is no archive to report on.
     if (opened.error().step() == Error::Step::open) {
-      print(streams.err, error_line(archive_problem(opened.error())));
+      print(streams.err, error_line(archive_problem(opened)));
     } else {
       Report report(out, line.json);
-      report.problem(nullptr, archive_problem(opened.error()));
+      report.problem(nullptr, archive_problem(opened));
       report.verdict(false);
     }
     out.finish();
@@ -214,15 +232,18 @@ int check_archive(const CommandLine& line, const Streams& streams) {
   if (!planned.ok()) return kStatusUnusable;
   const ExtractionPlan& plan = planned.value();
   Report report(out, line.json);
-  Problems problems(index, report);
+  Problems problems(index, report, line.verbose || line.json);
   plan.replay(index, problems);
+  if (problems.cut_off_files() > 0) {
+    report.problems_together(problems.cut_off_files(), cut_off_message(index, problems.cut_off_files()));
+  }
   report.summary(summary_of(index, plan));
   const std::unordered_set<std::uint32_t> overlapping = problems.overlapping();
   if (!overlapping.empty()) {
     report.note(std::to_string(overlapping.size()) + " files overlap others' data: an extraction writes " +
                     std::to_string(plan.bytes_to_write()) + " bytes from an archive of " +
                     std::to_string(index.archive_size()),
-                line.json ? members_of(index, plan, overlapping) : std::vector<std::string>{});
+                line.json ? members_of(index, plan, overlapping) : std::vector<JsonWriter>{});
   }
   report.verdict(true);
   if (!out.finish()) return kStatusEntriesFailed;

@@ -78,7 +78,7 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "Exit status: 0 listed, 1 unusable archive, 2 some entries are damaged\n"
      "(named on standard error) or a PATH names nothing.\n"},
     {Command::check, "check", 1, 1,
-     "Usage: brq check [--json] ARCHIVE\n"
+     "Usage: brq check [--json] [-v] ARCHIVE\n"
      "\n"
      "Checks the whole index without writing anything: counts, links, names,\n"
      "sizes, and that every file's data lie inside the archive and after the\n"
@@ -90,6 +90,8 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "            \"folders\", \"files\", \"bytes\", \"unreachable\",\n"
      "            \"notes\": [{\"note\", \"entries\"}, ...],\n"
      "            \"verdict\": \"sound\"|\"problems\"|\"unusable\"}\n"
+     "  -v, --verbose   a file for each line where the archive is cut short,\n"
+     "                  instead of one line for them all\n"
      "\n"
      "The format holds no checksums: data bytes that were changed, or a file\n"
      "swapped for another of the same size, can't be seen. 'brq diff' against\n"
@@ -107,6 +109,10 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "Prints each file's path.\n"
      "\n"
      "  -q, --quiet        don't print each file's path\n"
+     "  -v, --verbose      a line for every failure: files past where the\n"
+     "                     archive is cut short, and those of a full or\n"
+     "                     read-only disk after the first, are otherwise\n"
+     "                     counted in one line at the end\n"
      "  -j, --jobs N       write N files at once (1 to 64; by default\n"
      "                     KELVARIN_JOBS, else the processors, at most 8);\n"
      "                     the lines and the tree are the same for any N\n"
@@ -228,13 +234,15 @@ struct OptionInfo {
 constexpr unsigned kSelecting = bit(Command::list) | bit(Command::extract) | bit(Command::cat);
 constexpr unsigned kWriting = bit(Command::extract) | bit(Command::cat) | bit(Command::pack);
 
-constexpr std::array<OptionInfo, 16> kOptions = {{
+constexpr std::array<OptionInfo, 17> kOptions = {{
     {"--json", "", bit(Command::list) | bit(Command::check) | bit(Command::extract) | bit(Command::diff), "",
      [](CommandLine& line, std::string_view) { line.json = true; return true; }},
     {"--human", "-h", bit(Command::list), "",
      [](CommandLine& line, std::string_view) { line.human = true; return true; }},
     {"--quiet", "-q", bit(Command::extract), "",
      [](CommandLine& line, std::string_view) { line.quiet = true; return true; }},
+    {"--verbose", "-v", bit(Command::check) | bit(Command::extract), "",
+     [](CommandLine& line, std::string_view) { line.verbose = true; return true; }},
     {"--skip-existing", "", bit(Command::extract), "",
      [](CommandLine& line, std::string_view) { line.skip_existing = true; return true; }},
     {"--order", "", bit(Command::diff), "",

@@ -23,6 +23,7 @@ struct CommandLine {
   bool json = false;              // list, check, extract, diff
   bool human = false;             // list -h: sizes in K, M, G
   bool quiet = false;             // extract: no file lines
+  bool verbose = false;           // check, extract: every line, none counted together
   bool skip_existing = false;     // extract: leave files that are there alone
   bool order = false;             // diff: report folders whose entries' order changed
   bool all = false;               // diff: every entry of a folder on one side only

@@ -41,9 +41,9 @@ inline SelectionRequest selection_request(const CommandLine& line, std::size_t f
 
 // The index of `archive`; when it can't be had, the line saying why is
 // printed on `err` first.
-inline Result<ArchiveIndex> open_index(const std::string& archive, const Streams& streams) {
-  Result<ArchiveIndex> opened = ArchiveIndex::open(archive);
-  if (!opened.ok()) print(streams.err, error_line(archive_problem(opened.error())));
+inline OpenedIndex open_index(const std::string& archive, const Streams& streams) {
+  OpenedIndex opened = ArchiveIndex::open(archive);
+  if (!opened.ok()) print(streams.err, error_line(archive_problem(opened)));
   return opened;
 }
 

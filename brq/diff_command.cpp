@@ -260,15 +260,17 @@ std::string entries_text(std::int64_t entries) {
 
 bool print_changes(const std::vector<Change>& changes, bool json, const Streams& streams) {
   TextOutput out(streams);
-  if (json) out.add("{\"changes\": [\n");
-  for (std::size_t i = 0; i < changes.size(); ++i) {
-    const Change& change = changes[i];
+  JsonWriter document;
+  if (json) {
+    document.begin_object().key("changes").begin_array(JsonWriter::Items::one_per_line_open);
+    out.add(document.take());
+  }
+  for (const Change& change : changes) {
     std::string text;
     if (json) {
-      text = std::string(i == 0 ? "" : ",\n") + "  {\"change\": \"" + change_name(change.mark) + "\", ";
-      append_json_path(text, "path", change.path);
-      if (change.entries >= 0) text += ", \"entries\": " + std::to_string(change.entries);
-      text += "}";
+      document.begin_object().key("change").string(change_name(change.mark)).path("path", change.path);
+      if (change.entries >= 0) document.key("entries").number(change.entries);
+      text = document.end_object().take();
     } else {
       text = std::string(1, change.mark) + " " + (change.path.empty() ? std::string("/") : one_line(change.path));
       if (change.entries >= 0) text += "/" + entries_text(change.entries);
@@ -276,7 +278,7 @@ bool print_changes(const std::vector<Change>& changes, bool json, const Streams&
     }
     out.add(text);
   }
-  if (json) out.add(changes.empty() ? "]}\n" : "\n]}\n");
+  if (json) out.add(document.end_array().end_document().take());
   return out.finish();
 }
 

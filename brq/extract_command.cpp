@@ -35,17 +35,14 @@ class ListedLines final : public ExtractionLines {
     // Written, unless a failure of it comes next.
     written();
     pending_ = file.entry;
-    pending_members_ = json_entry_members(file) + ", \"kind\": \"file\", \"status\": \"written\", \"size\": " +
-                       std::to_string(size);
+    pending_item_ = file_item(file, "written", size);
+    has_pending_ = true;
   }
   void skipped(const EntryVisit& file, std::int32_t size) override {
     progress_.drop(size > 0 ? static_cast<std::uint64_t>(size) : 0);
     if (!json_) return;
     written();
-    if (!quiet_) {
-      item(json_entry_members(file) + ", \"kind\": \"file\", \"status\": \"skipped\", \"size\": " +
-           std::to_string(size));
-    }
+    if (!quiet_) item(file_item(file, "skipped", size));
   }
   void left_out(const EntryVisit& entry, const PlannedEntry& planned) override {
     about(entry, "refused", planned.inside());
@@ -60,7 +57,7 @@ class ListedLines final : public ExtractionLines {
     ExtractionLines::folder_not_named(folder, error, temporary_name);
   }
   void file_failed(const EntryVisit& file, const Error& error, const Error& left) override {
-    if (pending_ == file.entry) pending_members_.clear();
+    if (pending_ == file.entry) has_pending_ = false;
     about(file, "failed", 0);
     ExtractionLines::file_failed(file, error, left);
   }
@@ -70,29 +67,24 @@ class ListedLines final : public ExtractionLines {
   bool finish(const ExtractSummary& summary, const std::vector<std::string>& missing) {
     if (!json_ || !summary.destination.ok()) return false;
     written();
-    std::string end = started_ ? "\n]" : "{\"entries\": []";
-    end += ",\n \"missing\": [";
-    for (std::size_t i = 0; i < missing.size(); ++i) {
-      if (i > 0) end += ", ";
-      append_json_string(end, missing[i]);
-    }
-    end += "],\n \"files_written\": " + std::to_string(summary.files_written) +
-           ", \"bytes_written\": " + std::to_string(summary.bytes_written) +
-           ", \"skipped\": " + std::to_string(summary.skipped) + ", \"refused\": " + std::to_string(summary.refused) +
-           ", \"failed\": " + std::to_string(summary.failed) +
-           ", \"complete\": " + (summary.complete() && missing.empty() ? "true" : "false") + "}\n";
-    out_.add(end);
+    start();
+    document_.end_array().key("missing").begin_array();
+    for (const std::string& path : missing) document_.string(path);
+    document_.end_array().key("files_written").number(summary.files_written);
+    document_.key("bytes_written").number(summary.bytes_written).key("skipped").number(summary.skipped);
+    document_.key("refused").number(summary.refused).key("failed").number(summary.failed);
+    document_.key("complete").boolean(summary.complete() && missing.empty()).end_document();
+    out_.add(document_.take());
     return true;
   }
 
  protected:
   void error(std::string_view line) override {
-    if (json_ && !about_.empty()) {
+    if (json_ && has_about_) {
       // The line's words without its "ERROR: " and its end.
-      std::string members = about_ + ", \"message\": ";
-      append_json_string(members, line.substr(7, line.size() - 8));
-      about_.clear();
-      item(members);
+      about_.key("message").string(line.substr(7, line.size() - 8)).end_object();
+      has_about_ = false;
+      item(about_);
       return;
     }
     progress_.clear();
@@ -104,20 +96,37 @@ class ListedLines final : public ExtractionLines {
   void about(const EntryVisit& entry, const char* status, std::uint64_t inside) {
     if (!json_) return;
     written();
-    about_ = json_entry_members(entry) + (entry.is_folder ? ", \"kind\": \"folder\"" : ", \"kind\": \"file\"") +
-             ", \"status\": \"" + status + "\"";
-    if (entry.is_folder) about_ += ", \"inside\": " + std::to_string(inside);
+    about_ = JsonWriter();
+    entry_members(about_.begin_object(), entry);
+    about_.key("kind").string(entry.is_folder ? "folder" : "file").key("status").string(status);
+    if (entry.is_folder) about_.key("inside").number(inside);
+    has_about_ = true;
+  }
+
+  // A file's whole object in the document.
+  static JsonWriter file_item(const EntryVisit& file, const char* status, std::int32_t size) {
+    JsonWriter json;
+    entry_members(json.begin_object(), file);
+    json.key("kind").string("file").key("status").string(status).key("size").number(size).end_object();
+    return json;
   }
 
   // The file announced last, written since nothing said otherwise.
   void written() {
-    if (!pending_members_.empty() && !quiet_) item(pending_members_);
-    pending_members_.clear();
+    if (has_pending_ && !quiet_) item(pending_item_);
+    has_pending_ = false;
   }
 
-  void item(const std::string& members) {
-    out_.add((started_ ? ",\n  {" : "{\"entries\": [\n  {") + members + "}");
+  // The document begun, up to its list of entries.
+  void start() {
+    if (started_) return;
+    document_.begin_object().key("entries").begin_array(JsonWriter::Items::one_per_line);
     started_ = true;
+  }
+
+  void item(const JsonWriter& object) {
+    start();
+    out_.add(document_.value(object).take());
   }
 
   const Streams& streams_;
@@ -125,9 +134,12 @@ class ListedLines final : public ExtractionLines {
   bool json_;
   ProgressLine& progress_;
   TextOutput& out_;
+  JsonWriter document_;
   std::uint32_t pending_ = 0;
-  std::string pending_members_;  // empty: none
-  std::string about_;            // empty: none
+  JsonWriter pending_item_;
+  bool has_pending_ = false;
+  JsonWriter about_;  // open, to take the message
+  bool has_about_ = false;
   bool started_ = false;
 };
 
@@ -148,6 +160,8 @@ int extract_archive(const CommandLine& line, const Streams& streams) {
                         line.progress == ProgressChoice::always);
   TextOutput out(streams);
   ListedLines lines(index.value(), line, streams, progress, out);
+  // The document keeps every entry.
+  if (!line.verbose && !line.json) lines.count_repeats();
   std::vector<std::string> missing;
   for (std::size_t request_number : plan.missing()) {
     missing.push_back(request.paths[request_number]);
@@ -163,6 +177,7 @@ int extract_archive(const CommandLine& line, const Streams& streams) {
     options.jobs = line.jobs;
     summary = extract(index.value(), plan, options, lines);
     progress.finish();
+    for (const std::string& told : lines.closing_lines()) print(streams.err, told);
   }
   if (!lines.finish(summary, missing) && line.json) {
     for (const std::string& path : missing) print(streams.err, error_line(nothing_named(path, archive)));

@@ -1,4 +1,4 @@
-// JSON string escaping.
+// The JSON writer and its string escaping.
 #include "brq/json_text.h"
 
 #include "names/utf8.h"
@@ -60,20 +60,116 @@ bool append_json_string(std::string& out, std::string_view bytes) {
   return exact;
 }
 
-void append_json_path(std::string& out, std::string_view key, std::string_view path) {
-  out += '"';
-  out += key;
-  out += "\": ";
-  if (append_json_string(out, path)) return;
-  out += ", \"";
-  out += key;
-  out += "_hex\": \"" + hex_bytes(path) + '"';
+void entry_members(JsonWriter& json, const EntryVisit& entry) {
+  json.key("index").number(entry.entry);
+  json.path(entry.name_readable ? "path" : "in", listed_path(entry));
 }
 
-std::string json_entry_members(const EntryVisit& entry) {
-  std::string members = "\"index\": " + std::to_string(entry.entry) + ", ";
-  append_json_path(members, entry.name_readable ? "path" : "in", listed_path(entry));
-  return members;
+void JsonWriter::before_value(bool is_array) {
+  if (levels_.empty()) return;
+  Level& level = levels_.back();
+  if (level.object) {
+    if (!level.empty) {
+      const bool top_level = levels_.size() == 1;
+      text_ += top_level && (is_array || level.after_array) ? ",\n " : ", ";
+    }
+    text_ += '"' + pending_key_ + "\": ";
+    level.after_array = is_array;
+  } else if (level.items == Items::inline_items) {
+    if (!level.empty) text_ += ", ";
+  } else if (level.items == Items::one_per_line) {
+    text_ += level.empty ? "\n  " : ",\n  ";
+  } else {
+    text_ += level.empty ? "  " : ",\n  ";
+  }
+  level.empty = false;
+}
+
+JsonWriter& JsonWriter::begin_object() {
+  before_value(false);
+  levels_.push_back({true, Items::inline_items});
+  text_ += '{';
+  return *this;
+}
+
+JsonWriter& JsonWriter::end_object() {
+  levels_.pop_back();
+  text_ += '}';
+  return *this;
+}
+
+JsonWriter& JsonWriter::end_document() {
+  end_object();
+  text_ += '\n';
+  return *this;
+}
+
+JsonWriter& JsonWriter::begin_array(Items items) {
+  before_value(true);
+  levels_.push_back({false, items});
+  text_ += items == Items::one_per_line_open ? "[\n" : "[";
+  return *this;
+}
+
+JsonWriter& JsonWriter::end_array() {
+  const Level level = levels_.back();
+  levels_.pop_back();
+  text_ += level.items != Items::inline_items && !level.empty ? "\n]" : "]";
+  return *this;
+}
+
+JsonWriter& JsonWriter::key(std::string_view name) {
+  pending_key_ = name;
+  return *this;
+}
+
+JsonWriter& JsonWriter::string(std::string_view bytes) {
+  before_value(false);
+  append_json_string(text_, bytes);
+  return *this;
+}
+
+JsonWriter& JsonWriter::number(std::int64_t value) {
+  before_value(false);
+  text_ += std::to_string(value);
+  return *this;
+}
+
+JsonWriter& JsonWriter::number(std::uint64_t value) {
+  before_value(false);
+  text_ += std::to_string(value);
+  return *this;
+}
+
+JsonWriter& JsonWriter::boolean(bool value) {
+  before_value(false);
+  text_ += value ? "true" : "false";
+  return *this;
+}
+
+JsonWriter& JsonWriter::null() {
+  before_value(false);
+  text_ += "null";
+  return *this;
+}
+
+JsonWriter& JsonWriter::path(std::string_view name, std::string_view bytes) {
+  key(name);
+  before_value(false);
+  if (append_json_string(text_, bytes)) return *this;
+  return key(std::string(name) + "_hex").string(hex_bytes(bytes));
+}
+
+JsonWriter& JsonWriter::value(const JsonWriter& made) {
+  before_value(false);
+  text_ += made.text_;
+  return *this;
+}
+
+std::string JsonWriter::take() {
+  std::string taken;
+  taken.swap(text_);
+  return taken;
 }
 
 std::string hex_bytes(std::string_view bytes) {

@@ -32,7 +32,12 @@ std::string size_text(std::int64_t size, bool human) {
 class Listing final : public PlanVisitor {
  public:
   Listing(const ArchiveIndex& index, const CommandLine& line, const Streams& streams, TextOutput& out)
-      : index_(index), line_(line), streams_(streams), out_(out) {}
+      : index_(index), line_(line), streams_(streams), out_(out) {
+    if (line_.json) {
+      json_.begin_object().key("entries").begin_array(JsonWriter::Items::one_per_line_open);
+      out_.add(json_.take());
+    }
+  }
 
   bool enter_folder(const EntryVisit& folder, const PlannedEntry& planned) override {
     // Folders on the way to what was chosen are not listed themselves.
@@ -56,7 +61,8 @@ class Listing final : public PlanVisitor {
 
   void finish() {
     if (line_.json) {
-      out_.add(first_ ? "]}\n" : "\n]}\n");
+      json_.end_array().end_document();
+      out_.add(json_.take());
       return;
     }
     std::string last;
@@ -76,13 +82,11 @@ class Listing final : public PlanVisitor {
     const std::string path = listed_path(entry);
     std::string chunk;
     if (line_.json) {
-      if (!first_) chunk += ",\n";
-      chunk += "  {";
-      append_json_path(chunk, "path", path);
-      chunk += folder ? ", \"kind\": \"folder\"" : ", \"kind\": \"file\"";
-      chunk += ", \"size\": " + std::to_string(size);
-      chunk += ", \"offset\": " + (position ? std::to_string(*position) : "null");
-      chunk += ", \"index\": " + std::to_string(entry.entry) + "}";
+      json_.begin_object().path("path", path).key("kind").string(folder ? "folder" : "file");
+      json_.key("size").number(size).key("offset");
+      position ? json_.number(*position) : json_.null();
+      json_.key("index").number(entry.entry).end_object();
+      chunk = json_.take();
     } else {
       append_columns(chunk, folder ? "folder" : "file", size_text(size, line_.human),
                      position ? std::to_string(*position) : "-");
@@ -90,7 +94,6 @@ class Listing final : public PlanVisitor {
       chunk += '\n';
     }
     out_.add(chunk);
-    first_ = false;
     ++(folder ? totals_.folders : totals_.files);
     if (size > 0) totals_.bytes += size;
   }
@@ -100,7 +103,7 @@ class Listing final : public PlanVisitor {
   const Streams& streams_;
   TextOutput& out_;
   Totals totals_;
-  bool first_ = true;
+  JsonWriter json_;
   bool damaged_ = false;
 };
 
@@ -117,7 +120,6 @@ int list_archive(const CommandLine& line, const Streams& streams) {
     print(streams.err, error_line(nothing_named(request.paths[missing], archive)));
   }
   TextOutput out(streams);
-  if (line.json) out.add("{\"entries\": [\n");
   Listing listing(index.value(), line, streams, out);
   plan.value().replay(index.value(), listing);
   listing.finish();

@@ -60,12 +60,12 @@ int run_extract(int argc, char** argv, std::FILE* out) {
     write(out, kUsage);
     return kStatusUsage;
   }
-  Result<ArchiveIndex> index = ArchiveIndex::open(argv[2]);
+  const OpenedIndex index = ArchiveIndex::open(argv[2]);
   if (!index.ok()) {
     if (index.error().step() == Error::Step::open) {
       write(out, "Unable to open file: " + std::string(argv[2]) + "\n");
     } else {
-      write(out, error_line(archive_problem(index.error())));
+      write(out, error_line(archive_problem(index)));
     }
     return kStatusUnusable;
   }

@@ -60,8 +60,8 @@ _brq() {
   local options
   case $command in
     list) options="--json -h --human --exclude --ignore-case" ;;
-    check) options="--json" ;;
-    extract) options="-q --quiet --skip-existing --json -j --jobs --exclude --ignore-case --progress --no-progress" ;;
+    check) options="--json -v --verbose" ;;
+    extract) options="-q --quiet -v --verbose --skip-existing --json -j --jobs --exclude --ignore-case --progress --no-progress" ;;
     cat) options="--exclude --ignore-case --progress --no-progress" ;;
     diff) options="--json --order --all" ;;
     pack) options="-h --dereference --allow-unportable --progress --no-progress" ;;

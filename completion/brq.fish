@@ -92,6 +92,7 @@ complete -c brq -n '__brq_command_is list extract cat' -l exclude -x -a '(__brq_
     -d 'Leave out what a pattern names'
 complete -c brq -n '__brq_command_is list extract cat' -l ignore-case -d 'Paths and patterns match in any case'
 complete -c brq -n '__brq_command_is extract' -s q -l quiet -d 'No file lines'
+complete -c brq -n '__brq_command_is check extract' -s v -l verbose -d 'A line for every failure'
 complete -c brq -n '__brq_command_is extract' -l skip-existing -d 'Leave what is there alone'
 complete -c brq -n '__brq_command_is extract' -s j -l jobs -x -a '1 2 4 8' -d 'Files written at once'
 complete -c brq -n '__brq_command_is extract cat pack' -l progress \

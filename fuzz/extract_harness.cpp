@@ -94,11 +94,13 @@ struct Told final : ExtractionLines {
 };
 
 std::string run_and_check(const Sandbox& sandbox, std::string_view input, const std::string& destination) {
-  Result<ArchiveIndex> index = ArchiveIndex::open(sandbox.archive.string());
+  const OpenedIndex index = ArchiveIndex::open(sandbox.archive.string());
   std::string problem;
   std::string lines;
   if (!index.ok()) {
-    if (index.error().cause().empty()) problem = "an unusable archive without a reason";
+    if (index.error().is_unusable() && index.fault().kind == IndexFault::Kind::none) {
+      problem = "an unusable archive without a reason";
+    }
     if (fs::exists(sandbox.destination)) problem = "an unusable archive, yet the destination was created";
   } else {
     Result<ExtractionPlan> plan = ExtractionPlan::make(index.value());

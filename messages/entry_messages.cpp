@@ -111,11 +111,96 @@ std::string inside_count(std::uint64_t count) {
                     : "; the " + std::to_string(count) + " entries inside it are skipped";
 }
 
-std::string archive_problem(const Error& error) {
-  if (error.is_unusable()) return error.path() + " " + error.cause();
+std::string cause_of(const Error& error) {
+  switch (error.finding()) {
+    case Error::Finding::none:
+      break;
+    case Error::Finding::file_ends_early:
+      return "it ends before its last byte";
+    case Error::Finding::archive_ends_early:
+      return "the archive ends before its last byte";
+    case Error::Finding::index_ends_early:
+      return "the archive ended early";
+    case Error::Finding::another_run_writing:
+      return "another run is writing it at the same time";
+    case Error::Finding::another_run_took_name:
+      return "another run took its temporary name at the same time";
+  }
+  return error.cause();
+}
+
+namespace {
+
+const char* looks_like(OtherFormat format) {
+  switch (format) {
+    case OtherFormat::none:
+      return "";
+    case OtherFormat::tar:
+      return " (it looks like a tar archive)";
+    case OtherFormat::zip:
+      return " (it looks like a zip archive)";
+    case OtherFormat::gzip:
+      return " (it looks like a gzip file)";
+    case OtherFormat::seven_zip:
+      return " (it looks like a 7z archive)";
+    case OtherFormat::xz:
+      return " (it looks like an xz file)";
+  }
+  return "";
+}
+
+// What is wrong with the index, after the archive's path.
+std::string describe(const IndexFault& fault) {
+  const std::string value = std::to_string(fault.value);
+  const std::string bound = std::to_string(fault.bound);
+  const std::string unusable = "is not a usable archive: ";
+  switch (fault.kind) {
+    case IndexFault::Kind::none:
+      break;
+    case IndexFault::Kind::too_short:
+      return "is too short to be an archive: " + value + " bytes, and the header alone takes " + bound;
+    case IndexFault::Kind::entry_count:
+      return unusable + "its entry count " + value + " is outside 1 to " + bound;
+    case IndexFault::Kind::offset_count:
+      return unusable + "its offset count " + value + " is " + bound + " or more";
+    case IndexFault::Kind::index_too_large:
+      return unusable + "its index needs " + value + " bytes but the archive has " + bound;
+    case IndexFault::Kind::link_outside:
+      return unusable + "entry " + std::to_string(fault.entry) + " names entry " + value + " as its " +
+             (fault.link == IndexFault::Link::next_sibling ? "next sibling" : "first child") +
+             ", outside the entry table (" + bound + " entries)";
+    case IndexFault::Kind::reached_twice:
+      return unusable + "entry " + std::to_string(fault.entry) +
+             " is reached twice from the root (a cycle, or one entry in two chains)";
+  }
+  return unusable + "its index is damaged";
+}
+
+}  // namespace
+
+std::string archive_problem(const OpenedIndex& opened) {
+  const Error& error = opened.error();
+  if (error.is_unusable()) return error.path() + " " + describe(opened.fault()) + looks_like(opened.fault().looks_like);
   if (error.is_out_of_memory()) return "Unable to allocate memory for the index of " + error.path();
-  if (error.step() == Error::Step::open) return "Unable to open file: " + error.path() + ": " + error.cause();
-  return "Unable to read the index of " + error.path() + ": " + error.cause();
+  if (error.step() == Error::Step::open) return "Unable to open file: " + error.path() + ": " + cause_of(error);
+  return "Unable to read the index of " + error.path() + ": " + cause_of(error);
+}
+
+bool cut_off(const ArchiveIndex& index, std::uint32_t entry, const PlannedEntry& planned) {
+  return planned.refusal == Refusal::damaged && index.node(entry).problem == EntryProblem::data_beyond_end;
+}
+
+std::string cut_off_message(const ArchiveIndex& index, std::uint64_t files) {
+  return index.path() + " ends at byte " + std::to_string(index.archive_size()) + ", before the data of " +
+         (files == 1 ? "1 file: it is" : std::to_string(files) + " files: they are") +
+         " left out (--verbose lists them)";
+}
+
+void append_printed_path(std::string& out, const EntryVisit& visit) {
+  const std::size_t start = out.size();
+  out += visit.folder_path;
+  std::replace(out.begin() + static_cast<std::ptrdiff_t>(start), out.end(), '/', '\\');
+  out += visit.name;
 }
 
 std::string shown_path(const EntryVisit& visit, PathForm form) {
@@ -157,41 +242,80 @@ std::string ExtractionLines::under_destination(const EntryVisit& visit) const {
   return shown;
 }
 
+bool ExtractionLines::repeats(const Error& failure) {
+  if (!count_repeats_ || !(failure.is_no_space() || failure.is_read_only())) return false;
+  for (Repeated& told : repeated_) {
+    if (told.kind == failure.kind() && told.os_code == failure.os_code()) {
+      ++told.again;
+      return true;
+    }
+  }
+  repeated_.push_back({failure.kind(), failure.os_code(), cause_of(failure)});
+  return false;
+}
+
+std::vector<std::string> ExtractionLines::closing_lines() const {
+  std::vector<std::string> lines;
+  if (cut_off_ > 0) lines.push_back(error_line(cut_off_message(index_, cut_off_)));
+  for (const Repeated& told : repeated_) {
+    if (told.again == 0) continue;
+    lines.push_back(error_line((told.again == 1 ? std::string("1 more file or folder")
+                                                : std::to_string(told.again) + " more files and folders") +
+                               " could not be written: " + told.cause));
+  }
+  return lines;
+}
+
 void ExtractionLines::left_out(const EntryVisit& entry, const PlannedEntry& planned) {
+  if (count_repeats_ && cut_off(index_, entry.entry, planned)) {
+    ++cut_off_;
+    return;
+  }
   error(error_line(left_out_message(index_, entry, planned, form_)));
 }
 
 void ExtractionLines::folder_failed(const EntryVisit& folder, const Error& failure, std::uint64_t inside) {
-  const char* separator = form_ == PathForm::printed ? "\\" : "/";
-  error(error_line(under_destination(folder) + separator + " doesn't exist! (" + failure.cause() +
-                   inside_count(inside) + ")"));
+  if (repeats(failure)) return;
+  const std::string shown = under_destination(folder) + (form_ == PathForm::printed ? "\\" : "/");
+  // What holds the name is no folder: "doesn't exist" is Kelvarin_Extract's
+  // own start of the line, which the cause must not contradict.
+  const std::string cause = failure.is_not_a_folder() ? "a file holds its name"
+                            : failure.is_link()       ? "a link holds its name, and links are not followed"
+                                                      : cause_of(failure);
+  if (form_ == PathForm::printed) {
+    error(error_line(shown + " doesn't exist! (" + cause + inside_count(inside) + ")"));
+    return;
+  }
+  error(error_line("Unable to make folder " + shown + ": " + cause + inside_count(inside)));
 }
 
 void ExtractionLines::folder_not_named(const EntryVisit& folder, const Error& failure,
                                        std::string_view temporary_name) {
+  if (repeats(failure)) return;
   const char* separator = form_ == PathForm::printed ? "\\" : "/";
   error(error_line("Unable to put folder " + under_destination(folder) + separator + " in place: " +
-                   failure.cause() + "; what was written in it is in " + std::string(temporary_name) +
+                   cause_of(failure) + "; what was written in it is in " + std::string(temporary_name) +
                    " beside it"));
 }
 
 void ExtractionLines::file_failed(const EntryVisit& file, const Error& failure, const Error& left) {
+  if (repeats(failure)) return;
   std::string where = under_destination(file);
   if (failure.step() != Error::Step::read && failure.step() != Error::Step::write) {
-    error(error_line("Unable to create file: " + where + ": " + failure.cause()));
+    error(error_line("Unable to create file: " + where + ": " + cause_of(failure)));
     return;
   }
-  if (!left.ok()) where += " (the part written stays: " + left.cause() + ")";
+  if (!left.ok()) where += " (the part written stays: " + cause_of(left) + ")";
   if (failure.step() == Error::Step::read) {
     error(error_line("Unable to read the data of entry " + std::to_string(file.entry) + " for " + where + ": " +
-                     failure.cause()));
+                     cause_of(failure)));
   } else {
-    error(error_line("Unable to write file: " + where + ": " + failure.cause()));
+    error(error_line("Unable to write file: " + where + ": " + cause_of(failure)));
   }
 }
 
 void ExtractionLines::destination_failed(const Error& failure) {
-  error(error_line("Unable to use " + destination_ + " as the destination folder: " + failure.cause()));
+  error(error_line("Unable to use " + destination_ + " as the destination folder: " + cause_of(failure)));
 }
 
 void ExtractionLines::out_of_memory() { error("ERROR: Unable to allocate memory!\n"); }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "archive/archive_index.h"
 #include "archive/tree_walk.h"
@@ -40,10 +41,26 @@ std::string left_out_reason(const ArchiveIndex& index, std::uint32_t entry, cons
 // refused or failed folder takes with it.
 std::string inside_count(std::uint64_t count);
 
-// Why the archive `error` names can't be read as one: "<path> is not a
+// Why `error` happened, in words: the OS's or the reason it carries, or
+// what the program found (Error::Finding).
+std::string cause_of(const Error& error);
+
+// Why the archive `opened` names can't be read as one: "<path> is not a
 // usable archive: ...", "Unable to read the index of <path>: ...",
 // "Unable to open file: <path>: ...".
-std::string archive_problem(const Error& error);
+std::string archive_problem(const OpenedIndex& opened);
+
+// Whether the plan leaves `entry` out because the archive ends before its
+// data: a cut archive (a broken download) has a great many of them.
+bool cut_off(const ArchiveIndex& index, std::uint32_t entry, const PlannedEntry& planned);
+
+// "<path> ends at byte N, before the data of M files: they are left out
+// (--verbose lists them)": the `files` cut off, in one line.
+std::string cut_off_message(const ArchiveIndex& index, std::uint64_t files);
+
+// The path as Kelvarin_Extract prints it, appended to `out`: each folder
+// name followed by a backslash, then the name ("\maps\level1.map").
+void append_printed_path(std::string& out, const EntryVisit& visit);
 
 // How entries' paths are shown: as Kelvarin_Extract prints them, a
 // backslash after each folder ("\maps\level1.map"), or as brq lists them,
@@ -62,6 +79,13 @@ class ExtractionLines : public ExtractReporter {
   ExtractionLines(const ArchiveIndex& index, std::string destination, PathForm form)
       : index_(index), destination_(std::move(destination)), form_(form) {}
 
+  // Tells the lines that repeat one another once: the files cut off by the
+  // archive's end, and after the first failure of a full or read-only disk
+  // those of the same cause, are counted and told by closing_lines().
+  void count_repeats() { count_repeats_ = true; }
+  // The lines that tell what was counted, "ERROR: ...\n" each.
+  std::vector<std::string> closing_lines() const;
+
   void left_out(const EntryVisit& entry, const PlannedEntry& planned) override;
   void folder_failed(const EntryVisit& folder, const Error& error, std::uint64_t inside) override;
   void folder_not_named(const EntryVisit& folder, const Error& error, std::string_view temporary_name) override;
@@ -76,10 +100,24 @@ class ExtractionLines : public ExtractReporter {
  private:
   // The entry under the destination: "out\maps\a.dat", "out/maps/a.dat".
   std::string under_destination(const EntryVisit& visit) const;
+  // Whether the failure `error` repeats the cause of one told before; it
+  // is then counted instead.
+  bool repeats(const Error& error);
+
+  // A cause of failure told once, and how often it came again.
+  struct Repeated {
+    Error::Kind kind;
+    int os_code;
+    std::string cause;
+    std::uint64_t again = 0;
+  };
 
   const ArchiveIndex& index_;
   std::string destination_;
   PathForm form_;
+  bool count_repeats_ = false;
+  std::uint64_t cut_off_ = 0;
+  std::vector<Repeated> repeated_;
 };
 
 // "entry 7, \maps\x.dat", or for an entry without a readable name "entry

@@ -8,6 +8,8 @@ namespace kelvarin {
 std::string Error::cause() const {
   if (ok()) return {};
   if (!reason_.empty()) return reason_;
+  // Made by the program without words: a Finding, or an unusable index.
+  if (code_ == 0) return {};
   return platform::os::describe_error(code_);
 }
 

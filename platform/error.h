@@ -29,7 +29,22 @@ class Error {
     ended_early, // a file ends before the bytes asked of it
     no_memory,   // memory ran out
     unusable,    // data that can't be used as they stand (a damaged index)
+    not_a_folder, // something other than a folder (a file, a device) holds the name
+    is_link,     // a link holds the name, and links are not followed
+    no_space,    // the device is full, or the user's quota is used up
+    read_only,   // the file system takes no writes
     other,
+  };
+
+  // What the program found itself, where no OS code says it; the front
+  // ends put it into words.
+  enum class Finding : std::uint8_t {
+    none,
+    file_ends_early,        // a file read ends before its last byte
+    archive_ends_early,     // the archive ends before a file's last byte
+    index_ends_early,       // the archive ends inside its index
+    another_run_writing,    // another run holds what was to be removed
+    another_run_took_name,  // another run took the temporary name meanwhile
   };
 
   Error() = default;  // success
@@ -44,9 +59,15 @@ class Error {
   static Error of_kind(Kind kind, std::string reason, Step step = Step::other) {
     return Error(kind, 0, step, std::move(reason));
   }
+  static Error found(Kind kind, Finding finding, Step step = Step::other) {
+    Error error(kind, 0, step, {});
+    error.finding_ = finding;
+    return error;
+  }
   static Error out_of_memory() { return Error(Kind::no_memory, 0, Step::other, "out of memory"); }
 
   bool ok() const { return kind_ == Kind::none; }
+  Kind kind() const { return kind_; }
   bool is_not_found() const { return kind_ == Kind::not_found; }
   bool is_name_taken() const { return kind_ == Kind::name_taken; }
   bool is_not_empty() const { return kind_ == Kind::not_empty; }
@@ -54,6 +75,11 @@ class Error {
   bool is_out_of_memory() const { return kind_ == Kind::no_memory; }
   bool is_unusable() const { return kind_ == Kind::unusable; }
   bool is_ended_early() const { return kind_ == Kind::ended_early; }
+  bool is_not_a_folder() const { return kind_ == Kind::not_a_folder; }
+  bool is_link() const { return kind_ == Kind::is_link; }
+  bool is_no_space() const { return kind_ == Kind::no_space; }
+  bool is_read_only() const { return kind_ == Kind::read_only; }
+  Finding finding() const { return finding_; }
 
   int os_code() const { return code_; }
   Step step() const { return step_; }
@@ -70,7 +96,8 @@ class Error {
   }
 
   // Why it failed: the OS's words for the code ("No such file or
-  // directory"), or the program's finding; empty for a success.
+  // directory"), or the reason it was made with; empty for a success and
+  // for a Finding, which the front ends word.
   std::string cause() const;
   // "Unable to <step> <path>: <cause>".
   std::string message() const;
@@ -81,6 +108,7 @@ class Error {
 
   Kind kind_ = Kind::none;
   Step step_ = Step::other;
+  Finding finding_ = Finding::none;
   int code_ = 0;
   std::string reason_;
   std::string path_;

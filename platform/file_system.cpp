@@ -22,7 +22,7 @@ Error read_range(const FileHandle& file, std::uint64_t position, std::uint64_t l
     Error taken = got > 0 ? take(buffer.data(), got) : Error{};
     if (!taken.ok()) return taken;
     if (got < chunk) {
-      return Error::of_kind(Error::Kind::ended_early, "it ends before its last byte", Error::Step::read);
+      return Error::found(Error::Kind::ended_early, Error::Finding::file_ends_early, Error::Step::read);
     }
     done += chunk;
   }
@@ -44,8 +44,7 @@ namespace {
 Error still_named(const Folder& parent, const NativeString& name, const FileHandle& made) {
   FileIdentity ours, named;
   if (identify(made, ours).ok() && identify_in(parent, name, named).ok() && ours.same_object(named)) return {};
-  return Error::of_kind(Error::Kind::locked, "another run took its temporary name at the same time",
-                        Error::Step::create);
+  return Error::found(Error::Kind::locked, Error::Finding::another_run_took_name, Error::Step::create);
 }
 
 }  // namespace
@@ -143,7 +142,7 @@ Error FileSystem::remove_leftover(const Folder& parent, const NativeString& name
   FileHandle claimed;
   Error error = os::claim(parent, name, claimed);
   if (error.is_locked()) {
-    return Error::of_kind(Error::Kind::locked, "another run is writing it at the same time", error.step());
+    return Error::found(Error::Kind::locked, Error::Finding::another_run_writing, error.step());
   }
   if (!error.ok()) return error.during(Error::Step::remove);
   return remove_tree(parent, name);
@@ -185,7 +184,7 @@ Error FileSystem::copy_range(const FileHandle& from, std::uint64_t position, std
                             });
   // What is copied from is an archive.
   if (copied.is_ended_early()) {
-    return Error::of_kind(Error::Kind::ended_early, "the archive ends before its last byte", Error::Step::read);
+    return Error::found(Error::Kind::ended_early, Error::Finding::archive_ends_early, Error::Step::read);
   }
   return copied;
 }

@@ -34,6 +34,8 @@ Error Error::os(int code, Step step) {
                     : code == ENOTEMPTY                   ? Kind::not_empty
                     : code == EWOULDBLOCK || code == EAGAIN ? Kind::locked
                     : code == ENOMEM                      ? Kind::no_memory
+                    : code == ENOSPC || code == EDQUOT    ? Kind::no_space
+                    : code == EROFS                       ? Kind::read_only
                                                           : Kind::other;
   return Error(kind, code, step, {});
 }
@@ -62,8 +64,8 @@ Error not_a_folder(int fd, const char* name, int error) {
   struct stat info {};
   if ((error == ELOOP || error == ENOTDIR) &&
       ::fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0) {
-    if (S_ISLNK(info.st_mode)) return Error::because("is a link, which is not followed");
-    if (!S_ISDIR(info.st_mode)) return Error::because("exists and is not a folder");
+    if (S_ISLNK(info.st_mode)) return Error::of_kind(Error::Kind::is_link, "is a link, which is not followed");
+    if (!S_ISDIR(info.st_mode)) return Error::of_kind(Error::Kind::not_a_folder, "exists and is not a folder");
   }
   return Error::os(error);
 }

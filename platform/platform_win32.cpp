@@ -44,6 +44,9 @@ Error Error::os(int code, Step step) {
                     : error == ERROR_DIR_NOT_EMPTY                                  ? Kind::not_empty
                     : error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? Kind::locked
                     : error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY ? Kind::no_memory
+                    : error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
+                              error == ERROR_DISK_QUOTA_EXCEEDED                    ? Kind::no_space
+                    : error == ERROR_WRITE_PROTECT                                  ? Kind::read_only
                                                                                      : Kind::other;
   return Error(kind, code, step, {});
 }
@@ -197,9 +200,9 @@ bool look_at(const std::wstring& path, bool follow, FILE_ATTRIBUTE_TAG_INFO& inf
 Error not_a_folder(const std::wstring& path, bool follow, DWORD error) {
   FILE_ATTRIBUTE_TAG_INFO info{};
   if (!look_at(path, follow, info)) return os_error(error, Step::other);
-  if (is_link(info)) return Error::because("is a link, which is not followed");
+  if (is_link(info)) return Error::of_kind(Error::Kind::is_link, "is a link, which is not followed");
   if ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    return Error::because("exists and is not a folder");
+    return Error::of_kind(Error::Kind::not_a_folder, "exists and is not a folder");
   }
   return os_error(error, Step::other);
 }
@@ -216,10 +219,10 @@ Error hold_folder(const std::wstring& path, bool follow, Folder& folder) {
   if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &info, sizeof info)) {
     return last_error(Step::other);
   }
-  if (is_link(info)) return Error::because("is a link, which is not followed");
+  if (is_link(info)) return Error::of_kind(Error::Kind::is_link, "is a link, which is not followed");
   // A device opens too ("\\.\NUL"), and a file: only a folder on a disk is one.
   if ((info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 || ::GetFileType(handle) != FILE_TYPE_DISK) {
-    return Error::because("exists and is not a folder");
+    return Error::of_kind(Error::Kind::not_a_folder, "exists and is not a folder");
   }
   folder.handle = std::move(held);
   folder.path = path;

@@ -115,6 +115,42 @@ TEST(BrqCheck, SummaryAndProblemsWriteNothing) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);
 }
 
+// An archive cut short (a broken download) leaves out every file whose
+// data lie past its end: one line for them all, unless asked for each.
+TEST(BrqCheck, AnArchiveCutShortIsOneLineUnlessEachIsAskedFor) {
+  TempDir dir;
+  std::vector<SourceNode> files;
+  for (char name = 'a'; name <= 'e'; ++name) files.push_back(source_file(std::string(1, name), pattern(10, name)));
+  const std::string whole = read_file(write_archive(dir / "whole.brq", {source_folder("", files)}));
+  const std::string cut = utf8(dir / "cut.brq");
+  write_file(dir / "cut.brq", whole.substr(0, whole.size() - 35));  // c ends past it, d and e begin past it
+  const std::string together = cut + " ends at byte " + std::to_string(whole.size() - 35) +
+                               ", before the data of 3 files: they are left out (--verbose lists them)\n";
+  struct Row {
+    std::vector<std::string> args;
+    std::string one_line;  // the line for them all, where there is one
+    int each;              // lines naming one file each
+  };
+  const std::string out = utf8(dir / "out");
+  for (const Row& row : std::vector<Row>{{{"check", cut}, "problem: " + together, 0},
+                                         {{"check", "-v", cut}, "", 3},
+                                         {{"check", "--json", cut}, "", 3},
+                                         {{"extract", cut, out}, "ERROR: " + together, 0},
+                                         {{"extract", "--verbose", cut, out}, "", 3},
+                                         {{"extract", "--json", cut, out}, "", 3}}) {
+    const RunResult run = brq(row.args);
+    const std::string what = row.args[0] + " " + row.args[1];
+    const std::string all = run.out + run.err;
+    EXPECT_EQ(run.status, 2) << what;
+    EXPECT_EQ(all.find(" ends at byte ") != std::string::npos, !row.one_line.empty()) << what << "\n" << all;
+    if (!row.one_line.empty()) EXPECT_NE(all.find(row.one_line), std::string::npos) << what << "\n" << all;
+    std::size_t each = 0;
+    for (std::size_t at = 0; (at = all.find("end beyond the archive's end", at)) != std::string::npos; ++at) ++each;
+    EXPECT_EQ(each, static_cast<std::size_t>(row.each)) << what << "\n" << all;
+    if (row.args[0] == "check" && row.args[1] != "--json") EXPECT_NE(run.out.find("\n3 problems\n"), std::string::npos);
+  }
+}
+
 // The same report as one JSON document: each problem with its entry's
 // index and path (its exact bytes where the path is not UTF-8; the folder
 // it is in where it has no name), the summary, notes with their entries,

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 
+#include "messages/entry_messages.h"
 #include "names/entry_name.h"
 #include "platform/file_system.h"
 #include "support/test_support.h"
@@ -115,6 +117,49 @@ TEST(FailingCalls, EachIsOneLineInTheWalksOrderAndLeavesNothingHalfWritten) {
       EXPECT_EQ(run.lines, lines) << what;
       EXPECT_EQ(snapshot(dir / "out"), c.tree) << what;
     }
+  }
+}
+
+// A full disk fails every file after the first for the same cause: brq
+// tells the first and counts the others in one line at the end, unless
+// asked for each; Kelvarin_Extract's lines stay one a failure.
+TEST(FailingCalls, AFullDiskIsItsFirstLineAndACount) {
+  const int no_space = kOnWindows ? 112 : ENOSPC;  // ERROR_DISK_FULL on Windows
+  class Full final : public platform::FileSystemWrapper {
+   public:
+    explicit Full(int code) : FileSystemWrapper(platform::os_file_system()), code_(code) {}
+    Error close(platform::FileHandle& file) override {
+      FileSystemWrapper::close(file);
+      return Error::os(code_, Error::Step::write);
+    }
+
+   private:
+    int code_;
+  };
+  struct Lines final : ExtractionLines {
+    using ExtractionLines::ExtractionLines;
+    void file(const EntryVisit&, std::int32_t) override {}
+    void error(std::string_view line) override { text += line; }
+    std::string text;
+  };
+  TempDir dir;
+  std::vector<SourceNode> files;
+  for (char name = 'a'; name <= 'e'; ++name) files.push_back(source_file(std::string(1, name), "x"));
+  const OpenedIndex index = ArchiveIndex::open(utf8(write_archive(dir / "a.brq", {source_folder("", files)})));
+  const Result<ExtractionPlan> plan = ExtractionPlan::make(index.value());
+  for (const bool counted : {true, false}) {
+    Full full(no_space);
+    Lines lines(index.value(), utf8(dir / "out"), PathForm::listed);
+    if (counted) lines.count_repeats();
+    ExtractOptions options{utf8(dir / "out")};
+    options.file_system = &full;
+    EXPECT_EQ(extract(index.value(), plan.value(), options, lines).failed, 5u);
+    for (const std::string& line : lines.closing_lines()) lines.text += line;
+    EXPECT_EQ(count_lines(lines.text, "ERROR: Unable to write file: "), counted ? 1 : 5) << lines.text;
+    EXPECT_EQ(count_lines(lines.text, "ERROR: 4 more files and folders could not be written: " +
+                                          Error::os(no_space).cause()),
+              counted ? 1 : 0)
+        << lines.text;
   }
 }
 

@@ -57,7 +57,7 @@ TEST(KernelCopy, ExactAtEveryChunkBoundaryOnBothPathsAndShortSourcesAreReadFailu
       std::vector<char> buffer;
       const Error copy = platform::os_file_system().copy_range(source, position, 2 * kCopyChunk, output, buffer);
       EXPECT_EQ(copy.step(), Error::Step::read) << position;
-      EXPECT_EQ(copy.cause(), "the archive ends before its last byte") << position;
+      EXPECT_EQ(copy.finding(), Error::Finding::archive_ends_early) << position;
     }
   }
   EXPECT_EQ(open_files(), open_before);

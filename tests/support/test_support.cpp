@@ -168,9 +168,9 @@ Extracted extract_with(const fs::path& archive, const fs::path& destination,
     const std::function<void(const EntryVisit&)>& on_file;
   };
   Extracted result;
-  Result<ArchiveIndex> index = ArchiveIndex::open(utf8(archive));
+  const OpenedIndex index = ArchiveIndex::open(utf8(archive));
   if (!index.ok()) {
-    result.lines = error_line(archive_problem(index.error()));
+    result.lines = error_line(archive_problem(index));
     return result;
   }
   Result<ExtractionPlan> plan = ExtractionPlan::make(index.value());
