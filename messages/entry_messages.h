@@ -40,6 +40,10 @@ std::string left_out_reason(const ArchiveIndex& index, std::uint32_t entry, cons
 // refused or failed folder takes with it.
 std::string inside_count(std::uint64_t count);
 
+// "N names differ only in case: on Windows only one of each survives": the
+// note on an archive whose plan has `count` case twins.
+std::string case_twins_note(std::uint64_t count);
+
 // Why the archive `error` names can't be read as one: "<path> is not a
 // usable archive: ...", "Unable to read the index of <path>: ...",
 // "Unable to open file: <path>: ...".
