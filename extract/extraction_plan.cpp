@@ -247,7 +247,9 @@ class ExtractionPlan::Planner final : public TreeVisitor {
       const Pending at = pending.back();
       pending.pop_back();
       const EntryNode& node = index_.node(at.entry);
-      if (node.next != kNoNode) pending.push_back({node.next, at.depth, at.path_length, at.folder_path_bytes, at.taken});
+      if (node.next != kNoNode) {
+        pending.push_back({node.next, at.depth, at.path_length, at.folder_path_bytes, at.taken});
+      }
       // Without a name, it is taken only with its folder, and alone.
       if (!index_.name_readable(at.entry)) {
         count += at.taken ? 1 : 0;
