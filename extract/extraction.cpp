@@ -1,5 +1,6 @@
-// Carrying out the plan: in the walk's order, every folder made and entered through the folder that holds it
-// and every file handed on to be written. A folder the run makes is filled
+// Carrying out the plan in the opened destination: in the walk's order,
+// every folder made and entered through the folder that holds it and
+// every file handed on to be written. A folder the run makes is filled
 // under a temporary name and named once everything in it is written; what
 // the workers did is told in the walk's order.
 #include <algorithm>

@@ -39,7 +39,8 @@ class ExtractionPlan::Planner final : public TreeVisitor {
     for (std::size_t i = 0; i < satisfied_.size(); ++i) {
       if (!satisfied_[i]) plan_.missing_.push_back(i);
     }
-    // Of the folders met, those nothing inside was chosen from are not made.
+    // Only what is made, written or told of counts: not a folder met on
+    // the way that nothing inside was chosen from.
     for (std::uint32_t twin : twins_) {
       const PlannedEntry& planned = plan_.entries_[twin];
       if (planned.entered() || planned.written() || (planned.fate == Fate::left_out && planned.taken)) {

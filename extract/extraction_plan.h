@@ -46,7 +46,7 @@ enum class Refusal : std::uint8_t {
   path_too_long,      // its path is longer than kMaxPathBytes
   file_holds_name,    // a file of its name came before it (it is a folder)
   folder_holds_name,  // a folder of its name came before it (it is a file)
-  case_twin,          // a file whose name, where case is ignored, an earlier file holds in another case
+  case_twin,          // where case is ignored, an earlier file holds its name in another case (it is a file)
 };
 
 struct PlannedEntry {
