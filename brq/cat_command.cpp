@@ -60,7 +60,8 @@ int cat_files(const CommandLine& line, const Streams& streams) {
   if (!opened.ok()) return kStatusUnusable;
   const ArchiveIndex& index = opened.value();
   const SelectionRequest request = selection_request(line, 1);
-  Result<ExtractionPlan> planned = make_plan(index, &request, streams);
+  // Read to standard output, no folder takes the names.
+  Result<ExtractionPlan> planned = make_plan(index, &request, CaseRule::exact(), streams);
   if (!planned.ok()) return kStatusUnusable;
   const ExtractionPlan& plan = planned.value();
 

@@ -175,7 +175,10 @@ std::vector<JsonWriter> members_of(const ArchiveIndex& index, const ExtractionPl
   class Finder final : public PlanVisitor {
    public:
     explicit Finder(const std::unordered_set<std::uint32_t>& wanted) : wanted_(wanted) {}
-    bool enter_folder(const EntryVisit&, const PlannedEntry&) override { return true; }
+    bool enter_folder(const EntryVisit& folder, const PlannedEntry&) override {
+      visit(folder, {});
+      return true;
+    }
     void visit(const EntryVisit& entry, const PlannedEntry&) override {
       if (wanted_.count(entry.entry) == 0) return;
       JsonWriter json;
@@ -228,7 +231,7 @@ int check_archive(const CommandLine& line, const Streams& streams) {
     return kStatusUnusable;
   }
   const ArchiveIndex& index = opened.value();
-  Result<ExtractionPlan> planned = make_plan(index, nullptr, streams);
+  Result<ExtractionPlan> planned = make_plan(index, nullptr, kUsualCaseRule, streams);
   if (!planned.ok()) return kStatusUnusable;
   const ExtractionPlan& plan = planned.value();
   Report report(out, line.json);
@@ -244,6 +247,10 @@ int check_archive(const CommandLine& line, const Streams& streams) {
                     std::to_string(plan.bytes_to_write()) + " bytes from an archive of " +
                     std::to_string(index.archive_size()),
                 line.json ? members_of(index, plan, overlapping) : std::vector<JsonWriter>{});
+  }
+  if (const std::vector<std::uint32_t>& twins = plan.case_twins(); !twins.empty()) {
+    report.note(case_twins_note(twins.size()),
+                line.json ? members_of(index, plan, {twins.begin(), twins.end()}) : std::vector<JsonWriter>{});
   }
   report.verdict(true);
   if (!out.finish()) return kStatusEntriesFailed;

@@ -47,11 +47,12 @@ inline OpenedIndex open_index(const std::string& archive, const Streams& streams
   return opened;
 }
 
-// The plan of what `request` chooses of `index` (all of it when null);
-// when memory runs out, the line saying so is printed on `err` first.
-inline Result<ExtractionPlan> make_plan(const ArchiveIndex& index, const SelectionRequest* request,
+// The plan of what `request` chooses of `index` (all of it when null),
+// names taken under `rule`; when memory runs out, the line saying so is
+// printed on `err` first.
+inline Result<ExtractionPlan> make_plan(const ArchiveIndex& index, const SelectionRequest* request, CaseRule rule,
                                         const Streams& streams) {
-  Result<ExtractionPlan> plan = ExtractionPlan::make(index, request);
+  Result<ExtractionPlan> plan = ExtractionPlan::make(index, request, rule);
   if (!plan.ok()) print(streams.err, error_line("Unable to allocate memory to plan " + index.path()));
   return plan;
 }

@@ -93,7 +93,8 @@ class ArchiveSide final : public Side, private PlanVisitor {
 
  private:
   bool add_records(const Streams& streams) override {
-    Result<ExtractionPlan> plan = make_plan(index_, nullptr, streams);
+    // Compared as they are: no folder here takes their names.
+    Result<ExtractionPlan> plan = make_plan(index_, nullptr, CaseRule::exact(), streams);
     if (!plan.ok()) return false;
     streams_ = &streams;
     plan.value().replay(index_, *this);

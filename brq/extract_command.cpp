@@ -150,8 +150,21 @@ int extract_archive(const CommandLine& line, const Streams& streams) {
   Result<ArchiveIndex> index = open_index(archive, streams);
   if (!index.ok()) return kStatusUnusable;
   const SelectionRequest request = selection_request(line, 2);
-  Result<ExtractionPlan> planned = make_plan(index.value(), &request, streams);
+  Result<ExtractionPlan> planned = make_plan(index.value(), &request, kUsualCaseRule, streams);
   if (!planned.ok()) return kStatusUnusable;
+  ExtractOptions options{line.operands[1]};
+  options.skip_existing = line.skip_existing;
+  options.make_parents = true;
+  options.jobs = line.jobs;
+  // Nothing to write: the destination isn't even created. Where it takes
+  // names otherwise than this OS's folders do, the plan is made again.
+  const bool run = !request.filters() || planned.value().takes_anything();
+  Destination destination;
+  if (run) destination = open_destination(options);
+  if (run && destination.ok() && destination.case_rule != planned.value().case_rule()) {
+    planned = make_plan(index.value(), &request, destination.case_rule, streams);
+    if (!planned.ok()) return kStatusUnusable;
+  }
   const ExtractionPlan& plan = planned.value();
   // The file lines scroll by on their own when they reach the terminal.
   const bool show_progress = progress_enabled(line.progress, platform::is_terminal(streams.err),
@@ -168,14 +181,8 @@ int extract_archive(const CommandLine& line, const Streams& streams) {
     if (!line.json) print(streams.err, error_line(nothing_named(missing.back(), archive)));
   }
   ExtractSummary summary;
-  // Nothing to write: the destination isn't even created.
-  const bool run = !request.filters() || plan.takes_anything();
   if (run) {
-    ExtractOptions options{line.operands[1]};
-    options.skip_existing = line.skip_existing;
-    options.make_parents = true;
-    options.jobs = line.jobs;
-    summary = extract(index.value(), plan, options, lines);
+    summary = extract(index.value(), plan, std::move(destination), options, lines);
     progress.finish();
     for (const std::string& told : lines.closing_lines()) print(streams.err, told);
   }

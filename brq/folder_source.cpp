@@ -17,13 +17,12 @@ namespace {
 constexpr const char* kStoreAllTheSame = " (--allow-unportable stores it all the same)";
 
 // Names that differ only in case are one name on Windows: extracted there,
-// the later file would replace the earlier. ASCII letters only, like the
-// matching of paths.
+// only the first would be written.
 template <typename Items>
 void refuse_case_twins(const Items& items, const std::string& path, std::vector<Error>& problems) {
   std::vector<std::pair<std::string, const std::string*>> folded;
   folded.reserve(items.size());
-  for (const auto& item : items) folded.emplace_back(fold_case(item.name), &item.name);
+  for (const auto& item : items) folded.emplace_back(CaseRule::folding().key(item.name), &item.name);
   std::sort(folded.begin(), folded.end());
   for (std::size_t i = 1; i < folded.size(); ++i) {
     if (folded[i].first != folded[i - 1].first) continue;

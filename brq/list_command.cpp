@@ -114,7 +114,7 @@ int list_archive(const CommandLine& line, const Streams& streams) {
   Result<ArchiveIndex> index = open_index(archive, streams);
   if (!index.ok()) return kStatusUnusable;
   const SelectionRequest request = selection_request(line, 1);
-  Result<ExtractionPlan> plan = make_plan(index.value(), &request, streams);
+  Result<ExtractionPlan> plan = make_plan(index.value(), &request, kUsualCaseRule, streams);
   if (!plan.ok()) return kStatusUnusable;
   for (std::size_t missing : plan.value().missing()) {
     print(streams.err, error_line(nothing_named(request.paths[missing], archive)));
@@ -123,6 +123,9 @@ int list_archive(const CommandLine& line, const Streams& streams) {
   Listing listing(index.value(), line, streams, out);
   plan.value().replay(index.value(), listing);
   listing.finish();
+  if (!plan.value().case_twins().empty()) {
+    print(streams.err, "note: " + case_twins_note(plan.value().case_twins().size()) + "\n");
+  }
   const bool failed = !out.finish();
   return failed || listing.damaged() || !plan.value().missing().empty() ? kStatusEntriesFailed : kStatusSuccess;
 }

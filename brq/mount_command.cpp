@@ -15,7 +15,8 @@ int mount_archive(const std::string& archive, const std::string& mountpoint, boo
   }
   Result<ArchiveIndex> index = open_index(archive, streams);
   if (!index.ok()) return kStatusUnusable;
-  Result<ExtractionPlan> plan = make_plan(index.value(), nullptr, streams);
+  // The mount tells case apart, as Linux's file systems do.
+  Result<ExtractionPlan> plan = make_plan(index.value(), nullptr, CaseRule::exact(), streams);
   if (!plan.ok()) return kStatusUnusable;
   try {
     // What is left out is said as it is found, never held.

@@ -70,7 +70,7 @@ class MountTree::Builder final : public PlanVisitor {
 
 MountTree::MountTree(const ArchiveIndex& index, const ExtractionPlan& plan,
                      const std::function<void(const std::string& line)>& left_out)
-    : index_(index), names_(std::size_t{index.entry_count()} + 1) {
+    : index_(index), names_(std::size_t{index.entry_count()} + 1, plan.case_rule()) {
   // One node per entry at most, and the top folder.
   nodes_.reserve(std::size_t{index.entry_count()} + 1);
   nodes_.emplace_back();

@@ -52,7 +52,7 @@ class MountTree final : public platform::ReadOnlyTree {
 
   const ArchiveIndex& index_;
   std::vector<Node> nodes_;
-  NameTable names_;  // (folder, name) -> node
+  NameTable names_;  // (folder, name) -> node, names compared as the plan's rule does
 };
 
 }  // namespace kelvarin::brq

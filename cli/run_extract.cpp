@@ -1,6 +1,6 @@
 // The run from command line to exit status: banner, argument checks, the
-// archive's index, its plan, then the extraction with Kelvarin_Extract's
-// own lines.
+// archive's index, the destination, the plan, then the extraction with
+// Kelvarin_Extract's own lines.
 #include "cli/run_extract.h"
 
 #include <cstring>
@@ -69,13 +69,16 @@ int run_extract(int argc, char** argv, std::FILE* out) {
     }
     return kStatusUnusable;
   }
-  Result<ExtractionPlan> plan = ExtractionPlan::make(index.value());
+  // The destination first: the plan follows how its folders take names.
+  const ExtractOptions options{argv[3]};
+  Destination destination = open_destination(options);
+  Result<ExtractionPlan> plan = ExtractionPlan::make(index.value(), nullptr, destination.case_rule);
   if (!plan.ok()) {
     write(out, "ERROR: Unable to allocate memory!\n");
     return kStatusUnusable;
   }
   PrintedLines lines(index.value(), argv[3], out);
-  const ExtractSummary summary = extract(index.value(), plan.value(), {argv[3]}, lines);
+  const ExtractSummary summary = extract(index.value(), plan.value(), std::move(destination), options, lines);
   if (!summary.destination.ok()) return kStatusUnusable;
   return summary.complete() ? kStatusComplete : kStatusIncomplete;
 }

@@ -1,6 +1,6 @@
-// Carrying out the plan: the destination opened, then, in the walk's
-// order, every folder made and entered through the folder that holds it
-// and every file handed on to be written. A folder the run makes is filled
+// Carrying out the plan in the opened destination: in the walk's order,
+// every folder made and entered through the folder that holds it and
+// every file handed on to be written. A folder the run makes is filled
 // under a temporary name and named once everything in it is written; what
 // the workers did is told in the walk's order.
 #include <algorithm>
@@ -27,9 +27,9 @@ constexpr std::size_t kMostLingering = 64;
 
 }  // namespace
 
-ExtractSummary extract(const ArchiveIndex& index, const ExtractionPlan& plan, const ExtractOptions& options,
-                       ExtractReporter& reporter) {
-  return ExtractionRun(index, plan, options, reporter).run();
+ExtractSummary extract(const ArchiveIndex& index, const ExtractionPlan& plan, Destination destination,
+                       const ExtractOptions& options, ExtractReporter& reporter) {
+  return ExtractionRun(index, plan, options, reporter).run(std::move(destination));
 }
 
 ExtractionRun::ExtractionRun(const ArchiveIndex& index, const ExtractionPlan& plan,
@@ -49,15 +49,15 @@ ExtractionRun::~ExtractionRun() {
   for (std::thread& worker : workers_) worker.join();
 }
 
-ExtractSummary ExtractionRun::run() {
-  auto destination = std::make_shared<OutputFolder>();
-  summary_.destination = files_.open_destination(options_.destination, options_.make_parents, destination->folder);
-  if (!summary_.destination.ok()) {
-    summary_.destination.on(options_.destination);
+ExtractSummary ExtractionRun::run(Destination destination) {
+  if (!destination.ok()) {
+    summary_.destination = destination.error;
     reporter_.destination_failed(summary_.destination);
     return summary_;
   }
-  folders_.push_back(std::move(destination));
+  auto opened = std::make_shared<OutputFolder>();
+  opened->folder = std::move(destination.folder);
+  folders_.push_back(std::move(opened));
   const unsigned jobs = std::min(options_.jobs != 0 ? options_.jobs : platform::default_jobs(), platform::kMaxJobs);
   try {
     if (options_.skip_existing) left_alone_.resize(index_.entry_count());

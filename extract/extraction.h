@@ -67,10 +67,27 @@ struct ExtractSummary {
   bool complete() const { return destination.ok() && refused == 0 && failed == 0 && !stopped; }
 };
 
-// Carries out `plan` (of `index`) under the destination, reporting each
-// file and each failure as it goes. Entries left out and failures don't
-// stop it; only running out of memory does.
-ExtractSummary extract(const ArchiveIndex& index, const ExtractionPlan& plan, const ExtractOptions& options,
-                       ExtractReporter& reporter);
+// The destination folder, opened before the plan is made, since how its
+// folders take names is part of the plan.
+struct Destination {
+  platform::Folder folder;
+  CaseRule case_rule = CaseRule::folding();
+  Error error;  // why it can't be used: then nothing was made
+
+  bool ok() const { return error.ok(); }
+};
+
+// Opens the destination of `options` (made where missing) and asks it
+// whether names that differ only in case are one name there; where that
+// can't be told, they are taken for one.
+Destination open_destination(const ExtractOptions& options);
+
+// Carries out `plan` (of `index`, made under the destination's case rule)
+// in `destination`, reporting each file and each failure as it goes; a
+// destination that can't be used is reported, and nothing is done.
+// Entries left out and failures don't stop it; only running out of memory
+// does.
+ExtractSummary extract(const ArchiveIndex& index, const ExtractionPlan& plan, Destination destination,
+                       const ExtractOptions& options, ExtractReporter& reporter);
 
 }  // namespace kelvarin

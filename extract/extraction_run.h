@@ -29,7 +29,7 @@ class ExtractionRun final : public PlanVisitor {
                 ExtractReporter& reporter);
   ~ExtractionRun() override;
 
-  ExtractSummary run();
+  ExtractSummary run(Destination destination);
 
   bool enter_folder(const EntryVisit& folder, const PlannedEntry& planned) override;
   void leave_folder(const EntryVisit& folder, const PlannedEntry& planned) override;

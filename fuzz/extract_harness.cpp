@@ -103,10 +103,12 @@ std::string run_and_check(const Sandbox& sandbox, std::string_view input, const 
     }
     if (fs::exists(sandbox.destination)) problem = "an unusable archive, yet the destination was created";
   } else {
-    Result<ExtractionPlan> plan = ExtractionPlan::make(index.value());
+    const ExtractOptions options{destination};
+    Destination opened = open_destination(options);
+    Result<ExtractionPlan> plan = ExtractionPlan::make(index.value(), nullptr, opened.case_rule);
     if (!plan.ok()) return "the plan could not be made: " + plan.error().cause();
     Told told(index.value(), destination);
-    const ExtractSummary summary = extract(index.value(), plan.value(), {destination}, told);
+    const ExtractSummary summary = extract(index.value(), plan.value(), std::move(opened), options, told);
     if (told.malformed) problem = "an error line is not one line beginning \"ERROR: \"";
     if (!summary.destination.ok() || !fs::is_directory(fs::symlink_status(sandbox.destination))) {
       problem = "the destination could not be used or was not made";

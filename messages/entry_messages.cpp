@@ -101,6 +101,9 @@ std::string left_out_reason(const ArchiveIndex& index, std::uint32_t entry, cons
       return "a file of the same name comes before it";
     case Refusal::folder_holds_name:
       return "a folder of the same name comes before it";
+    case Refusal::case_twin:
+      return "its name differs only in case from " + std::string(index.name(planned.place())) +
+             ", which comes before it, and the destination ignores case";
   }
   return {};
 }
@@ -109,6 +112,11 @@ std::string inside_count(std::uint64_t count) {
   if (count == 0) return {};
   return count == 1 ? "; the 1 entry inside it is skipped"
                     : "; the " + std::to_string(count) + " entries inside it are skipped";
+}
+
+std::string case_twins_note(std::uint64_t count) {
+  return std::to_string(count) + (count == 1 ? " name differs" : " names differ") +
+         " only in case: on Windows only one of each survives";
 }
 
 std::string cause_of(const Error& error) {

@@ -41,6 +41,10 @@ std::string left_out_reason(const ArchiveIndex& index, std::uint32_t entry, cons
 // refused or failed folder takes with it.
 std::string inside_count(std::uint64_t count);
 
+// "N names differ only in case: on Windows only one of each survives": the
+// note on an archive whose plan has `count` case twins.
+std::string case_twins_note(std::uint64_t count);
+
 // Why `error` happened, in words: the OS's or the reason it carries, or
 // what the program found (Error::Finding).
 std::string cause_of(const Error& error);

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "names/ascii.h"
 #include "names/utf8.h"
 
 namespace kelvarin {
@@ -14,29 +13,28 @@ namespace {
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
-char32_t fold(char32_t c, bool ignore_case) {
-  return ignore_case && c < 0x80 ? static_cast<char32_t>(ascii_lower(static_cast<char>(c))) : c;
+char32_t fold(char32_t c, CaseRule rule) {
+  return c < 0x80 ? static_cast<char32_t>(static_cast<unsigned char>(rule.fold(static_cast<char>(c)))) : c;
 }
 
 // A class "[...]" at `at` in `pattern` against the character `c`. Returns
 // the class's length, or 0 when it has no closing ']' (the '[' then stands
 // for itself).
-std::size_t match_class(std::string_view pattern, std::size_t at, char32_t c, bool ignore_case,
-                        bool& matched) {
+std::size_t match_class(std::string_view pattern, std::size_t at, char32_t c, CaseRule rule, bool& matched) {
   std::size_t i = at + 1;
   const bool negated = i < pattern.size() && (pattern[i] == '!' || pattern[i] == '^');
   if (negated) ++i;
-  c = fold(c, ignore_case);
+  c = fold(c, rule);
   bool in = false;
   bool first = true;
   while (i < pattern.size() && (pattern[i] != ']' || first)) {
     first = false;
     std::size_t length = 0;
-    char32_t low = fold(utf8_character(pattern, i, length), ignore_case);
+    char32_t low = fold(utf8_character(pattern, i, length), rule);
     i += length;
     char32_t high = low;
     if (i + 1 < pattern.size() && pattern[i] == '-' && pattern[i + 1] != ']') {
-      high = fold(utf8_character(pattern, i + 1, length), ignore_case);
+      high = fold(utf8_character(pattern, i + 1, length), rule);
       i += 1 + length;
     }
     if (c >= low && c <= high) in = true;
@@ -49,7 +47,7 @@ std::size_t match_class(std::string_view pattern, std::size_t at, char32_t c, bo
 // Whether the pattern's item at `p` ('?', a class or a byte) matches the
 // character at `n`, and how far each then moves.
 bool match_one(std::string_view pattern, std::size_t p, std::string_view name, std::size_t n,
-               bool ignore_case, std::size_t& pattern_step, std::size_t& name_step) {
+               CaseRule rule, std::size_t& pattern_step, std::size_t& name_step) {
   std::size_t length = 1;
   const char32_t c = utf8_character(name, n, length);
   if (pattern[p] == '?') {
@@ -59,7 +57,7 @@ bool match_one(std::string_view pattern, std::size_t p, std::string_view name, s
   }
   if (pattern[p] == '[') {
     bool in = false;
-    if (const std::size_t class_length = match_class(pattern, p, c, ignore_case, in)) {
+    if (const std::size_t class_length = match_class(pattern, p, c, rule, in)) {
       pattern_step = class_length;
       name_step = length;
       return in;
@@ -67,7 +65,7 @@ bool match_one(std::string_view pattern, std::size_t p, std::string_view name, s
   }
   pattern_step = 1;
   name_step = 1;
-  return ignore_case ? ascii_lower(pattern[p]) == ascii_lower(name[n]) : pattern[p] == name[n];
+  return rule.fold(pattern[p]) == rule.fold(name[n]);
 }
 
 std::vector<std::string_view> names_of(std::string_view path) {
@@ -105,7 +103,7 @@ bool has_wildcards(std::string_view text) {
   return text.find_first_of("*?[") != std::string_view::npos;
 }
 
-bool match_name(std::string_view pattern, std::string_view name, bool ignore_case) {
+bool match_name(std::string_view pattern, std::string_view name, CaseRule rule) {
   std::size_t p = 0;
   std::size_t n = 0;
   std::size_t star_p = kNone;  // just after the last '*' met
@@ -118,7 +116,7 @@ bool match_name(std::string_view pattern, std::string_view name, bool ignore_cas
     }
     std::size_t pattern_step = 0;
     std::size_t name_step = 0;
-    if (p < pattern.size() && match_one(pattern, p, name, n, ignore_case, pattern_step, name_step)) {
+    if (p < pattern.size() && match_one(pattern, p, name, n, rule, pattern_step, name_step)) {
       p += pattern_step;
       n += name_step;
       continue;
@@ -134,7 +132,7 @@ bool match_name(std::string_view pattern, std::string_view name, bool ignore_cas
   return p == pattern.size();
 }
 
-PathPattern::PathPattern(std::string_view text, bool ignore_case) : ignore_case_(ignore_case) {
+PathPattern::PathPattern(std::string_view text, CaseRule rule) : rule_(rule) {
   const std::string normal = normalise_entry_path(text);
   for (std::string_view name : names_of(normal)) names_.emplace_back(name);
 }
@@ -155,7 +153,7 @@ bool PathPattern::match(std::string_view path, bool below) const {
       star_n = n;
       continue;
     }
-    if (p < names_.size() && match_name(names_[p], names[n], ignore_case_)) {
+    if (p < names_.size() && match_name(names_[p], names[n], rule_)) {
       ++p;
       ++n;
       continue;

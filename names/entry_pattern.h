@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "names/ascii.h"
+
 namespace kelvarin {
 
 // A path as a user may type it, in the form entry paths have: separators
@@ -29,14 +31,14 @@ bool has_wildcards(std::string_view text);
 // characters, '?' one character (a UTF-8 sequence counts as one), "[a-z]"
 // one of a class, "[!...]" or "[^...]" one not in it; every other byte
 // stands for itself. There is no escape character, since '\' is a
-// separator: "[*]" matches a '*'.
-bool match_name(std::string_view pattern, std::string_view name, bool ignore_case);
+// separator: "[*]" matches a '*'. Letters are compared under `rule`.
+bool match_name(std::string_view pattern, std::string_view name, CaseRule rule);
 
 class PathPattern {
  public:
   // `text` is normalised first. A name "**" matches any number of folders,
   // none included.
-  PathPattern(std::string_view text, bool ignore_case);
+  PathPattern(std::string_view text, CaseRule rule);
 
   // `path` in the form entry paths have ("maps/level1.map").
   bool matches(std::string_view path) const;
@@ -47,7 +49,7 @@ class PathPattern {
   bool match(std::string_view path, bool below) const;
 
   std::vector<std::string> names_;
-  bool ignore_case_;
+  CaseRule rule_;
 };
 
 }  // namespace kelvarin

@@ -4,29 +4,23 @@
 
 #include <algorithm>
 
-#include "names/ascii.h"
-
 namespace kelvarin {
 
 SelectionMatcher::SelectionMatcher(const SelectionRequest& request)
-    : everything_(request.paths.empty()), ignore_case_(request.ignore_case) {
+    : everything_(request.paths.empty()), rule_(request.ignore_case) {
   for (std::size_t i = 0; i < request.paths.size(); ++i) {
     const std::string& path = request.paths[i];
-    std::string literal = key(normalise_entry_path(path));
+    std::string literal = rule_.key(normalise_entry_path(path));
     literal_[literal].push_back(i);
     if (has_wildcards(path)) {
-      patterns_.push_back({PathPattern(path, ignore_case_), is_name_pattern(path), i});
+      patterns_.push_back({PathPattern(path, rule_), is_name_pattern(path), i});
     } else {
       literals_.push_back({std::move(literal), i});
     }
   }
   for (const std::string& exclude : request.excludes) {
-    excludes_.push_back({PathPattern(exclude, ignore_case_), is_name_pattern(exclude), 0});
+    excludes_.push_back({PathPattern(exclude, rule_), is_name_pattern(exclude), 0});
   }
-}
-
-std::string SelectionMatcher::key(std::string_view path) const {
-  return ignore_case_ ? fold_case(path) : std::string(path);
 }
 
 bool SelectionMatcher::excluded(std::string_view name, std::string_view path) const {
@@ -39,7 +33,7 @@ void SelectionMatcher::naming(std::string_view name, std::string_view path,
                               std::vector<std::size_t>& requests) const {
   requests.clear();
   if (!literal_.empty()) {
-    auto match = literal_.find(key(path));
+    auto match = literal_.find(rule_.key(path));
     if (match != literal_.end()) requests = match->second;
   }
   for (const Pattern& pattern : patterns_) {
@@ -52,7 +46,7 @@ void SelectionMatcher::naming(std::string_view name, std::string_view path,
 
 void SelectionMatcher::naming_below(std::string_view path, std::vector<std::size_t>& requests) const {
   requests.clear();
-  const std::string folder = key(path);
+  const std::string folder = rule_.key(path);
   for (const Literal& literal : literals_) {
     // Everything is below the usual root, whose path is empty.
     if (folder.empty() ? !literal.path.empty()

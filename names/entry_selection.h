@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "names/ascii.h"
 #include "names/entry_pattern.h"
 
 namespace kelvarin {
@@ -24,7 +25,7 @@ struct SelectionRequest {
   // way ("*.wav" anywhere, "/x" only at the top); a name without wildcards
   // too is matched wherever it stands.
   std::vector<std::string> excludes;
-  bool ignore_case = false;
+  bool ignore_case = false;  // paths and patterns name entries in any case
 
   bool filters() const { return !paths.empty() || !excludes.empty(); }
 };
@@ -61,10 +62,8 @@ class SelectionMatcher {
     std::size_t request;
   };
 
-  std::string key(std::string_view path) const;
-
   bool everything_;
-  bool ignore_case_;
+  CaseRule rule_;  // paths compared in any case, or exactly
   std::unordered_map<std::string, std::vector<std::size_t>> literal_;  // key -> requests
   std::vector<Literal> literals_;
   std::vector<Pattern> patterns_;

@@ -1,6 +1,7 @@
 // SipHash-1-3 under a fresh random key, and the table's size.
 #include "names/name_table.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <exception>
@@ -24,7 +25,7 @@ void fresh_key(std::uint64_t key[2]) {
 
 }  // namespace
 
-NameTable::NameTable(std::size_t most) {
+NameTable::NameTable(std::size_t most, CaseRule rule) : rule_(rule) {
   std::size_t slots = 2;
   while (slots < 2 * most) slots *= 2;
   slots_.resize(slots);
@@ -32,7 +33,7 @@ NameTable::NameTable(std::size_t most) {
 
 KeyedHash::KeyedHash() { fresh_key(key_); }
 
-std::uint64_t KeyedHash::operator()(std::uint32_t folder, std::string_view name) const {
+std::uint64_t KeyedHash::operator()(std::uint32_t folder, std::string_view name, CaseRule rule) const {
   std::uint64_t v0 = key_[0] ^ 0x736f6d6570736575u, v1 = key_[1] ^ 0x646f72616e646f6du;
   std::uint64_t v2 = key_[0] ^ 0x6c7967656e657261u, v3 = key_[1] ^ 0x7465646279746573u;
   auto round = [&] {
@@ -46,18 +47,18 @@ std::uint64_t KeyedHash::operator()(std::uint32_t folder, std::string_view name)
     round();
     v0 ^= word;
   };
-  // The folder and the name's length first, then the name, 8 bytes a
-  // word, the last one padded with zeros: no two keys give the same words.
+  // The folder and the name's length first, then the name as the rule
+  // folds it, 8 bytes a word, the last one padded with zeros: no two keys
+  // give the same words.
   take(std::uint64_t{folder} | std::uint64_t{name.size()} << 32);
-  std::size_t at = 0;
-  for (; at + 8 <= name.size(); at += 8) {
+  for (std::size_t at = 0; at <= name.size(); at += 8) {
+    char bytes[8] = {};
+    const std::size_t length = std::min<std::size_t>(8, name.size() - at);
+    for (std::size_t i = 0; i < length; ++i) bytes[i] = rule.fold(name[at + i]);
     std::uint64_t word;
-    std::memcpy(&word, name.data() + at, 8);
+    std::memcpy(&word, bytes, 8);
     take(word);
   }
-  std::uint64_t last = 0;
-  if (at < name.size()) std::memcpy(&last, name.data() + at, name.size() - at);
-  take(last);
   v2 ^= 0xff;
   round(), round(), round();
   return v0 ^ v1 ^ v2 ^ v3;

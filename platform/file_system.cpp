@@ -73,6 +73,11 @@ bool FileSystem::name_is_free(const Folder& folder, const NativeString& name) {
   return os::name_is_free(folder, name);
 }
 
+Error FileSystem::folds_case(const Folder& folder, const NativeString& probe, const NativeString& other_case,
+                             bool& folds) {
+  return os::folds_case(folder, probe, other_case, folds);
+}
+
 Error FileSystem::name_folder(const Folder& parent, Folder& folder, const NativeString& from,
                               const NativeString& to) {
   return os::name_folder(parent, folder, from, to);

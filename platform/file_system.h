@@ -42,6 +42,14 @@ class FileSystem {
   // Whether nothing at all holds `name` in `folder` (not even a dangling link).
   virtual bool name_is_free(const Folder& folder, const NativeString& name);
 
+  // Whether `folder` takes names that differ only in case for one name:
+  // always on Windows; elsewhere asked of the folder itself, as a file
+  // system may ignore case under any OS. `probe` is made there, looked up
+  // as `other_case` (the same name in other letters' case), and removed:
+  // it must be a name nothing else uses.
+  virtual Error folds_case(const Folder& folder, const NativeString& probe, const NativeString& other_case,
+                           bool& folds);
+
   // Closes `folder` (named `from` in `parent`) and renames it to `to`
   // there, where that name is still free; at most an empty folder is
   // replaced where the OS has no way to refuse.
@@ -118,6 +126,10 @@ class FileSystemWrapper : public FileSystem {
   }
   bool name_is_free(const Folder& folder, const NativeString& name) override {
     return target_.name_is_free(folder, name);
+  }
+  Error folds_case(const Folder& folder, const NativeString& probe, const NativeString& other_case,
+                   bool& folds) override {
+    return target_.folds_case(folder, probe, other_case, folds);
   }
   Error name_folder(const Folder& parent, Folder& folder, const NativeString& from,
                     const NativeString& to) override {

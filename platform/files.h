@@ -23,9 +23,13 @@ using NativeString = std::wstring;
 // The names Windows can't hold (devices, streams, some characters) can't be
 // written here either.
 inline constexpr bool kWindowsNames = true;
+// Names that differ only in case are one name in every folder.
+inline constexpr bool kFoldsCase = true;
 #else
 using NativeString = std::string;
 inline constexpr bool kWindowsNames = false;
+// Only some file systems ignore case: FileSystem::folds_case asks a folder.
+inline constexpr bool kFoldsCase = false;
 #endif
 
 // An open file or folder that closes itself. Movable, not copyable.

@@ -21,6 +21,7 @@ Error make_folder(const Folder& parent, const NativeString& name, Folder& folder
 // Makes `name` in `parent` and opens it, where nothing holds the name.
 Error make_new_folder(const Folder& parent, const NativeString& name, Folder& folder);
 bool name_is_free(const Folder& folder, const NativeString& name);
+Error folds_case(const Folder& folder, const NativeString& probe, const NativeString& other_case, bool& folds);
 Error name_folder(const Folder& parent, Folder& folder, const NativeString& from,
                   const NativeString& to);
 Error create_new_file(const Folder& folder, const NativeString& name, FileHandle& file);

@@ -276,6 +276,26 @@ bool os::name_is_free(const Folder& folder, const NativeString& name) {
   return ::fstatat(fd_of(folder), name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 && errno == ENOENT;
 }
 
+Error os::folds_case(const Folder& folder, const NativeString& probe, const NativeString& other_case,
+                     bool& folds) {
+  FileHandle made;
+  Error error = create_new_file(folder, probe, made);
+  if (!error.ok()) return error;
+  struct stat ours {}, other {};
+  if (::fstat(fd_of(made), &ours) != 0) {
+    error = from_errno(Error::Step::read);
+  } else if (::fstatat(fd_of(folder), other_case.c_str(), &other, AT_SYMLINK_NOFOLLOW) == 0) {
+    folds = ours.st_dev == other.st_dev && ours.st_ino == other.st_ino;
+  } else if (errno == ENOENT) {
+    folds = false;
+  } else {
+    error = from_errno(Error::Step::read);
+  }
+  made.close();
+  ::unlinkat(fd_of(folder), probe.c_str(), 0);
+  return error;
+}
+
 Error os::make_new_folder(const Folder& parent, const NativeString& name, Folder& folder) {
   const int fd = fd_of(parent);
   if (::mkdirat(fd, name.c_str(), 0777) != 0) return from_errno(Error::Step::create);

@@ -489,6 +489,14 @@ bool os::name_is_free(const Folder& folder, const NativeString& name) {
          ::GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
+// Windows takes names in any case for one. A folder can be made to tell
+// case apart (for Linux programs under WSL), but that is rare, and taking
+// it for one that doesn't only leaves out a file that could be written.
+Error os::folds_case(const Folder&, const NativeString&, const NativeString&, bool& folds) {
+  folds = kFoldsCase;
+  return {};
+}
+
 Error os::make_new_folder(const Folder& parent, const NativeString& name, Folder& folder) {
   if (!::CreateDirectoryW((parent.path + name).c_str(), nullptr)) return last_error(Step::create);
   return hold_subfolder(parent, name, folder).during(Step::create);

@@ -5,7 +5,9 @@
 // depth and path length.
 #include <gtest/gtest.h>
 
+#include "extract/extraction.h"
 #include "extract/extraction_plan.h"
+#include "platform/file_system.h"
 #include "support/test_support.h"
 
 namespace kelvarin::testing {
@@ -15,8 +17,8 @@ struct Planned {
   Result<ArchiveIndex> index;
   Result<ExtractionPlan> plan;
 
-  Planned(const fs::path& archive, const SelectionRequest* request = nullptr)
-      : index(ArchiveIndex::open(utf8(archive))), plan(ExtractionPlan::make(index.value(), request)) {}
+  Planned(const fs::path& archive, const SelectionRequest* request = nullptr, CaseRule rule = CaseRule::exact())
+      : index(ArchiveIndex::open(utf8(archive))), plan(ExtractionPlan::make(index.value(), request, rule)) {}
   const PlannedEntry& operator[](std::uint32_t entry) const { return plan.value()[entry]; }
 };
 
@@ -46,7 +48,7 @@ TEST(ExtractionPlan, EachNameOnDiskOnceTheLaterFileAndTheFirstFolderWin) {
            {11, Fate::folder, 11}, {12, Fate::file, 12}, {13, Fate::left_out, 0}, {15, Fate::replaced, 1},
            {16, Fate::file, 1}}) {
     EXPECT_EQ(plan[e.entry].fate, e.fate) << e.entry;
-    EXPECT_EQ(plan[e.entry].value, e.value) << e.entry;
+    EXPECT_EQ(e.fate == Fate::left_out ? plan[e.entry].inside() : plan[e.entry].place(), e.value) << e.entry;
   }
   EXPECT_EQ(plan[9].refusal, Refusal::file_holds_name);
   EXPECT_EQ(plan[10].fate, Fate::inside_left_out);
@@ -56,7 +58,6 @@ TEST(ExtractionPlan, EachNameOnDiskOnceTheLaterFileAndTheFirstFolderWin) {
   // Every file written is counted for the progress line, replaced ones too.
   EXPECT_EQ(plan.plan.value().files_to_write(), 9u);
   EXPECT_EQ(plan.plan.value().left_out(), 3u);
-  EXPECT_EQ(sizeof(PlannedEntry), 8u);
 
   // What the plan says is what the extraction leaves.
   const Extracted run = extract_with(archive, dir / "out");
@@ -70,17 +71,92 @@ TEST(ExtractionPlan, EachNameOnDiskOnceTheLaterFileAndTheFirstFolderWin) {
   EXPECT_EQ(count_lines(run.lines, "ERROR: Skipping entry 13, \\g: a folder of the same name comes before it"), 1);
 }
 
+// Where the destination ignores case, names that differ only in case are
+// one name: a later file of such a name is left out and the first stays, a
+// folder merges into the first, a file and a folder are refused as of one
+// name; a file of the very same name still replaces. Where it doesn't, each
+// is its own; either way the plan counts them. The plan decides, so one
+// worker or four leave the same.
+TEST(ExtractionPlan, NamesDifferingOnlyInCaseAreOneWhereTheDestinationIgnoresCase) {
+  TempDir dir;
+  // 0 root, 1 x, 2 X, 3 d, 4 d/a, 5 D, 6 D/A, 7 f, 8 F, 9 F/z, 10 g, 11 g/w, 12 G, 13 x
+  const fs::path archive = write_archive(
+      dir / "a.brq",
+      {source_folder("", {source_file("x", "1"), source_file("X", "2"), source_folder("d", {source_file("a", "3")}),
+                          source_folder("D", {source_file("A", "4")}), source_file("f", "5"),
+                          source_folder("F", {source_file("z", "6")}), source_folder("g", {source_file("w", "7")}),
+                          source_file("G", "8"), source_file("x", "9")})});
+  const Planned folding(archive, nullptr, CaseRule::folding());
+  const Planned exact(archive, nullptr, CaseRule::exact());
+  struct Expected {
+    std::uint32_t entry;
+    Fate fate;
+    Refusal refusal;
+    std::uint32_t value;  // place (for a case twin the earlier file), or entries inside
+    Fate exact_fate;
+  };
+  for (const Expected& e : std::vector<Expected>{{1, Fate::replaced, Refusal::none, 1, Fate::replaced},
+                                                 {2, Fate::left_out, Refusal::case_twin, 1, Fate::file},
+                                                 {5, Fate::merged, Refusal::none, 3, Fate::folder},
+                                                 {6, Fate::left_out, Refusal::case_twin, 4, Fate::file},
+                                                 {8, Fate::left_out, Refusal::file_holds_name, 1, Fate::folder},
+                                                 {12, Fate::left_out, Refusal::folder_holds_name, 0, Fate::file},
+                                                 {13, Fate::file, Refusal::none, 1, Fate::file}}) {
+    EXPECT_EQ(folding[e.entry].fate, e.fate) << e.entry;
+    EXPECT_EQ(folding[e.entry].refusal, e.refusal) << e.entry;
+    const bool counted = e.fate == Fate::left_out && e.refusal != Refusal::case_twin;
+    EXPECT_EQ(counted ? folding[e.entry].inside() : folding[e.entry].place(), e.value) << e.entry;
+    EXPECT_EQ(exact[e.entry].fate, e.exact_fate) << e.entry;
+  }
+  const std::vector<std::uint32_t> twins = {2, 5, 6, 8, 12};
+  EXPECT_EQ(folding.plan.value().case_twins(), twins);
+  EXPECT_EQ(exact.plan.value().case_twins(), twins);
+
+  // A disk that says it ignores case, with one worker and with four.
+  struct IgnoringCase final : platform::FileSystemWrapper {
+    IgnoringCase() : FileSystemWrapper(platform::os_file_system()) {}
+    Error folds_case(const platform::Folder&, const platform::NativeString&, const platform::NativeString&,
+                     bool& folds) override {
+      folds = true;
+      return {};
+    }
+  } ignoring_case;
+  // Only said, not done here: the merged folder is made in its own case,
+  // where a disk that ignores case finds the first.
+  Tree left = {{"x", "9"}, {"d", "<dir>"}, {"d/a", "3"}, {"f", "5"}, {"g", "<dir>"}, {"g/w", "7"}};
+  if (!kOnWindows) left.emplace("D", "<dir>");
+  std::vector<std::string> lines;
+  for (const unsigned jobs : {1u, 4u}) {
+    const fs::path out = dir / ("out" + std::to_string(jobs));
+    const Extracted run = extract_with(archive, out, {}, {}, &ignoring_case, jobs);
+    EXPECT_EQ(snapshot(out), left) << run.lines;
+    EXPECT_EQ(run.summary.refused, 5u);
+    EXPECT_EQ(count_lines(run.lines, "ERROR: Skipping entry 6, \\D\\A: its name differs only in case from a, which "
+                                     "comes before it, and the destination ignores case\n"),
+              1)
+        << run.lines;
+    lines.push_back(run.lines);
+  }
+  EXPECT_EQ(lines[0], lines[1]);
+
+  // The disk itself is asked once, through a name of its own that it leaves
+  // nowhere; here it tells case apart (Windows never does).
+  const Destination probed = open_destination({utf8(dir / "probed")});
+  EXPECT_EQ(probed.case_rule, CaseRule(kOnWindows));
+  EXPECT_TRUE(fs::is_empty(dir / "probed"));
+}
+
 // With a selection: what is chosen, the folders on the way, what is passed
 // over; a name held only by what is not chosen is free; a refused folder a
 // requested path leads into answers that path.
 TEST(ExtractionPlan, SelectionChoosesWithTheFoldersOnTheWay) {
   TempDir dir;
-  // 0 root, 1 d (a file), 2 d (a folder), 3 d/a, 4 d/b, 5 e, 6 e/c, 7 .., 8 ../x
-  const fs::path archive =
-      write_archive(dir / "a.brq", {source_folder("", {source_file("d", "file d"),
-                                                       source_folder("d", {source_file("a", "A"), source_file("b", "B")}),
-                                                       source_folder("e", {source_file("c", "C")}),
-                                                       source_folder("..", {source_file("x", "X")})})});
+  // 0 root, 1 d (a file), 2 d (a folder), 3 d/a, 4 d/b, 5 e, 6 e/c, 7 .., 8 ../x, 9 ../y
+  const fs::path archive = write_archive(
+      dir / "a.brq", {source_folder("", {source_file("d", "file d"),
+                                         source_folder("d", {source_file("a", "A"), source_file("b", "B")}),
+                                         source_folder("e", {source_file("c", "C")}),
+                                         source_folder("..", {source_file("x", "X"), source_file("y", "Y")})})});
   SelectionRequest request{{"d/a", "../x", "nothing"}, {}, false};
   const Planned plan(archive, &request);
   EXPECT_EQ(plan[1].fate, Fate::passed_over);
@@ -92,6 +168,9 @@ TEST(ExtractionPlan, SelectionChoosesWithTheFoldersOnTheWay) {
   EXPECT_EQ(plan[6].fate, Fate::passed_over);
   EXPECT_EQ(plan[7].fate, Fate::left_out);
   EXPECT_TRUE(plan[7].taken);
+  // Told of for the path asked inside it: of what it holds, that is counted.
+  EXPECT_EQ(plan[7].inside(), 1u);
+  EXPECT_EQ(plan.plan.value().left_out(), 2u);
   EXPECT_EQ(plan[8].fate, Fate::inside_left_out);
   EXPECT_EQ(plan.plan.value().missing(), std::vector<std::size_t>{2});
   EXPECT_EQ(plan.plan.value().named()[0], std::vector<std::uint32_t>{3});

@@ -146,14 +146,14 @@ TEST(FailingCalls, AFullDiskIsItsFirstLineAndACount) {
   std::vector<SourceNode> files;
   for (char name = 'a'; name <= 'e'; ++name) files.push_back(source_file(std::string(1, name), "x"));
   const OpenedIndex index = ArchiveIndex::open(utf8(write_archive(dir / "a.brq", {source_folder("", files)})));
-  const Result<ExtractionPlan> plan = ExtractionPlan::make(index.value());
+  const Result<ExtractionPlan> plan = ExtractionPlan::make(index.value(), nullptr, CaseRule::exact());
   for (const bool counted : {true, false}) {
     Full full(no_space);
     Lines lines(index.value(), utf8(dir / "out"), PathForm::listed);
     if (counted) lines.count_repeats();
     ExtractOptions options{utf8(dir / "out")};
     options.file_system = &full;
-    EXPECT_EQ(extract(index.value(), plan.value(), options, lines).failed, 5u);
+    EXPECT_EQ(extract(index.value(), plan.value(), open_destination(options), options, lines).failed, 5u);
     for (const std::string& line : lines.closing_lines()) lines.text += line;
     EXPECT_EQ(count_lines(lines.text, "ERROR: Unable to write file: "), counted ? 1 : 5) << lines.text;
     EXPECT_EQ(count_lines(lines.text, "ERROR: 4 more files and folders could not be written: " +

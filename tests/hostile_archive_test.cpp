@@ -168,7 +168,7 @@ TEST(HostileArchive, LongPathsStayLinearInEveryCommand) {
         << command.args[0];
   }
   Result<ArchiveIndex> index = ArchiveIndex::open(archive);
-  Result<ExtractionPlan> plan = ExtractionPlan::make(index.value());
+  Result<ExtractionPlan> plan = ExtractionPlan::make(index.value(), nullptr, CaseRule::exact());
   std::string left_out;
   const brq::MountTree tree(index.value(), plan.value(), [&](const std::string& line) { left_out += line; });
   // A mounted folder holds names of 255 bytes at most: the first is left out.

@@ -56,7 +56,7 @@ struct Mounted {
 
   explicit Mounted(const fs::path& archive)
       : index(ArchiveIndex::open(utf8(archive))),
-        plan(ExtractionPlan::make(index.value())),
+        plan(ExtractionPlan::make(index.value(), nullptr, CaseRule::exact())),
         tree(index.value(), plan.value(), [this](const std::string& line) { left_out += line; }) {}
 };
 

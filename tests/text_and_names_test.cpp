@@ -137,8 +137,8 @@ TEST(Patterns, NamesAndPaths) {
       {"maps/*", "maps", false, false}, {"", "", true, true}, {"*/*", "a", false, false},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(PathPattern(c.pattern, false).matches(c.path), c.matches) << c.pattern << " " << c.path;
-    EXPECT_EQ(PathPattern(c.pattern, true).matches(c.path), c.ignoring_case) << c.pattern << " " << c.path;
+    EXPECT_EQ(PathPattern(c.pattern, CaseRule::exact()).matches(c.path), c.matches) << c.pattern << " " << c.path;
+    EXPECT_EQ(PathPattern(c.pattern, CaseRule::folding()).matches(c.path), c.ignoring_case) << c.pattern << " " << c.path;
   }
   EXPECT_EQ(normalise_entry_path("\\maps//a.dat/"), "maps/a.dat");
   EXPECT_EQ(normalise_entry_path("./base-files/./README"), "base-files/README");

@@ -173,14 +173,15 @@ Extracted extract_with(const fs::path& archive, const fs::path& destination,
     result.lines = error_line(archive_problem(index));
     return result;
   }
-  Result<ExtractionPlan> plan = ExtractionPlan::make(index.value());
-  EXPECT_TRUE(plan.ok());
   if (before) before();
   Collector collector(index.value(), utf8(destination), result.lines, on_file);
   ExtractOptions options{utf8(destination)};
   options.file_system = files;
   options.jobs = jobs;
-  result.summary = extract(index.value(), plan.value(), options, collector);
+  Destination opened = open_destination(options);
+  Result<ExtractionPlan> plan = ExtractionPlan::make(index.value(), nullptr, opened.case_rule);
+  EXPECT_TRUE(plan.ok());
+  result.summary = extract(index.value(), plan.value(), std::move(opened), options, collector);
   return result;
 }
 
