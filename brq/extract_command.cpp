@@ -56,6 +56,10 @@ class ListedLines final : public ExtractionLines {
     about(folder, "failed", 0);
     ExtractionLines::folder_not_named(folder, error, temporary_name);
   }
+  void fewer_workers(unsigned asked, unsigned started) override {
+    progress_.clear();
+    print(streams_.err, "brq: " + workers_started(asked, started));
+  }
   void file_failed(const EntryVisit& file, const Error& error, const Error& left) override {
     if (pending_ == file.entry) has_pending_ = false;
     about(file, "failed", 0);
@@ -189,7 +193,7 @@ int extract_archive(const CommandLine& line, const Streams& streams) {
   if (!lines.finish(summary, missing) && line.json) {
     for (const std::string& path : missing) print(streams.err, error_line(nothing_named(path, archive)));
   }
-  if (!summary.destination.ok()) return kStatusUnusable;
+  if (!summary.destination.ok() || summary.stopped_at_once()) return kStatusUnusable;
   if (run && line.skip_existing && !line.quiet && !line.json) {
     out.add(std::to_string(summary.files_written) + (summary.files_written == 1 ? " file" : " files") +
             " written, " + std::to_string(summary.skipped) + " already there left untouched\n");

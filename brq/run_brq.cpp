@@ -53,12 +53,17 @@ int run_brq(int argc, const char* const* argv, const Streams& streams) {
   try {
     return run_command(line, streams);
   } catch (const std::bad_alloc&) {
-    // What is needed is in proportion to the archive, which is more than
-    // this process may have: said without taking more memory.
-    std::fputs("ERROR: Unable to allocate memory: the archive needs more than brq may have\n", streams.err);
+    const int status = out_of_memory(streams.err);
     // For diff, 1 would say the two differ.
-    return line.command == Command::diff ? kStatusEntriesFailed : kStatusUnusable;
+    return line.command == Command::diff ? kStatusEntriesFailed : status;
   }
+}
+
+int out_of_memory(std::FILE* err) {
+  // What is needed is in proportion to the archive, which is more than
+  // this process may have.
+  std::fputs("ERROR: Unable to allocate memory: the archive needs more than brq may have\n", err);
+  return kStatusUnusable;
 }
 
 }  // namespace kelvarin::brq

@@ -9,4 +9,8 @@ namespace kelvarin::brq {
 // arguments are UTF-8.
 int run_brq(int argc, const char* const* argv, const Streams& streams = {});
 
+// Says on `err` that memory ran out, without taking memory; returns the
+// status for it.
+int out_of_memory(std::FILE* err = stderr);
+
 }  // namespace kelvarin::brq

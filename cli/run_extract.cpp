@@ -4,6 +4,7 @@
 #include "cli/run_extract.h"
 
 #include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 
@@ -32,6 +33,11 @@ class PrintedLines final : public ExtractionLines {
   PrintedLines(const ArchiveIndex& index, std::string destination, std::FILE* out)
       : ExtractionLines(index, std::move(destination), PathForm::printed), out_(out) {}
 
+  // On standard error, so that the lines on `out` stay as they are.
+  void fewer_workers(unsigned asked, unsigned started) override {
+    std::fputs(("Kelvarin_Extract: " + workers_started(asked, started)).c_str(), stderr);
+  }
+
   // "%s%s      FileSize: %ld\n": the printed folder path, the name, the size.
   void file(const EntryVisit& file, std::int32_t size) override {
     line_.clear();
@@ -50,6 +56,27 @@ class PrintedLines final : public ExtractionLines {
   std::string line_;  // reused: a line per file costs no allocation
 };
 
+int extract_archive(const char* archive, const char* destination_path, std::FILE* out) {
+  const OpenedIndex index = ArchiveIndex::open(archive);
+  if (!index.ok()) {
+    if (index.error().step() == Error::Step::open) {
+      write(out, "Unable to open file: " + std::string(archive) + "\n");
+    } else {
+      write(out, error_line(archive_problem(index)));
+    }
+    return kStatusUnusable;
+  }
+  // The destination first: the plan follows how its folders take names.
+  const ExtractOptions options{destination_path};
+  Destination destination = open_destination(options);
+  Result<ExtractionPlan> plan = ExtractionPlan::make(index.value(), nullptr, destination.case_rule);
+  if (!plan.ok()) return out_of_memory(out);
+  PrintedLines lines(index.value(), destination_path, out);
+  const ExtractSummary summary = extract(index.value(), plan.value(), std::move(destination), options, lines);
+  if (!summary.destination.ok() || summary.stopped_at_once()) return kStatusUnusable;
+  return summary.complete() ? kStatusComplete : kStatusIncomplete;
+}
+
 }  // namespace
 
 int run_extract(int argc, char** argv, std::FILE* out) {
@@ -60,27 +87,16 @@ int run_extract(int argc, char** argv, std::FILE* out) {
     write(out, kUsage);
     return kStatusUsage;
   }
-  const OpenedIndex index = ArchiveIndex::open(argv[2]);
-  if (!index.ok()) {
-    if (index.error().step() == Error::Step::open) {
-      write(out, "Unable to open file: " + std::string(argv[2]) + "\n");
-    } else {
-      write(out, error_line(archive_problem(index)));
-    }
-    return kStatusUnusable;
+  try {
+    return extract_archive(argv[2], argv[3], out);
+  } catch (const std::bad_alloc&) {
+    return out_of_memory(out);
   }
-  // The destination first: the plan follows how its folders take names.
-  const ExtractOptions options{argv[3]};
-  Destination destination = open_destination(options);
-  Result<ExtractionPlan> plan = ExtractionPlan::make(index.value(), nullptr, destination.case_rule);
-  if (!plan.ok()) {
-    write(out, "ERROR: Unable to allocate memory!\n");
-    return kStatusUnusable;
-  }
-  PrintedLines lines(index.value(), argv[3], out);
-  const ExtractSummary summary = extract(index.value(), plan.value(), std::move(destination), options, lines);
-  if (!summary.destination.ok()) return kStatusUnusable;
-  return summary.complete() ? kStatusComplete : kStatusIncomplete;
+}
+
+int out_of_memory(std::FILE* out) {
+  write(out, "ERROR: Unable to allocate memory!\n");
+  return kStatusUnusable;
 }
 
 }  // namespace kelvarin

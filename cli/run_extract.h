@@ -15,4 +15,8 @@ inline constexpr int kStatusUsage = -1;        // wrong command line (255 in a P
 // The arguments are UTF-8.
 int run_extract(int argc, char** argv, std::FILE* out = stdout);
 
+// Says that memory ran out, in the line the program has always printed,
+// without taking memory; returns the status for it.
+int out_of_memory(std::FILE* out = stdout);
+
 }  // namespace kelvarin

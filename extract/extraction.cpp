@@ -2,13 +2,23 @@
 // every folder made and entered through the folder that holds it and
 // every file handed on to be written. A folder the run makes is filled
 // under a temporary name and named once everything in it is written; what
-// the workers did is told in the walk's order.
+// the writers did is told in the walk's order.
+//
+// The walk's words, here and in extraction_run.h:
+// - handed on: given a slot (and, for a file, a job of the pool), in the
+//   walk's order; the slot is the pool's job of the same number.
+// - told of: a slot's outcome given to the reporter, oldest first, once
+//   its job is done; then its slot is free again.
+// - fresh: a folder made by this run, not yet under its name, and all
+//   below it; nobody else sees what is in it.
+// - staged: a fresh folder filled under a temporary name beside where it
+//   belongs, and named when its slot is told of.
+// - lingering: a folder the walk has left while files handed on into it
+//   are in flight, or while it waits to be named: still held open.
 #include <algorithm>
 #include <new>
-#include <system_error>
 
 #include "extract/extraction_run.h"
-#include "names/ascii.h"
 #include "names/entry_name.h"
 #include "platform/process.h"
 
@@ -17,12 +27,18 @@ namespace {
 
 // Files handed on and not yet told of: enough for the walk to run ahead
 // into the next folders while a folder's files are written, so that the
-// jobs write in different folders at once. What they hold open is bounded
-// apart: folders the walk has left with files still in flight, at most
-// kMostLingering, so that with the walk's 512 held folders at the deepest
-// and a few files each job writes, the run stays far below the usual limit
-// of 1,024 descriptors.
+// writers write in different folders at once.
 constexpr std::size_t kSlots = 2048;
+
+// What is held open is bounded apart, within the descriptors the process
+// may still open: a serial run's (the walk's folders, the file it writes,
+// what a leftover's removal opens), then for each worker the file it
+// writes with its lock and its temporary, and for each lingering folder
+// its handle and its lock.
+constexpr std::size_t kSerialDescriptors = 16;
+constexpr std::size_t kWriterDescriptors = 3;
+constexpr std::size_t kFolderDescriptors = 2;
+// Past a few lingering folders per worker, holding more gains nothing.
 constexpr std::size_t kMostLingering = 64;
 
 }  // namespace
@@ -40,81 +56,90 @@ ExtractionRun::ExtractionRun(const ArchiveIndex& index, const ExtractionPlan& pl
       reporter_(reporter),
       files_(options.file_system != nullptr ? *options.file_system : platform::os_file_system()) {}
 
-ExtractionRun::~ExtractionRun() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-  }
-  work_waiting_.notify_all();
-  for (std::thread& worker : workers_) worker.join();
-}
-
 ExtractSummary ExtractionRun::run(Destination destination) {
-  if (!destination.ok()) {
-    summary_.destination = destination.error;
-    reporter_.destination_failed(summary_.destination);
-    return summary_;
-  }
-  auto opened = std::make_shared<OutputFolder>();
-  opened->folder = std::move(destination.folder);
-  folders_.push_back(std::move(opened));
-  const unsigned jobs = std::min(options_.jobs != 0 ? options_.jobs : platform::default_jobs(), platform::kMaxJobs);
   try {
-    if (options_.skip_existing) left_alone_.resize(index_.entry_count());
-    slots_.resize(jobs > 1 ? kSlots : 1);
-    // Handing a file on takes no memory: a folder waits here once at most,
-    // and only with a file in a slot.
-    if (jobs > 1) waiting_folders_.reserve(kSlots);
-    // The walk is one of the jobs: it writes while it waits. Where the
-    // system grants fewer threads, the run makes do with those it has.
-    try {
-      for (unsigned i = 1; i < jobs; ++i) workers_.emplace_back([this] { work(); });
-    } catch (const std::system_error&) {
+    if (!destination.ok()) {
+      summary_.destination = destination.error;
+      reporter_.destination_failed(summary_.destination);
+      return summary_;
     }
+    auto opened = std::make_shared<OutputFolder>();
+    opened->folder = std::move(destination.folder);
+    folders_.push_back(std::move(opened));
+    start(std::min(options_.jobs != 0 ? options_.jobs : platform::default_jobs(), platform::kMaxJobs));
     plan_.replay(index_, *this);
     deliver_all();
   } catch (const std::bad_alloc&) {
     summary_.stopped = true;
-    // What is not begun is dropped, what is begun finishes: then what is
-    // written in a folder being filled is whole, and it still gets its
-    // name. The report is made without taking memory: there may be none
-    // left to take.
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      drop_queued();
-      for (std::uint64_t at = delivered_; at < handed_; ++at) {
-        Slot& slot = slots_[at % slots_.size()];
-        while (!slot.done) {
-          waited_for_ = &slot;
-          work_done_.wait(lock);
-        }
-      }
-      waited_for_ = nullptr;
-    }
-    for (std::uint64_t at = delivered_; at < handed_; ++at) {
-      Slot& slot = slots_[at % slots_.size()];
-      if (slot.kind == Slot::Kind::folder_to_name) name_staged(*slot.folder);
-    }
-    for (Slot& slot : slots_) slot.folder.reset();
-    while (folders_.size() > 1) {
-      const FolderRef left = std::move(folders_.back());
-      folders_.pop_back();
-      if (left->staged) files_.name_folder(current_folder()->folder, left->folder, left->temp_name, left->final_name);
-    }
+    stop();
     reporter_.out_of_memory();
   }
   return summary_;
 }
 
+// The pool, and what it takes: with one job the walk writes each file
+// itself as it is handed on; with more, it is one of the writers and
+// writes while it waits.
+void ExtractionRun::start(unsigned jobs) {
+  const std::size_t spare = platform::spare_descriptors();
+  const std::size_t beyond = spare > kSerialDescriptors ? spare - kSerialDescriptors : 0;
+  const unsigned workers = static_cast<unsigned>(
+      std::min<std::size_t>(jobs - 1, beyond / (kWriterDescriptors + kFolderDescriptors)));
+  most_lingering_ = std::min(kMostLingering, (beyond - workers * kWriterDescriptors) / kFolderDescriptors);
+  if (options_.skip_existing) left_alone_.resize(index_.entry_count());
+  states_.resize(workers + 1);
+  slots_.resize(workers > 0 ? kSlots : 1);
+  pool_ = OrderedPool::create(*this, slots_.size(), workers, options_.start_thread);
+  if (pool_ == nullptr) throw std::bad_alloc();
+  // Fewer for want of descriptors is the user's own limit; fewer than
+  // those is the system's refusal, which is told.
+  if (pool_->workers() < workers) reporter_.fewer_workers(jobs, pool_->workers() + 1);
+}
+
+// Memory ran out: what is not begun is dropped, what is begun finishes.
+// Then what is written in a folder being filled is whole, and it still
+// gets its name. No memory is taken: there may be none left to take (and
+// where a failure to name takes some, the folder keeps its temporary name).
+void ExtractionRun::stop() {
+  if (pool_ != nullptr) {
+    pool_->stop_queued();
+    for (std::uint64_t job = pool_->oldest(); job < pool_->next(); ++job) {
+      Slot& slot = slots_[job % slots_.size()];
+      if (slot.kind != Slot::Kind::folder_to_name) continue;
+      try {
+        name_staged(*slot.folder);
+      } catch (const std::bad_alloc&) {
+      }
+    }
+  }
+  for (Slot& slot : slots_) slot.folder.reset();
+  while (folders_.size() > 1) {
+    const FolderRef left = std::move(folders_.back());
+    folders_.pop_back();
+    if (!left->staged) continue;
+    try {
+      files_.name_folder(current_folder()->folder, left->folder, left->temp_name, left->final_name);
+    } catch (const std::bad_alloc&) {
+    }
+  }
+}
+
 bool ExtractionRun::enter_folder(const EntryVisit& folder, const PlannedEntry& planned) {
-  // A merged folder meets the earlier one of its name, which may still
-  // wait for that name.
-  if (planned.fate != Fate::folded) wait_for_same_name(folder.name, true);
+  // A merged folder goes into the earlier one of its name, which may
+  // still wait for that name; it is opened by that one's name, which on a
+  // destination that ignores case may differ from its own in case.
+  if (planned.fate == Fate::merged) deliver_all();
+  const std::string_view name = planned.fate == Fate::merged ? index_.name(planned.place()) : folder.name;
   auto entered = std::make_shared<OutputFolder>();
-  entered->fresh = current_folder()->fresh;
+  OutputFolder& parent = *current_folder();
+  entered->fresh = parent.fresh;
   entered->alias = planned.fate == Fate::folded;
-  const Error error = entered->alias ? Error{} : make_output_folder(folder, *entered);
+  // Among the walk's folders first: a folder made is then never lost, and
+  // a run stopped for want of memory still names it.
+  folders_.push_back(entered);
+  const Error error = entered->alias ? Error{} : make_output_folder(folder, name, parent, *entered);
   if (!error.ok()) {
+    folders_.pop_back();
     // Nothing is tried inside a folder that failed: it may be a link
     // leading out of the destination.
     Slot& slot = take_slot(folder, Slot::Kind::folder_failed);
@@ -123,22 +148,21 @@ bool ExtractionRun::enter_folder(const EntryVisit& folder, const PlannedEntry& p
     hand_on(slot);
     return false;
   }
-  folders_.push_back(std::move(entered));
   return true;
 }
 
-Error ExtractionRun::make_output_folder(const EntryVisit& folder, OutputFolder& made) {
-  const OutputFolder& parent = *current_folder();
-  platform::native_name(folder.name, name_);
+Error ExtractionRun::make_output_folder(const EntryVisit& folder, std::string_view name, const OutputFolder& parent,
+                                        OutputFolder& made) {
+  platform::native_name(name, name_);
   // Filled under a temporary name where this run makes it and it holds
   // anything; everything below a fresh folder is fresh already. Where a
   // live run fills that name, the folder is made as it is.
   if (!parent.fresh && index_.node(folder.entry).child != kNoNode && files_.name_is_free(parent.folder, name_)) {
-    const TemporaryName temp(folder.name, true);
+    const TemporaryName temp(name, true);
     made.temp_name.assign(temp.text().begin(), temp.text().end());
+    made.final_name = name_;
     if (files_.make_fresh_folder(parent.folder, made.temp_name, made.folder).ok()) {
       made.fresh = made.staged = true;
-      made.final_name = name_;
       return {};
     }
   }
@@ -146,26 +170,29 @@ Error ExtractionRun::make_output_folder(const EntryVisit& folder, OutputFolder& 
 }
 
 void ExtractionRun::leave_folder(const EntryVisit& folder, const PlannedEntry&) {
-  // A staged folder is named once everything in it is written and told
-  // of, when this slot is told of in turn; meanwhile the walk goes on into
-  // the next folders. (It leaves the walk's folders only once it is in
-  // the slot: a run stopped for want of memory names what it holds.)
+  // A staged folder is named when this slot is told of; meanwhile the walk
+  // goes on into the next folders. (It leaves the walk's folders only once
+  // it is in the slot: a run stopped for want of memory names what it
+  // holds.)
   Slot* to_name = folders_.back()->staged ? &take_slot(folder, Slot::Kind::folder_to_name) : nullptr;
-  const FolderRef left = std::move(folders_.back());
+  FolderRef left = std::move(folders_.back());
   folders_.pop_back();
   if (to_name != nullptr) {
     left->above = current_folder();
     to_name->folder = left;
     hand_on(*to_name);
   }
-  // It stays open while the files handed on into it are written, or until
-  // it is named: they hold it. Their number is bounded.
+  let_go(std::move(left));
+}
+
+// A folder left stays open while the files handed on into it are written,
+// or until it is named: they hold it. Their number is bounded.
+void ExtractionRun::let_go(FolderRef left) {
   if (left.use_count() > 1) lingering_.push_back(left);
+  left.reset();
   while (!lingering_.empty() && lingering_.front().expired()) lingering_.pop_front();
-  while (lingering_.size() > kMostLingering) {
-    Slot& oldest = slots_[delivered_ % slots_.size()];
-    wait_for(oldest);
-    deliver(oldest);
+  while (lingering_.size() > most_lingering_) {
+    deliver_oldest();
     while (!lingering_.empty() && lingering_.front().expired()) lingering_.pop_front();
   }
 }
@@ -178,7 +205,6 @@ void ExtractionRun::visit(const EntryVisit& entry, const PlannedEntry& planned) 
     return;
   }
   const bool first = planned.place() == entry.entry;
-  wait_for_same_name(entry.name, false);
   if (!first) {
     // A later file of a name replaces the earlier one: once that is
     // written. And it is left alone with the first where that was.
@@ -195,22 +221,6 @@ void ExtractionRun::visit(const EntryVisit& entry, const PlannedEntry& planned) 
   hand_on(slot);
 }
 
-// Names the plan keeps apart may still meet on disk while their files are
-// written at once: two that fold as one, on a file system that ignores case
-// (Windows's, and FAT, exFAT or NTFS under any OS), and in a folder that was
-// there before, two whose temporary names are one. A name that meets one
-// handed on before waits until that one is written, as in a serial run.
-// (ASCII letters: how a file system folds others depends on its tables.)
-void ExtractionRun::wait_for_same_name(std::string_view name, bool is_folder) {
-  if (workers_.empty()) return;
-  OutputFolder& folder = *current_folder();
-  folded_.assign(name);
-  for (char& c : folded_) c = ascii_lower(c);
-  bool met = !folder.met_names.insert(met_hash_(0, folded_)).second;
-  if (!folder.fresh) met = !folder.met_names.insert(met_hash_(1, TemporaryName(name, is_folder).text())).second || met;
-  if (met) deliver_all();
-}
-
 const ExtractionRun::FolderRef& ExtractionRun::current_folder() {
   std::size_t level = folders_.size() - 1;
   while (folders_[level]->alias) --level;
@@ -219,12 +229,8 @@ const ExtractionRun::FolderRef& ExtractionRun::current_folder() {
 
 ExtractionRun::Slot& ExtractionRun::take_slot(const EntryVisit& visit, Slot::Kind kind, const PlannedEntry& planned) {
   // All in flight: the oldest is told of first.
-  if (handed_ - delivered_ == slots_.size()) {
-    Slot& oldest = slots_[delivered_ % slots_.size()];
-    wait_for(oldest);
-    deliver(oldest);
-  }
-  Slot& slot = slots_[handed_ % slots_.size()];
+  if (pool_->full()) deliver_oldest();
+  Slot& slot = slots_[pool_->next() % slots_.size()];
   slot.kind = kind;
   slot.entry = visit.entry;
   slot.depth = visit.depth;
@@ -238,100 +244,29 @@ ExtractionRun::Slot& ExtractionRun::take_slot(const EntryVisit& visit, Slot::Kin
   slot.left = {};
   slot.left_alone = false;
   slot.out_of_memory = false;
-  slot.done = kind != Slot::Kind::file;
   return slot;
 }
 
 void ExtractionRun::hand_on(Slot& slot) {
-  ++handed_;
-  if (slot.kind == Slot::Kind::file) {
-    if (workers_.empty()) {
-      write(slot, walk_state_);
-      slot.done = true;
-    } else {
-      bool wake = false;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        queue(slot);
-        wake = idle_ > 0;
-      }
-      if (wake) work_waiting_.notify_one();
-    }
-  }
+  pool_->hand_on(slot.kind == Slot::Kind::file ? &slot.folder->writers : nullptr);
   deliver_done();
 }
 
-void ExtractionRun::wait_for(Slot& slot) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  while (!slot.done) {
-    if (Slot* job = take_queued()) {
-      lock.unlock();
-      write(*job, walk_state_);
-      lock.lock();
-      --job->folder->writers;
-      job->done = true;
-      continue;
-    }
-    waited_for_ = &slot;
-    work_done_.wait(lock);
-    waited_for_ = nullptr;
-  }
-}
-
-void ExtractionRun::queue(Slot& slot) {
-  OutputFolder& folder = *slot.folder;
-  slot.next_waiting = nullptr;
-  if (folder.first_waiting == nullptr) {
-    waiting_folders_.push_back(&folder);  // within what was reserved
-    folder.first_waiting = &slot;
-  } else {
-    folder.last_waiting->next_waiting = &slot;
-  }
-  folder.last_waiting = &slot;
-}
-
-ExtractionRun::Slot* ExtractionRun::take_queued() {
-  if (waiting_folders_.empty()) return nullptr;
-  auto from = std::find_if(waiting_folders_.begin(), waiting_folders_.end(),
-                           [](const OutputFolder* folder) { return folder->writers == 0; });
-  if (from == waiting_folders_.end()) from = waiting_folders_.begin();
-  OutputFolder& folder = **from;
-  Slot* slot = folder.first_waiting;
-  folder.first_waiting = slot->next_waiting;
-  if (folder.first_waiting == nullptr) waiting_folders_.erase(from);
-  ++folder.writers;
-  return slot;
-}
-
-void ExtractionRun::drop_queued() {
-  for (OutputFolder* folder : waiting_folders_) {
-    for (Slot* dropped = folder->first_waiting; dropped != nullptr; dropped = dropped->next_waiting) dropped->done = true;
-    folder->first_waiting = nullptr;
-  }
-  waiting_folders_.clear();
+void ExtractionRun::deliver_oldest() {
+  pool_->wait_for(pool_->oldest());
+  deliver(slots_[pool_->oldest() % slots_.size()]);
 }
 
 void ExtractionRun::deliver_done() {
-  while (delivered_ < handed_) {
-    Slot& slot = slots_[delivered_ % slots_.size()];
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (!slot.done) return;
-    }
-    deliver(slot);
-  }
+  while (pool_->oldest() < pool_->next() && pool_->done(pool_->oldest())) deliver(slots_[pool_->oldest() % slots_.size()]);
 }
 
 void ExtractionRun::deliver_all() {
-  while (delivered_ < handed_) {
-    Slot& slot = slots_[delivered_ % slots_.size()];
-    wait_for(slot);
-    deliver(slot);
-  }
+  while (pool_->oldest() < pool_->next()) deliver_oldest();
 }
 
 void ExtractionRun::deliver(Slot& slot) {
-  ++delivered_;
+  pool_->retire();
   const FolderRef folder = std::move(slot.folder);
   const EntryVisit visit = slot.visit();
   const std::int32_t size = index_.node(slot.entry).file_size;

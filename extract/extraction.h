@@ -11,6 +11,7 @@
 #include "archive/archive_index.h"
 #include "archive/tree_walk.h"
 #include "extract/extraction_plan.h"
+#include "extract/ordered_pool.h"
 #include "platform/file_system.h"
 
 namespace kelvarin {
@@ -27,6 +28,8 @@ struct ExtractOptions {
   // itself; 0 takes platform::default_jobs() (KELVARIN_JOBS, else the
   // processors). Any number gives the same lines, statuses and tree.
   unsigned jobs = 0;
+  // How workers are started: std::thread unless a test says otherwise.
+  OrderedPool::StartThread start_thread = {};
 };
 
 // What the extraction tells as it goes, in the walk's order.
@@ -51,6 +54,9 @@ class ExtractReporter {
   virtual void destination_failed(const Error& error) = 0;
   // Memory ran out, and the run stopped.
   virtual void out_of_memory() = 0;
+  // The system started fewer workers than asked: `started` of `asked`
+  // write the files, the walk among them (at worst the walk alone).
+  virtual void fewer_workers(unsigned /*asked*/, unsigned /*started*/) {}
   // A file left alone, as its name was held before the run (skip_existing).
   virtual void skipped(const EntryVisit& /*file*/, std::int32_t /*size*/) {}
 };
@@ -65,6 +71,8 @@ struct ExtractSummary {
   Error destination;          // why the destination can't be used; then nothing was done
 
   bool complete() const { return destination.ok() && refused == 0 && failed == 0 && !stopped; }
+  // Stopped before any entry was told of: nothing was written.
+  bool stopped_at_once() const { return stopped && files_written + refused + failed + skipped == 0; }
 };
 
 // The destination folder, opened before the plan is made, since how its

@@ -1,33 +1,28 @@
 // One extraction run carrying out its plan. The walk (extraction.cpp)
 // follows the plan in order on the calling thread: it makes and enters each
 // folder through the folder holding it, holds it open, and hands each file
-// on; workers (file_writer.cpp) create, copy and name the files in
-// parallel. What happens is told to the reporter from the calling thread,
-// in the walk's order, so that the lines, the statuses and the tree left
-// on disk are those of a serial run. Not used outside extract/.
+// on to an OrderedPool, whose workers write it (file_writer.cpp). What
+// happens is told to the reporter from the calling thread, in the walk's
+// order, so that the lines, the statuses and the tree left on disk are
+// those of a serial run. Not used outside extract/.
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <unordered_set>
 #include <vector>
 
 #include "extract/extraction.h"
-#include "names/name_table.h"
+#include "extract/ordered_pool.h"
 #include "platform/file_system.h"
 
 namespace kelvarin {
 
-class ExtractionRun final : public PlanVisitor {
+class ExtractionRun final : public PlanVisitor, private OrderedPool::Work {
  public:
   ExtractionRun(const ArchiveIndex& index, const ExtractionPlan& plan, const ExtractOptions& options,
                 ExtractReporter& reporter);
-  ~ExtractionRun() override;
 
   ExtractSummary run(Destination destination);
 
@@ -36,8 +31,6 @@ class ExtractionRun final : public PlanVisitor {
   void visit(const EntryVisit& entry, const PlannedEntry& planned) override;
 
  private:
-  struct Slot;
-
   // A folder of the output that the walk is in, held open while it is and
   // while any file handed on into it is being written.
   struct OutputFolder {
@@ -52,20 +45,15 @@ class ExtractionRun final : public PlanVisitor {
     platform::NativeString final_name;
     // Once left, the folder it is named in; held until then.
     std::shared_ptr<OutputFolder> above;
-    // With workers, what the names handed on into it may meet on disk as
-    // (keyed hashes): each folded, and each temporary name.
-    std::unordered_set<std::uint64_t> met_names;
-    // Its files waiting for a worker, linked through their slots (so that
-    // queueing takes no memory), and how many are being written.
-    Slot* first_waiting = nullptr;
-    Slot* last_waiting = nullptr;
-    unsigned writers = 0;
+    // Its files in the pool: creating a file locks its folder, so workers
+    // keep to different folders where they can.
+    OrderedPool::Group writers;
   };
   using FolderRef = std::shared_ptr<OutputFolder>;
 
   // What the walk hands on, told in the walk's order once it is done: a
   // file to write, something told of at once, or a staged folder to name
-  // once everything before it is told of.
+  // once everything before it is told of. Slot n holds the pool's job n.
   struct Slot {
     enum class Kind { file, skipped, left_out, folder_failed, folder_to_name };
     Kind kind = Kind::file;
@@ -87,46 +75,39 @@ class ExtractionRun final : public PlanVisitor {
     Error left;  // a failure to remove what was written
     bool left_alone = false;
     bool out_of_memory = false;
-    bool done = false;
-    Slot* next_waiting = nullptr;  // in its folder's queue
 
     EntryVisit visit() const { return {entry, depth, folder_path, name, is_folder, name_readable}; }
   };
 
-  // What each worker keeps from file to file, so that once grown a file
+  // What each runner keeps from file to file, so that once grown a file
   // costs no allocation: names in the OS's form, the copy buffer.
-  struct WorkerState {
+  struct WriterState {
     platform::NativeString name;
     platform::NativeString temp_name;
     std::vector<char> copy_buffer;
   };
 
+  void start(unsigned jobs);
+  void stop();
   const FolderRef& current_folder();
-  Error make_output_folder(const EntryVisit& folder, OutputFolder& made);
+  Error make_output_folder(const EntryVisit& folder, std::string_view name, const OutputFolder& parent,
+                           OutputFolder& made);
   Error name_staged(OutputFolder& folder);
-  void wait_for_same_name(std::string_view name, bool is_folder);
+  void let_go(FolderRef left);
 
   // The walk's side.
   Slot& take_slot(const EntryVisit& visit, Slot::Kind kind, const PlannedEntry& planned = {});
   void hand_on(Slot& slot);
-  void wait_for(Slot& slot);
+  void deliver_oldest();
   void deliver_done();
   void deliver_all();
   void deliver(Slot& slot);
 
-  // The files waiting for a worker, by folder. A worker takes one from
-  // the first folder nobody else writes in, where there is one: creating a
-  // file locks its folder, so files in other folders are written at the
-  // same time. Called with mutex_ held.
-  void queue(Slot& slot);
-  Slot* take_queued();
-  void drop_queued();
-
-  // The workers' side.
-  void work();
-  void write(Slot& slot, WorkerState& state);
-  bool write_fresh_file(Slot& slot, WorkerState& state, std::uint64_t position, std::uint64_t length);
-  void write_file(Slot& slot, WorkerState& state, std::uint64_t position, std::uint64_t length);
+  // The writers' side (file_writer.cpp).
+  void run(std::uint64_t job, unsigned runner) noexcept override;
+  void write(Slot& slot, WriterState& state);
+  bool write_fresh_file(Slot& slot, WriterState& state, std::uint64_t position, std::uint64_t length);
+  void write_file(Slot& slot, WriterState& state, std::uint64_t position, std::uint64_t length);
 
   const ArchiveIndex& index_;
   const ExtractionPlan& plan_;
@@ -138,30 +119,16 @@ class ExtractionRun final : public PlanVisitor {
   // Folders the walk has left whose files are still in flight: they stay
   // open until then, and so are bounded.
   std::deque<std::weak_ptr<OutputFolder>> lingering_;
+  std::size_t most_lingering_ = 0;
   // With skip_existing: by entry, the first files of their names that were
   // left alone, so that the later files of those names are too.
   std::vector<bool> left_alone_;
   platform::NativeString name_;  // the walk's own, for folders
-  KeyedHash met_hash_;
-  std::string folded_;  // the walk's own
-
-  // Slots in flight, a ring: [delivered_, handed_) are handed on, and told
-  // of in that order.
+  std::vector<WriterState> states_;  // by runner
+  // Slots in flight, by the pool's job number.
   std::vector<Slot> slots_;
-  std::uint64_t delivered_ = 0;
-  std::uint64_t handed_ = 0;
-  std::mutex mutex_;
-  std::condition_variable work_waiting_;  // for the workers
-  std::condition_variable work_done_;     // for the walk
-  // In the order their files came; room for as many as there are slots.
-  std::vector<OutputFolder*> waiting_folders_;
-  unsigned idle_ = 0;             // workers waiting for work
-  Slot* waited_for_ = nullptr;    // the slot the walk sleeps on
-  bool stopping_ = false;
-  std::vector<std::thread> workers_;
-  // The walk writes files too: each file with one job, and those waiting
-  // while it waits for one.
-  WorkerState walk_state_;
+  // Last, so that it stops before what its jobs use goes.
+  std::unique_ptr<OrderedPool> pool_;
 };
 
 }  // namespace kelvarin

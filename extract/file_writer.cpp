@@ -1,4 +1,4 @@
-// The workers: each takes a file handed on by the walk and writes its
+// The writing of one file, by whichever runner of the pool takes it: its
 // bytes from the archive into a new file, which takes its name only once
 // every byte is there. What became of it stays in its slot until the walk
 // tells of it.
@@ -9,32 +9,11 @@
 
 namespace kelvarin {
 
-void ExtractionRun::work() {
-  WorkerState state;
-  for (;;) {
-    Slot* slot = nullptr;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      ++idle_;
-      work_waiting_.wait(lock, [&] { return stopping_ || !waiting_folders_.empty(); });
-      --idle_;
-      slot = take_queued();
-      if (slot == nullptr) return;
-    }
-    write(*slot, state);
-    bool wake = false;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      --slot->folder->writers;
-      slot->done = true;
-      // Only the walk waits for a slot, and only for one.
-      wake = waited_for_ == slot;
-    }
-    if (wake) work_done_.notify_one();
-  }
+void ExtractionRun::run(std::uint64_t job, unsigned runner) noexcept {
+  write(slots_[job % slots_.size()], states_[runner]);
 }
 
-void ExtractionRun::write(Slot& slot, WorkerState& state) {
+void ExtractionRun::write(Slot& slot, WriterState& state) {
   try {
     platform::native_name(slot.name, state.name);
     // Whatever holds the first file's name from before the run stays as it
@@ -58,7 +37,7 @@ void ExtractionRun::write(Slot& slot, WorkerState& state) {
 // a free name is written directly and a file that fails is removed again.
 // False when the name is taken (the archive holds it twice): the way below
 // keeps the earlier file until the later one is whole.
-bool ExtractionRun::write_fresh_file(Slot& slot, WorkerState& state, std::uint64_t position, std::uint64_t length) {
+bool ExtractionRun::write_fresh_file(Slot& slot, WriterState& state, std::uint64_t position, std::uint64_t length) {
   const platform::Folder& folder = slot.folder->folder;
   platform::FileHandle output;
   const Error created = files_.create_new_file(folder, state.name, output);
@@ -85,7 +64,7 @@ bool ExtractionRun::write_fresh_file(Slot& slot, WorkerState& state, std::uint64
   return true;
 }
 
-void ExtractionRun::write_file(Slot& slot, WorkerState& state, std::uint64_t position, std::uint64_t length) {
+void ExtractionRun::write_file(Slot& slot, WriterState& state, std::uint64_t position, std::uint64_t length) {
   const platform::Folder& folder = slot.folder->folder;
   const TemporaryName temp(slot.name, false);
   state.temp_name.assign(temp.text().begin(), temp.text().end());

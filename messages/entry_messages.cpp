@@ -326,6 +326,10 @@ void ExtractionLines::destination_failed(const Error& failure) {
   error(error_line("Unable to use " + destination_ + " as the destination folder: " + cause_of(failure)));
 }
 
+std::string workers_started(unsigned asked, unsigned started) {
+  return "only " + std::to_string(started) + " of " + std::to_string(asked) + " workers could be started\n";
+}
+
 void ExtractionLines::out_of_memory() { error("ERROR: Unable to allocate memory!\n"); }
 
 }  // namespace kelvarin

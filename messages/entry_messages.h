@@ -124,6 +124,10 @@ class ExtractionLines : public ExtractReporter {
   std::vector<Repeated> repeated_;
 };
 
+// "only 3 of 8 workers could be started\n": fewer writers than asked, the
+// system having refused the rest; each front end puts its name before it.
+std::string workers_started(unsigned asked, unsigned started);
+
 // "entry 7, \maps\x.dat", or for an entry without a readable name "entry
 // 7 in \maps\" (the folder it is in) or "entry 7 in the top level": how a
 // line names an entry, in `form`.

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #ifdef __linux__
 #include <sys/sendfile.h>
 #endif
@@ -17,6 +18,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/file_system.h"
@@ -552,6 +554,20 @@ void os::prepare_process() {
   // the process at once, losing the output still buffered. Ignored, such a
   // write fails with EFBIG and is reported like any failed write.
   ::signal(SIGXFSZ, SIG_IGN);
+}
+
+std::size_t spare_descriptors() {
+  struct rlimit limit {};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return SIZE_MAX;
+  // Those held, where the system lists them; else none are counted.
+  std::size_t held = 0;
+  if (DIR* listing = ::opendir("/proc/self/fd")) {
+    while (const dirent* item = ::readdir(listing)) held += item->d_name[0] != '.';
+    ::closedir(listing);
+    held -= held > 0;  // the listing's own
+  }
+  const auto most = static_cast<std::size_t>(limit.rlim_cur);
+  return most > held ? most - held : 0;
 }
 
 std::vector<std::string> os::utf8_arguments(int argc, char** argv) {

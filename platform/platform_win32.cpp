@@ -725,6 +725,9 @@ void os::prepare_process() {
   ::SetErrorMode(::GetErrorMode() | SEM_FAILCRITICALERRORS);
 }
 
+// Windows limits handles only by memory.
+std::size_t spare_descriptors() { return SIZE_MAX; }
+
 std::vector<std::string> os::utf8_arguments(int argc, char** argv) {
   // `argv` is in the ANSI code page, which can't hold every name: the wide
   // command line can. CommandLineToArgvW splits it by the C runtime's rules

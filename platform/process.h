@@ -2,6 +2,7 @@
 // after its own work, and writing to the standard streams.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string_view>
 
@@ -10,8 +11,10 @@
 namespace kelvarin::platform {
 
 // Readies the process and the standard streams, takes the command line as
-// UTF-8, calls `entry` and flushes the output. Returns `entry`'s status.
-int run_main(int argc, char** argv, int (*entry)(int argc, char** argv));
+// UTF-8, calls `entry` and flushes the output. Returns `entry`'s status, or
+// where memory runs out before `entry` can tell of it, `out_of_memory`'s
+// (which must say so without taking memory).
+int run_main(int argc, char** argv, int (*entry)(int argc, char** argv), int (*out_of_memory)());
 
 bool is_terminal(std::FILE* stream);
 
@@ -20,6 +23,10 @@ bool is_terminal(std::FILE* stream);
 // at most 8.
 inline constexpr unsigned kMaxJobs = 64;
 unsigned default_jobs();
+
+// How many more files and folders the process may hold open at once: its
+// limit less those it holds (SIZE_MAX where the OS sets no such limit).
+std::size_t spare_descriptors();
 
 // Writes all of `bytes` to `stream`, or says why it could not.
 Error write_stream(std::FILE* stream, std::string_view bytes);

@@ -177,7 +177,8 @@ Child limited_run(const fs::path& archive, const fs::path& out, const std::funct
   return run_in_child(
       [&] {
         if (while_stopped) return run_extract(4, argv.data());
-        return platform::run_main(4, argv.data(), [](int argc, char** args) { return run_extract(argc, args); });
+        return platform::run_main(4, argv.data(), [](int argc, char** args) { return run_extract(argc, args); },
+                                  [] { return out_of_memory(); });
       },
       kFileLimit, while_stopped);
 }

@@ -18,7 +18,7 @@ namespace kelvarin::testing {
 
 Child run_in_child(const std::function<int()>&, std::uint64_t, const std::function<void()>&) { return {}; }
 int start_child(const std::function<int()>&) { return -1; }
-int wait_child(int) { return -1; }
+int wait_child(int, int) { return -1; }
 
 #else
 
@@ -70,9 +70,24 @@ int start_child(const std::function<int()>& work) {
   return pid;
 }
 
-int wait_child(int child) {
+int wait_child(int child, int seconds) {
+  if (child <= 0) return -1;
   int status = 0;
-  if (child <= 0 || ::waitpid(child, &status, 0) != child) return -1;
+  bool hung = false;
+  if (seconds > 0) {
+    // Looked at every 10 ms until the time is up.
+    for (int waited = 0; ::waitpid(child, &status, WNOHANG) == 0; waited += 10) {
+      if (waited >= seconds * 1000) {
+        hung = true;
+        ::kill(child, SIGKILL);
+        break;
+      }
+      ::usleep(10'000);
+    }
+    if (!hung) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  if (::waitpid(child, &status, 0) != child) return -1;
+  if (hung) return kHung;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

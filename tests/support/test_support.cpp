@@ -152,7 +152,8 @@ RunResult brq(const std::vector<std::string>& args) {
 
 Extracted extract_with(const fs::path& archive, const fs::path& destination,
                        const std::function<void(const EntryVisit&)>& on_file,
-                       const std::function<void()>& before, platform::FileSystem* files, unsigned jobs) {
+                       const std::function<void()>& before, platform::FileSystem* files, unsigned jobs,
+                       const OrderedPool::StartThread& start) {
   struct Collector final : ExtractionLines {
     Collector(const ArchiveIndex& index, const std::string& destination, std::string& lines,
               const std::function<void(const EntryVisit&)>& on_file)
@@ -164,6 +165,9 @@ Extracted extract_with(const fs::path& archive, const fs::path& destination,
       if (on_file) on_file(file);
     }
     void error(std::string_view line) override { lines += line; }
+    void fewer_workers(unsigned asked, unsigned started) override {
+      lines += "<" + std::to_string(started) + " of " + std::to_string(asked) + " workers>\n";
+    }
     std::string& lines;
     const std::function<void(const EntryVisit&)>& on_file;
   };
@@ -178,6 +182,7 @@ Extracted extract_with(const fs::path& archive, const fs::path& destination,
   ExtractOptions options{utf8(destination)};
   options.file_system = files;
   options.jobs = jobs;
+  options.start_thread = start;
   Destination opened = open_destination(options);
   Result<ExtractionPlan> plan = ExtractionPlan::make(index.value(), nullptr, opened.case_rule);
   EXPECT_TRUE(plan.ok());

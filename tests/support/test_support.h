@@ -79,11 +79,13 @@ struct Extracted {
   ExtractSummary summary;
   std::string lines;
 };
-// `files`, where given, stands for the disk; `jobs` is as ExtractOptions.
+// `files`, where given, stands for the disk; `jobs` and `start` are as
+// ExtractOptions. Fewer workers than asked add a line "<started of asked
+// workers>".
 Extracted extract_with(const fs::path& archive, const fs::path& destination,
                        const std::function<void(const EntryVisit&)>& on_file = {},
                        const std::function<void()>& before = {}, platform::FileSystem* files = nullptr,
-                       unsigned jobs = 0);
+                       unsigned jobs = 0, const OrderedPool::StartThread& start = {});
 
 // What lies below `root` outside the folder `inside` and the folders on the
 // way to it, leaving out `expected`.
@@ -105,10 +107,12 @@ Child run_in_child(const std::function<int()>& work, std::uint64_t file_limit = 
                    const std::function<void()>& while_stopped = {});
 
 // `work` started in a child process that ends with its status, and not
-// waited for; and the wait, giving that status (-1 when it was killed).
-// POSIX only: elsewhere nothing starts and the wait gives -1.
+// waited for; and the wait, giving that status (-1 when a signal ended
+// it). With `seconds`, a child still running then is killed, and the wait
+// gives kHung. POSIX only: elsewhere nothing starts and the wait gives -1.
 int start_child(const std::function<int()>& work);
-int wait_child(int child);
+inline constexpr int kHung = -2;
+int wait_child(int child, int seconds = 0);
 
 extern const bool kOnWindows;
 extern const std::string kBanner;
