@@ -50,10 +50,22 @@ Error write_atomically(const ArchiveLayout& layout, FileSource& files, const pla
   Error error = file.begin(folder, temp_name);
   std::vector<char> block;
   block.reserve(kWriteBlock);
+  std::uint64_t on_disk = 0;  // where the block goes
   auto flush = [&] {
     Error written = disk.write(file.handle(), block.data(), block.size());
+    on_disk += block.size();
     block.clear();
     return written;
+  };
+  // A file read again is written again over its first reading.
+  auto rewind = [&](std::uint64_t position) {
+    if (position >= on_disk) {
+      block.resize(static_cast<std::size_t>(position - on_disk));
+      return Error{};
+    }
+    block.clear();
+    on_disk = position;
+    return disk.set_position(file.handle(), position);
   };
   if (error.ok()) {
     error = write_archive(
@@ -64,11 +76,14 @@ Error write_atomically(const ArchiveLayout& layout, FileSource& files, const pla
             Error flushed = flush();
             if (!flushed.ok()) return flushed;
           }
-          if (length >= kWriteBlock) return disk.write(file.handle(), bytes, length);
+          if (length >= kWriteBlock) {
+            on_disk += length;
+            return disk.write(file.handle(), bytes, length);
+          }
           block.insert(block.end(), bytes, bytes + length);
           return Error{};
         },
-        &files);
+        &files, rewind);
   }
   if (error.ok()) error = flush();
   if (error.ok()) return file.finish(folder, temp_name, final_name);

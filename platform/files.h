@@ -134,12 +134,14 @@ Error list_folder(const Folder& folder, std::vector<FolderItem>& items);
 
 // What identifies a file or folder while it exists, its size, and when it
 // last changed (an inode number freed is soon given to a new file: the
-// time tells them apart).
+// time tells them apart; a file rewritten in place keeps its number and
+// size, and only the times tell).
 struct FileIdentity {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   std::uint64_t size = 0;
-  std::uint64_t changed = 0;  // the OS's change time, in its own units
+  std::uint64_t changed = 0;   // the OS's change time, in its own units
+  std::uint64_t modified = 0;  // the time of the last write, likewise
   bool is_folder = false;
   bool is_regular = false;
   bool is_link = false;  // a symbolic link, or on Windows a junction
@@ -148,7 +150,8 @@ struct FileIdentity {
     return device == other.device && inode == other.inode;
   }
   bool unchanged_since(const FileIdentity& earlier) const {
-    return same_object(earlier) && size == earlier.size && changed == earlier.changed;
+    return same_object(earlier) && size == earlier.size && changed == earlier.changed &&
+           modified == earlier.modified;
   }
 };
 

@@ -370,12 +370,14 @@ Error list_folder(const Folder& folder, std::vector<FolderItem>& items) {
 
 namespace {
 
+std::uint64_t nanoseconds(const struct timespec& time) {
+  return static_cast<std::uint64_t>(time.tv_sec) * 1'000'000'000u + static_cast<std::uint64_t>(time.tv_nsec);
+}
+
 FileIdentity identity_of(const struct stat& info) {
-  const std::uint64_t changed = static_cast<std::uint64_t>(info.st_ctim.tv_sec) * 1'000'000'000u +
-                                static_cast<std::uint64_t>(info.st_ctim.tv_nsec);
   return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-          static_cast<std::uint64_t>(info.st_size), changed, S_ISDIR(info.st_mode),
-          S_ISREG(info.st_mode), S_ISLNK(info.st_mode)};
+          static_cast<std::uint64_t>(info.st_size), nanoseconds(info.st_ctim), nanoseconds(info.st_mtim),
+          S_ISDIR(info.st_mode), S_ISREG(info.st_mode), S_ISLNK(info.st_mode)};
 }
 
 }  // namespace
@@ -443,6 +445,11 @@ Error os::write(const FileHandle& file, const void* buffer, std::size_t length) 
     bytes += n;
     length -= static_cast<std::size_t>(n);
   }
+  return {};
+}
+
+Error os::set_position(const FileHandle& file, std::uint64_t position) {
+  if (::lseek(fd_of(file), static_cast<off_t>(position), SEEK_SET) < 0) return from_errno(Error::Step::write);
   return {};
 }
 

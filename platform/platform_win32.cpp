@@ -299,6 +299,7 @@ FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info, const FILE_BASI
   const LONGLONG changed = times.ChangeTime.QuadPart != 0 ? times.ChangeTime.QuadPart
                                                            : times.LastWriteTime.QuadPart;
   identity.changed = static_cast<std::uint64_t>(changed);
+  identity.modified = static_cast<std::uint64_t>(times.LastWriteTime.QuadPart);
   identity.is_folder = folder && !link;
   identity.is_regular = !folder && !link && on_disk;
   identity.is_link = link;
@@ -617,6 +618,13 @@ Error os::write(const FileHandle& file, const void* buffer, std::size_t length) 
     bytes += n;
     length -= n;
   }
+  return {};
+}
+
+Error os::set_position(const FileHandle& file, std::uint64_t position) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(position);
+  if (!::SetFilePointerEx(handle_of(file), to, nullptr, FILE_BEGIN)) return last_error(Step::write);
   return {};
 }
 
