@@ -34,6 +34,7 @@ Error Error::os(int code, Step step) {
                     : code == ENOTEMPTY                   ? Kind::not_empty
                     : code == EWOULDBLOCK || code == EAGAIN ? Kind::locked
                     : code == ENOMEM                      ? Kind::no_memory
+                    : code == EMFILE || code == ENFILE    ? Kind::too_many_open
                                                           : Kind::other;
   return Error(kind, code, step, {});
 }

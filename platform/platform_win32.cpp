@@ -44,6 +44,7 @@ Error Error::os(int code, Step step) {
                     : error == ERROR_DIR_NOT_EMPTY                                  ? Kind::not_empty
                     : error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? Kind::locked
                     : error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY ? Kind::no_memory
+                    : error == ERROR_TOO_MANY_OPEN_FILES                            ? Kind::too_many_open
                                                                                      : Kind::other;
   return Error(kind, code, step, {});
 }

@@ -20,6 +20,7 @@
 #include <thread>
 
 #ifndef _WIN32
+#include <sys/resource.h>
 #include <sys/stat.h>
 #endif
 
@@ -529,6 +530,25 @@ TEST(BrqPack, FoldersComeBackWholeAndPackToTheSameBytes) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 3);
   EXPECT_EQ(kelvarin({"e", utf8(dir / "one.brq"), utf8(dir / "out")}).status, 0);
   EXPECT_TRUE(snapshot(dir / "out") == snapshot(src));
+}
+
+// Reading ahead holds files open; where the process may hold few, a file
+// it could not open ahead is opened at its turn, not taken for unreadable.
+TEST(BrqPack, ReadingAheadStepsBackWhenFewFilesMayBeOpen) {
+  if (kOnWindows) GTEST_SKIP() << "needs a limit on open files";
+  TempDir dir;
+  fs::create_directories(dir / "src");
+  for (int i = 0; i < 120; ++i) write_file(dir / "src" / ("f" + std::to_string(i)), std::to_string(i));
+  const Child child = run_in_child([&] {
+    const struct rlimit few{28, 28};
+    if (::setrlimit(RLIMIT_NOFILE, &few) != 0) return 120;
+    const RunResult run = brq({"pack", utf8(dir / "src"), utf8(dir / "a.brq")});
+    std::printf("%s", run.err.c_str());
+    return run.status;
+  });
+  EXPECT_EQ(std::make_tuple(child.status, child.out), std::make_tuple(0, "")) << child.out;
+  EXPECT_EQ(kelvarin({"e", utf8(dir / "a.brq"), utf8(dir / "out")}).status, 0);
+  EXPECT_TRUE(snapshot(dir / "out") == snapshot(dir / "src"));
 }
 
 // As tar does: what an archive can't hold is named and left out, with all
