@@ -11,6 +11,7 @@
 #include "brq/folder_source.h"
 #include "brq/progress_line.h"
 #include "brq/text_output.h"
+#include "messages/entry_messages.h"
 #include "names/entry_name.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
@@ -191,7 +192,8 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
           (files_count == 1 ? " file, " : " files, ") + std::to_string(folders) +
           (folders == 1 ? " folder), " : " folders), ") +
           std::to_string(layout.total_size) + " bytes" +
-          (left_out == 0 ? std::string() : ", " + std::to_string(left_out) + " left out") + ": " + archive + "\n");
+          (left_out == 0 ? std::string() : ", " + std::to_string(left_out) + " left out") + ": " + one_line(archive) +
+          "\n");
   return out.finish() && left_out == 0 ? kStatusSuccess : kStatusEntriesFailed;
 }
 

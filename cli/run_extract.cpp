@@ -65,7 +65,7 @@ int run_extract(int argc, char** argv, std::FILE* out) {
     if (index.error().step() == Error::Step::open) {
       write(out, "Unable to open file: " + std::string(argv[2]) + "\n");
     } else {
-      write(out, error_line(archive_problem(index.error())));
+      write(out, error_line(archive_problem(index.error()), PathForm::printed));
     }
     return kStatusUnusable;
   }
