@@ -132,6 +132,11 @@ struct FolderItem {
 // What `folder` holds, links and all, as they are (nothing followed).
 Error list_folder(const Folder& folder, std::vector<FolderItem>& items);
 
+// Whether a file system is mounted on the folder the user named: another
+// one begins there (or a bind mount, where the OS tells), or it is the top
+// of all.
+Error is_mount_point(std::string_view utf8_path, bool& mounted);
+
 // What identifies a file or folder while it exists, its size, and when it
 // last changed (an inode number freed is soon given to a new file: the
 // time tells them apart; a file rewritten in place keeps its number and

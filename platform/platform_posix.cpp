@@ -369,6 +369,26 @@ Error list_folder(const Folder& folder, std::vector<FolderItem>& items) {
   return result;
 }
 
+Error is_mount_point(std::string_view utf8_path, bool& mounted) {
+  const std::string path(utf8_path);
+#ifdef STATX_ATTR_MOUNT_ROOT
+  // Linux 5.8 and later tell it, bind mounts of a folder of the same file
+  // system too.
+  struct statx root {};
+  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS, &root) == 0 &&
+      (root.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
+    mounted = (root.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    return {};
+  }
+#endif
+  struct stat folder {}, parent {};
+  if (::stat(path.c_str(), &folder) != 0 || ::stat((path + "/..").c_str(), &parent) != 0) {
+    return from_errno(Error::Step::open);
+  }
+  mounted = folder.st_dev != parent.st_dev || folder.st_ino == parent.st_ino;
+  return {};
+}
+
 namespace {
 
 std::uint64_t nanoseconds(const struct timespec& time) {

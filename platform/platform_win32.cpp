@@ -30,6 +30,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <string_view>
 #include <vector>
 
@@ -424,6 +425,30 @@ Error open_folder(std::string_view utf8_path, Folder& folder) {
   NativeString typed;
   native_name(utf8_path, typed);
   return hold_folder(without_final_separator(long_form(typed)), true, folder).during(Step::open);
+}
+
+Error is_mount_point(std::string_view utf8_path, bool& mounted) {
+  NativeString typed;
+  native_name(utf8_path, typed);
+  std::wstring full(MAX_PATH, L'\0');
+  DWORD length = ::GetFullPathNameW(typed.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (length >= full.size()) {
+    full.resize(length);
+    length = ::GetFullPathNameW(typed.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  }
+  if (length == 0 || length >= full.size()) return last_error(Step::open);
+  full.resize(length);
+  if (::GetFileAttributesW(full.c_str()) == INVALID_FILE_ATTRIBUTES) return last_error(Step::open);
+  full = without_final_separator(full);
+  if (full.back() != L'\\') full += L'\\';
+  // A volume mounted on a folder has that folder as its root.
+  std::wstring volume(full.size() + 1, L'\0');
+  if (!::GetVolumePathNameW(full.c_str(), volume.data(), static_cast<DWORD>(volume.size()))) {
+    return last_error(Step::open);
+  }
+  volume.resize(std::wcslen(volume.c_str()));
+  mounted = ::CompareStringOrdinal(volume.c_str(), -1, full.c_str(), -1, TRUE) == CSTR_EQUAL;
+  return {};
 }
 
 Error os::open_destination(std::string_view utf8_path, bool make_parents, Folder& folder) {
