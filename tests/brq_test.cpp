@@ -415,24 +415,30 @@ TEST(BrqDiff, AFolderIsComparedAsAnArchiveOfItWouldBe) {
   const fs::path archive = write_archive(dir / "a.brq", small_tree());
   ASSERT_EQ(brq({"extract", "-q", utf8(archive), utf8(dir / "out")}).status, 0);
   ASSERT_EQ(brq({"extract", "-q", utf8(archive), utf8(dir / "out2"), "--exclude", "d"}).status, 0);
-  EXPECT_EQ(brq({"diff", "--all", utf8(dir / "out"), utf8(dir / "out2")}).out, "- d\n- d/a\n- d/b\n");
+  EXPECT_EQ(brq({"diff", "--all", utf8(dir / "out"), utf8(dir / "out2")}).out, "- d/\n- d/a\n- d/b\n");
   EXPECT_EQ(brq({"diff", "--json", utf8(dir / "out"), utf8(dir / "out2")}).out,
             "{\"changes\": [\n  {\"change\": \"removed\", \"path\": \"d\", \"entries\": 2}\n]}\n");
   EXPECT_EQ(brq({"diff", "--json", "--all", utf8(archive), utf8(dir / "out2")}).out.find("entries"), std::string::npos);
 }
 
 // What an archive can't hold (a link, never followed) can't be compared:
-// it is named on standard error as trouble, and the rest is compared.
+// it is named on standard error as trouble, in tree order, and the rest is
+// compared.
 TEST(BrqDiff, ALinkInAFolderIsTrouble) {
   if (kOnWindows) GTEST_SKIP() << "needs symbolic links";
   TempDir dir;
   const fs::path archive = write_archive(dir / "a.brq", small_tree());
   ASSERT_EQ(brq({"extract", "-q", utf8(archive), utf8(dir / "out")}).status, 0);
-  fs::remove(dir / "out" / "c");
-  fs::create_symlink("first.bin", dir / "out" / "c");
+  for (const char* link : {"c", "d/a", "empty/l"}) {
+    fs::remove(dir / "out" / link);
+    fs::create_symlink("first.bin", dir / "out" / link);
+  }
   const RunResult run = brq({"diff", utf8(archive), utf8(dir / "out")});
+  const std::string told = ": is a link, which an archive can't hold\n";
   EXPECT_EQ(std::make_tuple(run.status, run.out, run.err),
-            std::make_tuple(2, "- c\n", "ERROR: " + utf8(dir / "out") + "/c: is a link, which an archive can't hold\n"));
+            std::make_tuple(2, "- c\n- d/a\n", "ERROR: " + utf8(dir / "out") + "/c" + told + "ERROR: " +
+                                                   utf8(dir / "out") + "/d/a" + told + "ERROR: " + utf8(dir / "out") +
+                                                   "/empty/l" + told));
 }
 
 // Output that doesn't arrive is a failure said on standard error, never a
