@@ -11,6 +11,7 @@
 #include "extract/extraction.h"
 #include "extract/extraction_plan.h"
 #include "messages/entry_messages.h"
+#include "messages/jobs.h"
 
 namespace kelvarin {
 namespace {
@@ -74,8 +75,13 @@ int run_extract(int argc, char** argv, std::FILE* out) {
     write(out, "ERROR: Unable to allocate memory!\n");
     return kStatusUnusable;
   }
+  ExtractOptions options{argv[3]};
+  std::string warning;
+  options.jobs = jobs_from_environment(warning);
+  // Not among the lines the program has always printed to `out`.
+  if (!warning.empty()) write(stderr, "Kelvarin_Extract: " + one_line(warning, PathForm::printed) + "\n");
   PrintedLines lines(index.value(), argv[3], out);
-  const ExtractSummary summary = extract(index.value(), plan.value(), {argv[3]}, lines);
+  const ExtractSummary summary = extract(index.value(), plan.value(), options, lines);
   if (!summary.destination.ok()) return kStatusUnusable;
   return summary.complete() ? kStatusComplete : kStatusIncomplete;
 }

@@ -58,7 +58,7 @@ ExtractSummary ExtractionRun::run() {
     return summary_;
   }
   folders_.push_back(std::move(destination));
-  const unsigned jobs = std::min(options_.jobs != 0 ? options_.jobs : platform::default_jobs(), platform::kMaxJobs);
+  const unsigned jobs = std::min(options_.jobs != 0 ? options_.jobs : default_jobs(), platform::kMaxJobs);
   try {
     if (options_.skip_existing) left_alone_.resize(index_.entry_count());
     slots_.resize(jobs > 1 ? kSlots : 1);
