@@ -51,6 +51,48 @@ std::uint64_t size_of(const SourceNode& node) {
   return node.disk_file == kInMemory ? node.bytes.size() : node.size;
 }
 
+
+// Hands the bytes of the file `placed` stands for to `sink`, then checks
+// that the file did not change meanwhile: rewritten in place, a file keeps
+// its number and size and only its times tell that what was read may mix
+// two versions, a state never on disk. Read again once, the file is stored
+// whole; if it changes again it is not stored at all.
+Error copy_file(const PlacedData& placed, FileSource& files, const ArchiveSink& sink, const ArchiveRewind& rewind,
+                std::vector<char>& chunk) {
+  const SourceNode& source = *placed.source;
+  platform::FileHandle file;
+  Error error = files.open(source, file);
+  if (!error.ok()) return error;
+  platform::FileIdentity before, after;
+  error = platform::identify(file, before);
+  for (bool again = static_cast<bool>(rewind); error.ok(); again = false) {
+    Error sunk;
+    error = platform::read_range(file, 0, source.size, chunk, [&](const char* bytes, std::size_t length) {
+      sunk = sink(bytes, length);
+      return sunk;
+    });
+    if (!sunk.ok()) return sunk;
+    if (error.is_ended_early()) {
+      error = Error::because("it shrank below its " + std::to_string(source.size) + " bytes while it was read");
+    }
+    if (error.ok()) error = platform::identify(file, after);
+    if (!error.ok() || after.unchanged_since(before)) break;
+    // Its place in the archive is fixed, and so is its size.
+    if (after.size != before.size || !again) {
+      error = Error::because(after.size != before.size ? "its size changed as it was read"
+                             : rewind ? "it changed as it was read, and again when read once more"
+                                      : "it changed as it was read");
+      break;
+    }
+    Error back = rewind(placed.position);
+    if (!back.ok()) return back;
+    before = after;
+  }
+  // Not the archive's failure: the file's, named by its path.
+  if (!error.ok()) error.during(Error::Step::read).on(files.path_of(source));
+  return error;
+}
+
 }  // namespace
 
 SourceNode source_folder(std::string name, std::vector<SourceNode> children) {
@@ -138,7 +180,8 @@ Result<ArchiveLayout> lay_out(const std::vector<SourceNode>& top_level, const Wr
   return layout;
 }
 
-Error write_archive(const ArchiveLayout& layout, const ArchiveSink& sink, FileSource* files) {
+Error write_archive(const ArchiveLayout& layout, const ArchiveSink& sink, FileSource* files,
+                    const ArchiveRewind& rewind) {
   std::vector<std::uint8_t> index(kHeaderSize + layout.entries.size() * kEntryRecordSize +
                                   layout.sizes.size() * kSizeRecordSize +
                                   layout.offsets.size() * kOffsetWordSize);
@@ -190,22 +233,7 @@ Error write_archive(const ArchiveLayout& layout, const ArchiveSink& sink, FileSo
       written += source.bytes.size();
       continue;
     }
-    platform::FileHandle file;
-    if (error.ok()) error = files->open(source, file);
-    Error sunk;
-    if (error.ok()) {
-      error = platform::read_range(file, 0, source.size, chunk, [&](const char* bytes, std::size_t length) {
-        sunk = sink(bytes, length);
-        return sunk;
-      });
-      // Not the archive's failure: the file's, named by its path.
-      if (!error.ok() && sunk.ok()) {
-        if (error.is_ended_early()) {
-          error = Error::because("it shrank below its " + std::to_string(source.size) + " bytes while it was read");
-        }
-        error.during(Error::Step::read).on(files->path_of(source));
-      }
-    }
+    if (error.ok()) error = copy_file(placed, *files, sink, rewind, chunk);
     written += source.size;
   }
   return error;

@@ -80,10 +80,17 @@ Result<ArchiveLayout> lay_out(std::vector<SourceNode>&& top_level, const WriterO
 // Takes the archive's bytes in file order, one piece at a time.
 using ArchiveSink = std::function<Error(const char* bytes, std::size_t length)>;
 
+// Takes the sink back to `position` in the archive: the bytes from there
+// on are given again.
+using ArchiveRewind = std::function<Error(std::uint64_t position)>;
+
 // Writes the layout through `sink` in file order, the bytes of files on
 // disk read through `files`. Fails when `sink` does, or when a file can't
-// be read as laid out (it may have changed since).
-Error write_archive(const ArchiveLayout& layout, const ArchiveSink& sink, FileSource* files = nullptr);
+// be read as laid out (it may have changed since). A file that changed as
+// it was read, keeping its size, is read once more where `rewind` is
+// given, and fails when it changes again.
+Error write_archive(const ArchiveLayout& layout, const ArchiveSink& sink, FileSource* files = nullptr,
+                    const ArchiveRewind& rewind = {});
 
 // The layout as one byte string (tests' fixtures).
 std::string archive_bytes(const ArchiveLayout& layout);

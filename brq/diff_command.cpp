@@ -155,6 +155,9 @@ class FolderSide final : public Side {
       print(streams.err, error_line("Unable to read " + name_ + ": " + scanned.error().cause()));
       return false;
     }
+    // Found a folder at a time, the last first: told in tree order.
+    std::stable_sort(report.left_out.begin(), report.left_out.end(),
+                     [](const Error& x, const Error& y) { return tree_order(x.path(), y.path()); });
     for (const Error& problem : report.left_out) {
       print(streams.err, error_line(problem.path() + ": " + problem.cause()));
     }
@@ -218,6 +221,7 @@ bool same_bytes(Side& a, const Record& file_a, Side& b, const Record& file_b, st
 struct Change {
   char mark;  // '-', '+', 'M', 'O'
   std::string path;
+  bool is_folder = false;  // on one side only
   // A folder on one side only, told in one line with how many entries it
   // holds; -1 for any other change.
   std::int64_t entries = -1;
@@ -244,10 +248,9 @@ std::string parent_of(const std::string& path) {
 // The change of the record at `at`, on one side only; unless every entry
 // is to be told, a folder's entries go with it, and `at` moves past them.
 Change one_side(char mark, const std::vector<Record>& records, std::vector<Record>::const_iterator& at, bool all) {
-  Change change{mark, at->path};
-  const bool folder = at->is_folder;
+  Change change{mark, at->path, at->is_folder};
   ++at;
-  if (all || !folder) return change;
+  if (all || !change.is_folder) return change;
   const std::string below = change.path + "/";
   change.entries = 0;
   for (; at != records.end() && at->path.starts_with(below); ++at) ++change.entries;
@@ -274,7 +277,8 @@ bool print_changes(const std::vector<Change>& changes, bool json, const Streams&
       text = document.end_object().take();
     } else {
       text = std::string(1, change.mark) + " " + (change.path.empty() ? std::string("/") : one_line(change.path));
-      if (change.entries >= 0) text += "/" + entries_text(change.entries);
+      if (change.is_folder) text += "/";
+      if (change.entries >= 0) text += entries_text(change.entries);
       text += "\n";
     }
     out.add(text);

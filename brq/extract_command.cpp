@@ -6,6 +6,7 @@
 #include "brq/progress_line.h"
 #include "brq/text_output.h"
 #include "extract/extraction.h"
+#include "messages/jobs.h"
 #include "platform/process.h"
 
 namespace kelvarin::brq {
@@ -160,6 +161,11 @@ int extract_archive(const CommandLine& line, const Streams& streams) {
   options.skip_existing = line.skip_existing;
   options.make_parents = true;
   options.jobs = line.jobs;
+  if (options.jobs == 0) {
+    std::string warning;
+    options.jobs = jobs_from_environment(warning);
+    if (!warning.empty()) print(streams.err, "brq: " + one_line(warning) + "\n");
+  }
   // Nothing to write: the destination isn't even created. Where it takes
   // names otherwise than this OS's folders do, the plan is made again.
   const bool run = !request.filters() || planned.value().takes_anything();

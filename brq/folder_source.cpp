@@ -263,17 +263,23 @@ bool FolderSource::holds_folder(const platform::FileIdentity& folder) const {
 
 Error FolderSource::open(const SourceNode& node, platform::FileHandle& file) {
   const Scanned& scanned = files_[node.disk_file];
-  // Asked for ahead: opened then, and checked now.
-  while (!opened_ahead_.empty() && opened_ahead_.front().file != node.disk_file) opened_ahead_.pop_front();
+  // Asked for ahead: opened then, and checked now. What could not be opened
+  // ahead (too many files open, say) is opened now, as if never asked for.
+  const auto asked = std::find_if(opened_ahead_.begin(), opened_ahead_.end(),
+                                  [&](const Ahead& ahead) { return ahead.file == node.disk_file; });
   Error error;
   platform::FileIdentity now;
-  if (!opened_ahead_.empty()) {
-    Ahead& ahead = opened_ahead_.front();
-    error = std::move(ahead.error);
-    file = std::move(ahead.handle);
-    now = ahead.identity;
-    opened_ahead_.pop_front();
+  if (asked != opened_ahead_.end() && asked->error.ok()) {
+    file = std::move(asked->handle);
+    now = asked->identity;
   } else {
+    error = open_through(reading_, node, file, now);
+  }
+  if (asked != opened_ahead_.end()) opened_ahead_.erase(opened_ahead_.begin(), asked + 1);
+  if (error.is_too_many_open() && (!opened_ahead_.empty() || !ahead_.ids.empty())) {
+    // The files held for later give way to the one wanted now.
+    opened_ahead_.clear();
+    ahead_ = {};
     error = open_through(reading_, node, file, now);
   }
   if (error.ok() && !now.unchanged_since(scanned.identity)) {
@@ -284,10 +290,16 @@ Error FolderSource::open(const SourceNode& node, platform::FileHandle& file) {
 }
 
 void FolderSource::read_ahead(const SourceNode& node) {
+  if (opened_ahead_.size() >= ahead_limit_) return;
   Ahead& ahead = opened_ahead_.emplace_back();
   ahead.file = node.disk_file;
   ahead.error = open_through(ahead_, node, ahead.handle, ahead.identity);
-  if (ahead.error.ok()) platform::read_ahead(ahead.handle);
+  if (ahead.error.ok()) {
+    platform::read_ahead(ahead.handle);
+  } else if (ahead.error.is_too_many_open()) {
+    // Fewer files held open from now on, leaving room for the rest of the run.
+    ahead_limit_ = (opened_ahead_.size() - 1) / 2;
+  }
 }
 
 std::string FolderSource::path_of(const SourceNode& node) const {

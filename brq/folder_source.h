@@ -113,6 +113,8 @@ class FolderSource final : public FileSource {
     platform::FileIdentity identity;
   };
   std::deque<Ahead> opened_ahead_;
+  // How many may be held at once: fewer once the OS has run out of handles.
+  std::size_t ahead_limit_ = static_cast<std::size_t>(-1);
   platform::NativeString name_;
 };
 

@@ -13,6 +13,13 @@ int mount_archive(const std::string& archive, const std::string& mountpoint, boo
     print(streams.err, error_line("this brq was built without mount support"));
     return kStatusUnusable;
   }
+  // A second mount would hide the first, not replace it: unmounting one
+  // would then show the other again.
+  bool mounted = false;
+  if (platform::is_mount_point(mountpoint, mounted).ok() && mounted) {
+    print(streams.err, error_line("Unable to mount at " + mountpoint + ": something is mounted there already"));
+    return kStatusUnusable;
+  }
   Result<ArchiveIndex> index = open_index(archive, streams);
   if (!index.ok()) return kStatusUnusable;
   // The mount tells case apart, as Linux's file systems do.

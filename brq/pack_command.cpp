@@ -11,6 +11,7 @@
 #include "brq/folder_source.h"
 #include "brq/progress_line.h"
 #include "brq/text_output.h"
+#include "messages/entry_messages.h"
 #include "names/entry_name.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
@@ -50,10 +51,22 @@ Error write_atomically(const ArchiveLayout& layout, FileSource& files, const pla
   Error error = file.begin(folder, temp_name);
   std::vector<char> block;
   block.reserve(kWriteBlock);
+  std::uint64_t on_disk = 0;  // where the block goes
   auto flush = [&] {
     Error written = disk.write(file.handle(), block.data(), block.size());
+    on_disk += block.size();
     block.clear();
     return written;
+  };
+  // A file read again is written again over its first reading.
+  auto rewind = [&](std::uint64_t position) {
+    if (position >= on_disk) {
+      block.resize(static_cast<std::size_t>(position - on_disk));
+      return Error{};
+    }
+    block.clear();
+    on_disk = position;
+    return disk.set_position(file.handle(), position);
   };
   if (error.ok()) {
     error = write_archive(
@@ -64,11 +77,14 @@ Error write_atomically(const ArchiveLayout& layout, FileSource& files, const pla
             Error flushed = flush();
             if (!flushed.ok()) return flushed;
           }
-          if (length >= kWriteBlock) return disk.write(file.handle(), bytes, length);
+          if (length >= kWriteBlock) {
+            on_disk += length;
+            return disk.write(file.handle(), bytes, length);
+          }
           block.insert(block.end(), bytes, bytes + length);
           return Error{};
         },
-        &files);
+        &files, rewind);
   }
   if (error.ok()) error = flush();
   if (error.ok()) return file.finish(folder, temp_name, final_name);
@@ -176,7 +192,8 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
           (files_count == 1 ? " file, " : " files, ") + std::to_string(folders) +
           (folders == 1 ? " folder), " : " folders), ") +
           std::to_string(layout.total_size) + " bytes" +
-          (left_out == 0 ? std::string() : ", " + std::to_string(left_out) + " left out") + ": " + archive + "\n");
+          (left_out == 0 ? std::string() : ", " + std::to_string(left_out) + " left out") + ": " + one_line(archive) +
+          "\n");
   return out.finish() && left_out == 0 ? kStatusSuccess : kStatusEntriesFailed;
 }
 

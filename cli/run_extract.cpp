@@ -12,6 +12,7 @@
 #include "extract/extraction.h"
 #include "extract/extraction_plan.h"
 #include "messages/entry_messages.h"
+#include "messages/jobs.h"
 
 namespace kelvarin {
 namespace {
@@ -62,12 +63,16 @@ int extract_archive(const char* archive, const char* destination_path, std::FILE
     if (index.error().step() == Error::Step::open) {
       write(out, "Unable to open file: " + std::string(archive) + "\n");
     } else {
-      write(out, error_line(archive_problem(index)));
+      write(out, error_line(archive_problem(index), PathForm::printed));
     }
     return kStatusUnusable;
   }
   // The destination first: the plan follows how its folders take names.
-  const ExtractOptions options{destination_path};
+  ExtractOptions options{destination_path};
+  std::string warning;
+  options.jobs = jobs_from_environment(warning);
+  // Not among the lines the program has always printed to `out`.
+  if (!warning.empty()) write(stderr, "Kelvarin_Extract: " + one_line(warning, PathForm::printed) + "\n");
   Destination destination = open_destination(options);
   Result<ExtractionPlan> plan = ExtractionPlan::make(index.value(), nullptr, destination.case_rule);
   if (!plan.ok()) return out_of_memory(out);

@@ -66,7 +66,7 @@ ExtractSummary ExtractionRun::run(Destination destination) {
     auto opened = std::make_shared<OutputFolder>();
     opened->folder = std::move(destination.folder);
     folders_.push_back(std::move(opened));
-    start(std::min(options_.jobs != 0 ? options_.jobs : platform::default_jobs(), platform::kMaxJobs));
+    start(std::min(options_.jobs != 0 ? options_.jobs : default_jobs(), platform::kMaxJobs));
     plan_.replay(index_, *this);
     deliver_all();
   } catch (const std::bad_alloc&) {

@@ -4,6 +4,8 @@
 // puts into its own words.
 #pragma once
 
+#include <algorithm>
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -13,6 +15,7 @@
 #include "extract/extraction_plan.h"
 #include "extract/ordered_pool.h"
 #include "platform/file_system.h"
+#include "platform/process.h"
 
 namespace kelvarin {
 
@@ -25,12 +28,16 @@ struct ExtractOptions {
   // Where the output goes; the disk itself when null.
   platform::FileSystem* file_system = nullptr;
   // How many workers write files at once: 1 writes each file in the walk
-  // itself; 0 takes platform::default_jobs() (KELVARIN_JOBS, else the
-  // processors). Any number gives the same lines, statuses and tree.
+  // itself; 0 takes default_jobs(). Any number gives the same lines,
+  // statuses and tree.
   unsigned jobs = 0;
   // How workers are started: std::thread unless a test says otherwise.
   OrderedPool::StartThread start_thread = {};
 };
+
+// Workers when none are asked for: one per processor online, at most 8
+// (past that the disk, not the processors, sets the pace).
+inline unsigned default_jobs() { return std::min(platform::processor_count(), 8u); }
 
 // What the extraction tells as it goes, in the walk's order.
 class ExtractReporter {

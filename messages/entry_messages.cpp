@@ -8,7 +8,8 @@
 
 namespace kelvarin {
 
-std::string one_line(std::string_view text) {
+std::string one_line(std::string_view text, PathForm form) {
+  static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
   std::string line;
   line.reserve(text.size());
   for (std::size_t at = 0; at < text.size(); ++at) {
@@ -19,6 +20,14 @@ std::string one_line(std::string_view text) {
       // A terminal may take it for the start of a command, as ESC.
       line += '?';
       ++at;
+    } else if (byte >= 0x80 && form == PathForm::listed) {
+      const std::size_t length = utf8_sequence_length(text, at);
+      if (length == 0) {
+        line += kReplacement;
+        continue;
+      }
+      line += text.substr(at, length);
+      at += length - 1;
     } else {
       line += text[at];
     }
@@ -26,7 +35,9 @@ std::string one_line(std::string_view text) {
   return line;
 }
 
-std::string error_line(std::string_view message) { return "ERROR: " + one_line(message) + "\n"; }
+std::string error_line(std::string_view message, PathForm form) {
+  return "ERROR: " + one_line(message, form) + "\n";
+}
 
 const char* describe(NameProblem problem) {
   switch (problem) {
@@ -279,7 +290,7 @@ void ExtractionLines::left_out(const EntryVisit& entry, const PlannedEntry& plan
     ++cut_off_;
     return;
   }
-  error(error_line(left_out_message(index_, entry, planned, form_)));
+  error(error_line(left_out_message(index_, entry, planned, form_), form_));
 }
 
 void ExtractionLines::folder_failed(const EntryVisit& folder, const Error& failure, std::uint64_t inside) {
@@ -291,10 +302,10 @@ void ExtractionLines::folder_failed(const EntryVisit& folder, const Error& failu
                             : failure.is_link()       ? "a link holds its name, and links are not followed"
                                                       : cause_of(failure);
   if (form_ == PathForm::printed) {
-    error(error_line(shown + " doesn't exist! (" + cause + inside_count(inside) + ")"));
+    error(error_line(shown + " doesn't exist! (" + cause + inside_count(inside) + ")", form_));
     return;
   }
-  error(error_line("Unable to make folder " + shown + ": " + cause + inside_count(inside)));
+  error(error_line("Unable to make folder " + shown + ": " + cause + inside_count(inside), form_));
 }
 
 void ExtractionLines::folder_not_named(const EntryVisit& folder, const Error& failure,
@@ -303,27 +314,27 @@ void ExtractionLines::folder_not_named(const EntryVisit& folder, const Error& fa
   const char* separator = form_ == PathForm::printed ? "\\" : "/";
   error(error_line("Unable to put folder " + under_destination(folder) + separator + " in place: " +
                    cause_of(failure) + "; what was written in it is in " + std::string(temporary_name) +
-                   " beside it"));
+                   " beside it", form_));
 }
 
 void ExtractionLines::file_failed(const EntryVisit& file, const Error& failure, const Error& left) {
   if (repeats(failure)) return;
   std::string where = under_destination(file);
   if (failure.step() != Error::Step::read && failure.step() != Error::Step::write) {
-    error(error_line("Unable to create file: " + where + ": " + cause_of(failure)));
+    error(error_line("Unable to create file: " + where + ": " + cause_of(failure), form_));
     return;
   }
   if (!left.ok()) where += " (the part written stays: " + cause_of(left) + ")";
   if (failure.step() == Error::Step::read) {
     error(error_line("Unable to read the data of entry " + std::to_string(file.entry) + " for " + where + ": " +
-                     cause_of(failure)));
+                     cause_of(failure), form_));
   } else {
-    error(error_line("Unable to write file: " + where + ": " + cause_of(failure)));
+    error(error_line("Unable to write file: " + where + ": " + cause_of(failure), form_));
   }
 }
 
 void ExtractionLines::destination_failed(const Error& failure) {
-  error(error_line("Unable to use " + destination_ + " as the destination folder: " + cause_of(failure)));
+  error(error_line("Unable to use " + destination_ + " as the destination folder: " + cause_of(failure), form_));
 }
 
 std::string workers_started(unsigned asked, unsigned started) {

@@ -17,12 +17,19 @@
 
 namespace kelvarin {
 
-// `text` with each control character (C0 and DEL) shown as '?', so that one
-// message is always one line.
-std::string one_line(std::string_view text);
+// How entries' paths are shown: as Kelvarin_Extract prints them, a
+// backslash after each folder ("\maps\level1.map"), or as brq lists them,
+// names joined by '/' ("maps/level1.map").
+enum class PathForm { printed, listed };
 
-// "ERROR: " + one_line(message) + "\n".
-std::string error_line(std::string_view message);
+// `text` with each control character (C0, DEL and C1) shown as '?', so that
+// one message is always one line and can't drive a terminal. brq (`listed`)
+// also shows each byte that is not part of well-formed UTF-8 as U+FFFD, as
+// its JSON does; Kelvarin_Extract (`printed`) has always kept them.
+std::string one_line(std::string_view text, PathForm form = PathForm::listed);
+
+// "ERROR: " + one_line(message, form) + "\n".
+std::string error_line(std::string_view message, PathForm form = PathForm::listed);
 
 // Why `name` can't stand on disk, as a phrase ("the name would leave its
 // folder"); empty for NameProblem::none.
@@ -65,11 +72,6 @@ std::string cut_off_message(const ArchiveIndex& index, std::uint64_t files);
 // The path as Kelvarin_Extract prints it, appended to `out`: each folder
 // name followed by a backslash, then the name ("\maps\level1.map").
 void append_printed_path(std::string& out, const EntryVisit& visit);
-
-// How entries' paths are shown: as Kelvarin_Extract prints them, a
-// backslash after each folder ("\maps\level1.map"), or as brq lists them,
-// names joined by '/' ("maps/level1.map").
-enum class PathForm { printed, listed };
 
 // The path of `visit` in `form`; a folder's listed path "/" for the usual
 // root.

@@ -28,6 +28,7 @@ class Error {
     locked,      // another process holds it
     ended_early, // a file ends before the bytes asked of it
     no_memory,   // memory ran out
+    too_many_open,  // the process, or the system, has as many files open as it may
     unusable,    // data that can't be used as they stand (a damaged index)
     not_a_folder, // something other than a folder (a file, a device) holds the name
     is_link,     // a link holds the name, and links are not followed
@@ -73,6 +74,7 @@ class Error {
   bool is_not_empty() const { return kind_ == Kind::not_empty; }
   bool is_locked() const { return kind_ == Kind::locked; }
   bool is_out_of_memory() const { return kind_ == Kind::no_memory; }
+  bool is_too_many_open() const { return kind_ == Kind::too_many_open; }
   bool is_unusable() const { return kind_ == Kind::unusable; }
   bool is_ended_early() const { return kind_ == Kind::ended_early; }
   bool is_not_a_folder() const { return kind_ == Kind::not_a_folder; }

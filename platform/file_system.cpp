@@ -180,6 +180,10 @@ Error FileSystem::write(const FileHandle& file, const void* buffer, std::size_t 
   return os::write(file, buffer, length);
 }
 
+Error FileSystem::set_position(const FileHandle& file, std::uint64_t position) {
+  return os::set_position(file, position);
+}
+
 Error FileSystem::copy_range(const FileHandle& from, std::uint64_t position, std::uint64_t length,
                              const FileHandle& to, std::vector<char>& buffer) {
   const std::uint64_t done = os::copy_in_kernel(from, position, length, to);

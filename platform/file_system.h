@@ -93,6 +93,9 @@ class FileSystem {
 
   // Writes all `length` bytes at the handle's position, or fails.
   virtual Error write(const FileHandle& file, const void* buffer, std::size_t length);
+  // Moves the handle's position, so that bytes already written are
+  // written again.
+  virtual Error set_position(const FileHandle& file, std::uint64_t position);
 
   // Copies `length` bytes from `position` in `from` to the position of
   // `to`: in the kernel where the OS can, else through `buffer`, which is
@@ -159,6 +162,9 @@ class FileSystemWrapper : public FileSystem {
   }
   Error write(const FileHandle& file, const void* buffer, std::size_t length) override {
     return target_.write(file, buffer, length);
+  }
+  Error set_position(const FileHandle& file, std::uint64_t position) override {
+    return target_.set_position(file, position);
   }
   Error copy_range(const FileHandle& from, std::uint64_t position, std::uint64_t length,
                    const FileHandle& to, std::vector<char>& buffer) override {

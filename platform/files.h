@@ -136,14 +136,21 @@ struct FolderItem {
 // What `folder` holds, links and all, as they are (nothing followed).
 Error list_folder(const Folder& folder, std::vector<FolderItem>& items);
 
+// Whether a file system is mounted on the folder the user named: another
+// one begins there (or a bind mount, where the OS tells), or it is the top
+// of all.
+Error is_mount_point(std::string_view utf8_path, bool& mounted);
+
 // What identifies a file or folder while it exists, its size, and when it
 // last changed (an inode number freed is soon given to a new file: the
-// time tells them apart).
+// time tells them apart; a file rewritten in place keeps its number and
+// size, and only the times tell).
 struct FileIdentity {
   std::uint64_t device = 0;
   std::uint64_t inode = 0;
   std::uint64_t size = 0;
-  std::uint64_t changed = 0;  // the OS's change time, in its own units
+  std::uint64_t changed = 0;   // the OS's change time, in its own units
+  std::uint64_t modified = 0;  // the time of the last write, likewise
   bool is_folder = false;
   bool is_regular = false;
   bool is_link = false;  // a symbolic link, or on Windows a junction
@@ -152,7 +159,8 @@ struct FileIdentity {
     return device == other.device && inode == other.inode;
   }
   bool unchanged_since(const FileIdentity& earlier) const {
-    return same_object(earlier) && size == earlier.size && changed == earlier.changed;
+    return same_object(earlier) && size == earlier.size && changed == earlier.changed &&
+           modified == earlier.modified;
   }
 };
 

@@ -30,6 +30,7 @@ Error link_unnamed_file(const FileHandle& file, const Folder& folder, const Nati
 Error replace_file(const Folder& folder, const NativeString& from, const NativeString& to);
 Error remove_file(const Folder& folder, const NativeString& name);
 Error write(const FileHandle& file, const void* buffer, std::size_t length);
+Error set_position(const FileHandle& file, std::uint64_t position);
 
 // Copies in the kernel what it can, from the start; returns how many bytes
 // that was (the caller copies the rest through memory).

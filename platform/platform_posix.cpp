@@ -38,6 +38,7 @@ Error Error::os(int code, Step step) {
                     : code == ENOMEM                      ? Kind::no_memory
                     : code == ENOSPC || code == EDQUOT    ? Kind::no_space
                     : code == EROFS                       ? Kind::read_only
+                    : code == EMFILE || code == ENFILE    ? Kind::too_many_open
                                                           : Kind::other;
   return Error(kind, code, step, {});
 }
@@ -392,14 +393,36 @@ Error list_folder(const Folder& folder, std::vector<FolderItem>& items) {
   return result;
 }
 
+Error is_mount_point(std::string_view utf8_path, bool& mounted) {
+  const std::string path(utf8_path);
+#ifdef STATX_ATTR_MOUNT_ROOT
+  // Linux 5.8 and later tell it, bind mounts of a folder of the same file
+  // system too.
+  struct statx root {};
+  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BASIC_STATS, &root) == 0 &&
+      (root.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) != 0) {
+    mounted = (root.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+    return {};
+  }
+#endif
+  struct stat folder {}, parent {};
+  if (::stat(path.c_str(), &folder) != 0 || ::stat((path + "/..").c_str(), &parent) != 0) {
+    return from_errno(Error::Step::open);
+  }
+  mounted = folder.st_dev != parent.st_dev || folder.st_ino == parent.st_ino;
+  return {};
+}
+
 namespace {
 
+std::uint64_t nanoseconds(const struct timespec& time) {
+  return static_cast<std::uint64_t>(time.tv_sec) * 1'000'000'000u + static_cast<std::uint64_t>(time.tv_nsec);
+}
+
 FileIdentity identity_of(const struct stat& info) {
-  const std::uint64_t changed = static_cast<std::uint64_t>(info.st_ctim.tv_sec) * 1'000'000'000u +
-                                static_cast<std::uint64_t>(info.st_ctim.tv_nsec);
   return {static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
-          static_cast<std::uint64_t>(info.st_size), changed, S_ISDIR(info.st_mode),
-          S_ISREG(info.st_mode), S_ISLNK(info.st_mode)};
+          static_cast<std::uint64_t>(info.st_size), nanoseconds(info.st_ctim), nanoseconds(info.st_mtim),
+          S_ISDIR(info.st_mode), S_ISREG(info.st_mode), S_ISLNK(info.st_mode)};
 }
 
 }  // namespace
@@ -467,6 +490,11 @@ Error os::write(const FileHandle& file, const void* buffer, std::size_t length) 
     bytes += n;
     length -= static_cast<std::size_t>(n);
   }
+  return {};
+}
+
+Error os::set_position(const FileHandle& file, std::uint64_t position) {
+  if (::lseek(fd_of(file), static_cast<off_t>(position), SEEK_SET) < 0) return from_errno(Error::Step::write);
   return {};
 }
 

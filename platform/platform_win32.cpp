@@ -30,6 +30,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <string_view>
 #include <vector>
 
@@ -47,6 +48,7 @@ Error Error::os(int code, Step step) {
                     : error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
                               error == ERROR_DISK_QUOTA_EXCEEDED                    ? Kind::no_space
                     : error == ERROR_WRITE_PROTECT                                  ? Kind::read_only
+                    : error == ERROR_TOO_MANY_OPEN_FILES                            ? Kind::too_many_open
                                                                                      : Kind::other;
   return Error(kind, code, step, {});
 }
@@ -302,6 +304,7 @@ FileIdentity identity_of(const BY_HANDLE_FILE_INFORMATION& info, const FILE_BASI
   const LONGLONG changed = times.ChangeTime.QuadPart != 0 ? times.ChangeTime.QuadPart
                                                            : times.LastWriteTime.QuadPart;
   identity.changed = static_cast<std::uint64_t>(changed);
+  identity.modified = static_cast<std::uint64_t>(times.LastWriteTime.QuadPart);
   identity.is_folder = folder && !link;
   identity.is_regular = !folder && !link && on_disk;
   identity.is_link = link;
@@ -425,6 +428,30 @@ Error open_folder(std::string_view utf8_path, Folder& folder) {
   NativeString typed;
   native_name(utf8_path, typed);
   return hold_folder(without_final_separator(long_form(typed)), true, folder).during(Step::open);
+}
+
+Error is_mount_point(std::string_view utf8_path, bool& mounted) {
+  NativeString typed;
+  native_name(utf8_path, typed);
+  std::wstring full(MAX_PATH, L'\0');
+  DWORD length = ::GetFullPathNameW(typed.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  if (length >= full.size()) {
+    full.resize(length);
+    length = ::GetFullPathNameW(typed.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+  }
+  if (length == 0 || length >= full.size()) return last_error(Step::open);
+  full.resize(length);
+  if (::GetFileAttributesW(full.c_str()) == INVALID_FILE_ATTRIBUTES) return last_error(Step::open);
+  full = without_final_separator(full);
+  if (full.back() != L'\\') full += L'\\';
+  // A volume mounted on a folder has that folder as its root.
+  std::wstring volume(full.size() + 1, L'\0');
+  if (!::GetVolumePathNameW(full.c_str(), volume.data(), static_cast<DWORD>(volume.size()))) {
+    return last_error(Step::open);
+  }
+  volume.resize(std::wcslen(volume.c_str()));
+  mounted = ::CompareStringOrdinal(volume.c_str(), -1, full.c_str(), -1, TRUE) == CSTR_EQUAL;
+  return {};
 }
 
 Error os::open_destination(std::string_view utf8_path, bool make_parents, Folder& folder) {
@@ -628,6 +655,13 @@ Error os::write(const FileHandle& file, const void* buffer, std::size_t length) 
     bytes += n;
     length -= n;
   }
+  return {};
+}
+
+Error os::set_position(const FileHandle& file, std::uint64_t position) {
+  LARGE_INTEGER to;
+  to.QuadPart = static_cast<LONGLONG>(position);
+  if (!::SetFilePointerEx(handle_of(file), to, nullptr, FILE_BEGIN)) return last_error(Step::write);
   return {};
 }
 

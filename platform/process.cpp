@@ -34,14 +34,9 @@ int run_main(int argc, char** argv, int (*entry)(int argc, char** argv), int (*o
   return status;
 }
 
-unsigned default_jobs() {
-  if (const char* jobs = std::getenv("KELVARIN_JOBS")) {
-    char* end = nullptr;
-    const unsigned long asked = std::strtoul(jobs, &end, 10);
-    if (end != jobs && *end == '\0' && asked >= 1 && asked <= kMaxJobs) return static_cast<unsigned>(asked);
-  }
+unsigned processor_count() {
   const unsigned processors = std::thread::hardware_concurrency();
-  return processors == 0 ? 1 : std::min(processors, 8u);
+  return processors == 0 ? 1 : processors;
 }
 
 }  // namespace kelvarin::platform

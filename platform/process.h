@@ -18,11 +18,11 @@ int run_main(int argc, char** argv, int (*entry)(int argc, char** argv), int (*o
 
 bool is_terminal(std::FILE* stream);
 
-// How many files an extraction writes at once unless told: KELVARIN_JOBS
-// where it holds a number from 1 to kMaxJobs, else the processors online,
-// at most 8.
+// The most workers a run may be given.
 inline constexpr unsigned kMaxJobs = 64;
-unsigned default_jobs();
+
+// How many processors are online (1 where the OS doesn't tell).
+unsigned processor_count();
 
 // How many more files and folders the process may hold open at once: its
 // limit less those it holds (SIZE_MAX where the OS sets no such limit).

@@ -196,9 +196,12 @@ TEST(HostileArchive, MemoryRunningOutIsOneLineNeverAnAbort) {
   write_file(dir / "many.brq", std::string(reinterpret_cast<const char*>(header), sizeof header));
   fs::resize_file(dir / "many.brq", index_size(kEntries, 0, 0));
   const std::string archive = utf8(dir / "many.brq");
+  fs::create_directories(dir / "folder");
+  write_file(dir / "folder" / "f", "f");
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"list", archive, "x"}, {"extract", archive, utf8(dir / "out"), "x"}, {"cat", archive, "x"},
-           {"list", "--exclude", "x", archive}, {"check", archive}, {"diff", archive, archive}}) {
+           {"list", "--exclude", "x", archive}, {"check", archive}, {"diff", archive, archive},
+           {"diff", utf8(dir / "folder"), archive}}) {
     const Child child = run_in_child([&] {
       // The address space now, the index's 112 MB, and 60 MB more.
       std::uint64_t pages = 0;

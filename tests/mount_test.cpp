@@ -116,6 +116,18 @@ TEST(BrqMount, UnusableArchiveIsRefusedBeforeMounting) {
   EXPECT_NE(brq({"mount", "--help"}).out.find("'fusermount3 -u MOUNTPOINT' unmounts"), std::string::npos);
 }
 
+// The probe that keeps a second mount off a mount point: the top of all is
+// one, a folder of the temporary folder's file system is not.
+TEST(BrqMount, MountPointsAreToldFromFolders) {
+  TempDir dir;
+  bool mounted = false;
+  ASSERT_TRUE(platform::is_mount_point("/", mounted).ok());
+  EXPECT_TRUE(mounted);
+  ASSERT_TRUE(platform::is_mount_point(utf8(dir.path()), mounted).ok());
+  EXPECT_FALSE(mounted);
+  EXPECT_FALSE(platform::is_mount_point(utf8(dir / "missing"), mounted).ok());
+}
+
 bool mounted_at(const fs::path& point) {
   return read_file("/proc/self/mountinfo").find(" " + point.string() + " ") != std::string::npos;
 }
@@ -203,6 +215,11 @@ TEST(BrqMount, ReadsLikeTheSourceThroughTheKernelAndUnmountsClean) {
   EXPECT_EQ(::pread(read_fd, bytes.data(), bytes.size(), 2 << 20), -1);
   EXPECT_EQ(errno, EIO);
   ::close(read_fd);
+
+  // A second mount there would hide the first: refused, nothing mounted.
+  const RunResult again = brq({"mount", utf8(archive), utf8(point)});
+  EXPECT_EQ(std::make_tuple(again.status, again.err),
+            std::make_tuple(1, "ERROR: Unable to mount at " + utf8(point) + ": something is mounted there already\n"));
 
   const RunResult run = mount.unmount();
   EXPECT_EQ(run.status, 2);

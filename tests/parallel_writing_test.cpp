@@ -227,5 +227,38 @@ TEST(ParallelWriting, FoldersWaitingForTheirNamesStayBounded) {
   EXPECT_EQ(std::distance(fs::directory_iterator(dir / "out"), fs::directory_iterator()), 1501);
 }
 
+// KELVARIN_JOBS that is not a number from 1 to 64 is said once, on
+// standard error (never among Kelvarin_Extract's lines), and the default
+// used; a good one, or brq's -j, silently.
+TEST(ParallelWriting, BadKelvarinJobsIsSaidAndTheDefaultUsed) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs fork and setenv";
+#else
+  TempDir dir;
+  const fs::path archive = write_archive(dir / "a.brq", {source_folder("", files_in("f", 3, 10))});
+  const std::string kelvarin_out = utf8(dir / "k.out"), kelvarin_err = utf8(dir / "k.err");
+  for (const std::string jobs : {"0", "65", "x", " 4", "4", "64"}) {
+    const bool bad = jobs != "4" && jobs != "64";
+    const Child child = run_in_child([&] {
+      ::setenv("KELVARIN_JOBS", jobs.c_str(), 1);
+      std::FILE* out = std::fopen(kelvarin_out.c_str(), "wb");
+      if (out == nullptr || std::freopen(kelvarin_err.c_str(), "wb", stderr) == nullptr) return 120;
+      const int status = run_kelvarin({"e", utf8(archive), utf8(dir / "k")}, out);
+      std::fclose(out);
+      const RunResult run = brq({"extract", "-q", utf8(archive), utf8(dir / "b")});
+      const RunResult told = brq({"extract", "-q", "-j", "2", utf8(archive), utf8(dir / "j")});
+      std::printf("%s", (run.err + told.err).c_str());
+      return status + run.status + told.status;
+    });
+    const std::string said = "KELVARIN_JOBS=" + jobs + " is not a number from 1 to 64: using ";
+    EXPECT_EQ(child.status, 0) << jobs;
+    EXPECT_EQ(count_lines(child.out, "brq: " + said), bad ? 1 : 0) << jobs << child.out;
+    EXPECT_EQ(count_lines(child.out, ""), bad ? 1 : 0) << jobs << child.out;
+    EXPECT_EQ(count_lines(read_file(kelvarin_err), "Kelvarin_Extract: " + said), bad ? 1 : 0) << jobs;
+    EXPECT_EQ(read_file(kelvarin_out).find("KELVARIN_JOBS"), std::string::npos) << jobs;
+  }
+#endif
+}
+
 }  // namespace
 }  // namespace kelvarin::testing

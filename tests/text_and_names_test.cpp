@@ -77,6 +77,10 @@ TEST(Text, MessagesAreOneLine) {
   EXPECT_EQ(one_line("tab\there\x7F\xC3\xA9"), "tab?here?\xC3\xA9");
   // C1 controls (CSI is "\xC2\x9B") would drive a terminal as ESC does.
   EXPECT_EQ(one_line("csi\xC2\x9B" "31m \xC2\xA0\xC2\x80"), "csi?31m \xC2\xA0?");
+  // Bytes that are not UTF-8: U+FFFD each in brq's lines, as Kelvarin_Extract
+  // has always printed them in its own.
+  EXPECT_EQ(one_line("bad\xFF\xE6\x97.\xC3\xA9"), "bad\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD.\xC3\xA9");
+  EXPECT_EQ(error_line("bad\xFF\x01", PathForm::printed), "ERROR: bad\xFF?\n");
 }
 
 TEST(Text, Utf8SequencesAtTheirBounds) {
