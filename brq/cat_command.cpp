@@ -121,13 +121,13 @@ int cat_files(const CommandLine& line, const Streams& streams) {
                                                 return written;
                                               });
       if (!written.ok()) {
-        if (!platform::reader_gone(written)) fail("Unable to write to standard output: " + written.cause());
+        if (!platform::reader_gone(written)) fail("Unable to write to standard output: " + cause_of(written));
         progress.finish();
         return kStatusEntriesFailed;
       }
       if (!read.ok()) {
         fail("Unable to read the data of " + named.description(entry) + ": " +
-             (read.is_ended_early() ? std::string("the archive ends before its last byte") : read.cause()));
+             (read.is_ended_early() ? std::string("the archive ends before its last byte") : cause_of(read)));
         failed = true;
       }
     }
@@ -138,7 +138,7 @@ int cat_files(const CommandLine& line, const Streams& streams) {
   }
   const Error flushed = platform::flush_stream(streams.out);
   if (!flushed.ok() && !platform::reader_gone(flushed)) {
-    fail("Unable to write to standard output: " + flushed.cause());
+    fail("Unable to write to standard output: " + cause_of(flushed));
     failed = true;
   }
   progress.finish();

@@ -152,14 +152,14 @@ class FolderSide final : public Side {
     ScanReport report;
     Result<SourceNode> scanned = files_.scan({false, false}, report);
     if (!scanned.ok()) {
-      print(streams.err, error_line("Unable to read " + name_ + ": " + scanned.error().cause()));
+      print(streams.err, error_line("Unable to read " + name_ + ": " + cause_of(scanned.error())));
       return false;
     }
     // Found a folder at a time, the last first: told in tree order.
     std::stable_sort(report.left_out.begin(), report.left_out.end(),
                      [](const Error& x, const Error& y) { return tree_order(x.path(), y.path()); });
     for (const Error& problem : report.left_out) {
-      print(streams.err, error_line(problem.path() + ": " + problem.cause()));
+      print(streams.err, error_line(problem.path() + ": " + cause_of(problem)));
     }
     root_ = std::move(scanned.value());
     // The root is the destination of an extraction: its entries' paths
@@ -321,7 +321,7 @@ int diff_archives(const CommandLine& line, const Streams& streams) {
           modified = true;
         } else {
           trouble = true;
-          print(streams.err, error_line("Unable to compare " + in_a->path + ": " + failure.cause()));
+          print(streams.err, error_line("Unable to compare " + in_a->path + ": " + cause_of(failure)));
         }
       }
     }

@@ -135,7 +135,7 @@ Error FolderSource::list_items(const platform::Folder& folder, std::size_t id, c
         Link link{id, entry.name, {}, kNowhere, kNowhere};
         const Error followed = platform::identify_target(folder, name_, link.target);
         if (!followed.ok()) {
-          leave_out("is a link that leads nowhere: " + followed.cause());
+          leave_out("is a link that leads nowhere: " + cause_of(followed));
           continue;
         }
         items.push_back({entry.name, Item::Kind::link, links_.size()});
@@ -155,7 +155,7 @@ Error FolderSource::list_items(const platform::Folder& folder, std::size_t id, c
     Scanned file{id, entry.name, {}};
     const Error looked = platform::identify_in(folder, name_, file.identity);
     if (!looked.ok() || !file.identity.is_regular) {
-      leave_out(looked.ok() ? "is neither a folder nor a regular file" : looked.cause());
+      leave_out(looked.ok() ? "is neither a folder nor a regular file" : cause_of(looked));
       continue;
     }
     if (file.identity.size > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {

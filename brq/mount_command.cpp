@@ -37,7 +37,7 @@ int mount_archive(const std::string& archive, const std::string& mountpoint, boo
     const Error served = platform::serve_read_only_mount(
         mountpoint, tree, {foreground, archive, &index.value().archive()}, end);
     if (!served.ok()) {
-      print(streams.err, error_line("Unable to mount " + archive + " on " + mountpoint + ": " + served.cause()));
+      print(streams.err, error_line("Unable to mount " + archive + " on " + mountpoint + ": " + cause_of(served)));
       return kStatusUnusable;
     }
     return left_out ? kStatusEntriesFailed : kStatusSuccess;

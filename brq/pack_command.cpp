@@ -100,7 +100,7 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
   platform::Folder root;
   Error error = platform::open_folder(folder, root);
   if (!error.ok()) {
-    print(streams.err, error_line(folder + " is not a folder: " + error.cause()));
+    print(streams.err, error_line(folder + " is not a folder: " + cause_of(error)));
     return kStatusUnusable;
   }
   platform::Folder archive_folder;
@@ -117,7 +117,7 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
   platform::FileIdentity archive_folder_identity;
   if (error.ok()) error = platform::identify(archive_folder.handle, archive_folder_identity);
   if (!error.ok()) {
-    print(streams.err, error_line("Unable to write " + archive + ": " + error.cause()));
+    print(streams.err, error_line("Unable to write " + archive + ": " + cause_of(error)));
     return kStatusUnusable;
   }
   // The archive replaces a file of its name, and nothing else: not a
@@ -136,7 +136,7 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
   ScanReport report;
   Result<SourceNode> scanned = files.scan({!line.allow_unportable, line.dereference}, report);
   if (!scanned.ok()) {
-    print(streams.err, error_line("Unable to read " + folder + ": " + scanned.error().cause()));
+    print(streams.err, error_line("Unable to read " + folder + ": " + cause_of(scanned.error())));
     return kStatusUnusable;
   }
   std::vector<SourceNode> top_level;
@@ -154,9 +154,9 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
   std::vector<Error> problems = report.left_out;
   problems.insert(problems.end(), report.unportable.begin(), report.unportable.end());
   std::sort(problems.begin(), problems.end(), [](const Error& a, const Error& b) {
-    return std::make_pair(a.path(), a.cause()) < std::make_pair(b.path(), b.cause());
+    return std::make_pair(a.path(), cause_of(a)) < std::make_pair(b.path(), cause_of(b));
   });
-  for (const Error& problem : problems) print(streams.err, error_line(problem.path() + ": " + problem.cause()));
+  for (const Error& problem : problems) print(streams.err, error_line(problem.path() + ": " + cause_of(problem)));
   if (!report.unportable.empty()) {
     const std::size_t count = report.unportable.size();
     print(streams.err, error_line("Nothing written: " + std::to_string(count) + (count == 1 ? " entry" : " entries") +
@@ -166,7 +166,7 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
 
   Result<ArchiveLayout> laid_out = lay_out(top_level);
   if (!laid_out.ok()) {
-    print(streams.err, error_line("Unable to pack " + folder + ": " + laid_out.error().cause()));
+    print(streams.err, error_line("Unable to pack " + folder + ": " + cause_of(laid_out.error())));
     return kStatusUnusable;
   }
   const ArchiveLayout& layout = laid_out.value();

@@ -39,7 +39,7 @@ int run_brq(int argc, const char* const* argv, const Streams& streams) {
   CommandLine line;
   const Error error = parse_command_line(argc, argv, line);
   if (!error.ok()) {
-    print(streams.err, "brq: " + error.cause() + "\n");
+    print(streams.err, "brq: " + cause_of(error) + "\n");
     print(streams.err, line.command == Command::none
                            ? std::string("Try 'brq --help'.\n")
                            : "Try 'brq " + std::string(argv[1]) + " --help'.\n");

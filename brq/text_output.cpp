@@ -14,7 +14,7 @@ void TextOutput::add(std::string_view text) {
 bool TextOutput::finish() {
   if (failure_.ok()) failure_ = platform::flush_stream(streams_.out);
   if (failure_.ok() || platform::reader_gone(failure_)) return true;
-  print(streams_.err, error_line("Unable to write to standard output: " + failure_.cause()));
+  print(streams_.err, error_line("Unable to write to standard output: " + cause_of(failure_)));
   return false;
 }
 

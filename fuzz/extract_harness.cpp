@@ -106,7 +106,7 @@ std::string run_and_check(const Sandbox& sandbox, std::string_view input, const 
     const ExtractOptions options{destination};
     Destination opened = open_destination(options);
     Result<ExtractionPlan> plan = ExtractionPlan::make(index.value(), nullptr, opened.case_rule);
-    if (!plan.ok()) return "the plan could not be made: " + plan.error().cause();
+    if (!plan.ok()) return "the plan could not be made: " + cause_of(plan.error());
     Told told(index.value(), destination);
     const ExtractSummary summary = extract(index.value(), plan.value(), std::move(opened), options, told);
     if (told.malformed) problem = "an error line is not one line beginning \"ERROR: \"";
