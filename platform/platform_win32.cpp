@@ -35,6 +35,12 @@
 #include <vector>
 
 namespace kelvarin {
+namespace {
+
+// ERROR_DISK_QUOTA_EXCEEDED, which mingw-w64's headers lack.
+constexpr DWORD kDiskQuotaExceeded = 1295;
+
+}  // namespace
 
 Error Error::os(int code, Step step) {
   // A failed call that left no error code must still not read as success.
@@ -46,7 +52,7 @@ Error Error::os(int code, Step step) {
                     : error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? Kind::locked
                     : error == ERROR_NOT_ENOUGH_MEMORY || error == ERROR_OUTOFMEMORY ? Kind::no_memory
                     : error == ERROR_DISK_FULL || error == ERROR_HANDLE_DISK_FULL ||
-                              error == ERROR_DISK_QUOTA_EXCEEDED                    ? Kind::no_space
+                              error == kDiskQuotaExceeded                    ? Kind::no_space
                     : error == ERROR_WRITE_PROTECT                                  ? Kind::read_only
                     : error == ERROR_TOO_MANY_OPEN_FILES                            ? Kind::too_many_open
                                                                                      : Kind::other;

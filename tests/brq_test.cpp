@@ -591,7 +591,9 @@ TEST(BrqPack, FoldersComeBackWholeAndPackToTheSameBytes) {
 // Reading ahead holds files open; where the process may hold few, a file
 // it could not open ahead is opened at its turn, not taken for unreadable.
 TEST(BrqPack, ReadingAheadStepsBackWhenFewFilesMayBeOpen) {
-  if (kOnWindows) GTEST_SKIP() << "needs a limit on open files";
+#ifdef _WIN32
+  GTEST_SKIP() << "needs a limit on open files";
+#else
   TempDir dir;
   fs::create_directories(dir / "src");
   for (int i = 0; i < 120; ++i) write_file(dir / "src" / ("f" + std::to_string(i)), std::to_string(i));
@@ -605,6 +607,7 @@ TEST(BrqPack, ReadingAheadStepsBackWhenFewFilesMayBeOpen) {
   EXPECT_EQ(std::make_tuple(child.status, child.out), std::make_tuple(0, "")) << child.out;
   EXPECT_EQ(kelvarin({"e", utf8(dir / "a.brq"), utf8(dir / "out")}).status, 0);
   EXPECT_TRUE(snapshot(dir / "out") == snapshot(dir / "src"));
+#endif
 }
 
 // As tar does: what an archive can't hold is named and left out, with all
@@ -625,7 +628,7 @@ TEST(BrqPack, WhatAnArchiveCantHoldIsLeftOutAndTheRestPacked) {
        [](const fs::path& src) { fs::create_symlink("/etc/hostname", src / "link"); }},
   };
   for (const auto& [message, make] : cases) {
-    if (kOnWindows && message[0] != 'b') continue;
+    if (kOnWindows && message.rfind("big", 0) != 0) continue;
     TempDir dir;
     fs::create_directories(dir / "src" / "sub");
     write_file(dir / "src" / "ok", "fine");
