@@ -288,7 +288,10 @@ Error os::folds_case(const Folder& folder, const NativeString& probe, const Nati
   if (::fstat(fd_of(made), &ours) != 0) {
     error = from_errno(Error::Step::read);
   } else if (::fstatat(fd_of(folder), other_case.c_str(), &other, AT_SYMLINK_NOFOLLOW) == 0) {
-    folds = ours.st_dev == other.st_dev && ours.st_ino == other.st_ino;
+    // Found at all: nobody else makes names of this form, and the probe's
+    // is new. (FUSE file systems such as exfat-fuse number a file anew for
+    // each name it is looked up by, so the inodes can't be compared.)
+    folds = ours.st_dev == other.st_dev;
   } else if (errno == ENOENT) {
     folds = false;
   } else {
