@@ -144,7 +144,7 @@ bool ExtractionRun::enter_folder(const EntryVisit& folder, const PlannedEntry& p
     // leading out of the destination.
     Slot& slot = take_slot(folder, Slot::Kind::folder_failed);
     slot.error = error;
-    slot.inside = index_.count_inside(folder.entry);
+    slot.inside = plan_.taken_inside(index_, folder.entry);
     hand_on(slot);
     return false;
   }

@@ -330,6 +330,16 @@ Result<ExtractionPlan> ExtractionPlan::make(const ArchiveIndex& index, const Sel
   }
 }
 
+std::uint64_t ExtractionPlan::taken_inside(const ArchiveIndex& index, std::uint32_t entry) const {
+  std::uint64_t taken = 0;
+  index.each_inside(entry, [&](std::uint32_t inside) {
+    const PlannedEntry& planned = entries_[inside];
+    if (planned.entered() || planned.written()) ++taken;
+    if (planned.fate == Fate::left_out && planned.taken) taken += 1 + std::uint64_t{planned.inside()};
+  });
+  return taken;
+}
+
 void ExtractionPlan::replay(const ArchiveIndex& index, PlanVisitor& visitor) const {
   class Replay final : public TreeVisitor {
    public:

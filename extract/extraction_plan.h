@@ -108,6 +108,11 @@ class ExtractionPlan {
   // Walks the plan in the walk's order.
   void replay(const ArchiveIndex& index, PlanVisitor& visitor) const;
 
+  // How many entries below `entry` the plan makes, writes or tells of (an
+  // entry left out with all it holds): what a folder that can't be made
+  // takes with it, as far as the selection asked for it.
+  std::uint64_t taken_inside(const ArchiveIndex& index, std::uint32_t entry) const;
+
   // By path of the request: the entries it names itself, and the folders
   // left out that may hold what it names, in walk order (excluded ones,
   // and those inside what is left out, are not reached).
