@@ -346,7 +346,7 @@ EditRefusal ArchiveEdit::move(std::string_view from, std::string_view to, std::v
   if (holder == nullptr || moved == holder->children.end()) {
     return {EditRefusal::Kind::not_found, from_path, {}, NameProblem::none};
   }
-  if (to_path == from_path || to_path.starts_with(from_path + "/")) {
+  if (to_path == from_path || (moved->second->is_folder && to_path.starts_with(from_path + "/"))) {
     return {to_path == from_path ? EditRefusal::Kind::name_taken : EditRefusal::Kind::into_itself, to_path, from_path,
             NameProblem::none};
   }
