@@ -27,6 +27,11 @@ int run_command(const CommandLine& line, const Streams& streams) {
       return pack_folder(line, streams);
     case Command::mount:
       return mount_archive(line.operands[0], line.operands[1], line.foreground, streams);
+    case Command::add:
+    case Command::rm:
+    case Command::mv:
+    case Command::sync:
+      return edit_archive(line, streams);
     case Command::none:
       break;
   }

@@ -45,7 +45,7 @@ _brq() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   local prev=
   [ "$COMP_CWORD" -gt 0 ] && prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local commands="list check extract cat diff pack mount help"
+  local commands="list check extract cat diff pack add rm mv sync mount help"
   COMPREPLY=()
 
   if [ "$COMP_CWORD" -eq 1 ]; then
@@ -66,6 +66,10 @@ _brq() {
     diff) options="--json --order --all" ;;
     pack) options="-h --dereference --allow-unportable --progress --no-progress" ;;
     mount) options="-f --foreground" ;;
+    add) options="-C --directory -n --dry-run -q --quiet --json --exclude -h --dereference --allow-unportable --drop-damaged --progress --no-progress" ;;
+    sync) options="-n --dry-run -q --quiet --json --exclude -h --dereference --allow-unportable --drop-damaged --progress --no-progress" ;;
+    rm) options="-n --dry-run -q --quiet --json --drop-damaged --progress --no-progress" ;;
+    mv) options="-n --dry-run -q --quiet --json --allow-unportable --drop-damaged --progress --no-progress" ;;
     help | --help | -h)
       [ "$COMP_CWORD" -eq 2 ] && mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
       return 0 ;;
@@ -79,7 +83,7 @@ _brq() {
     word=${COMP_WORDS[i]}
     if [ $options_ended = 0 ] && [ "$word" = "--" ]; then
       options_ended=1
-    elif [ $options_ended = 0 ] && [ "$word" = "--exclude" ]; then
+    elif [ $options_ended = 0 ] && { [ "$word" = "--exclude" ] || [ "$word" = "-C" ] || [ "$word" = "--directory" ]; }; then
       ((i++))
     elif [ $options_ended = 1 ] || [ "${word:0:1}" != "-" ] || [ ${#word} -lt 2 ]; then
       [ $operand = 0 ] && [ "$command" != pack ] && archive=$(_brq_unquote "$word")
@@ -95,11 +99,15 @@ _brq() {
   # What the operand is: a .brq file, a folder, or an entry of the archive.
   local role=entry
   [ "$prev" = "--exclude" ] && [ $options_ended = 0 ] && operand=-1
+  { [ "$prev" = "-C" ] || [ "$prev" = "--directory" ]; } && [ $options_ended = 0 ] && operand=-2
   case $command:$operand in
+    *:-2) role=folder ;;
+    add:-1 | sync:-1) role=path ;;
     *:-1) role=entry ;;
-    list:0 | check:0 | extract:0 | cat:0 | diff:0 | diff:1 | mount:0 | pack:1) role=archive ;;
-    extract:1 | pack:0 | mount:1) role=folder ;;
-    check:* | diff:* | pack:* | mount:*) return 0 ;;
+    list:0 | check:0 | extract:0 | cat:0 | diff:0 | diff:1 | mount:0 | pack:1 | add:0 | rm:0 | mv:0 | sync:0) role=archive ;;
+    extract:1 | pack:0 | mount:1 | sync:1) role=folder ;;
+    add:*) role=path ;;
+    check:* | diff:* | pack:* | mount:* | sync:* | mv:[2-9]*) return 0 ;;
   esac
 
   compopt -o filenames 2>/dev/null
@@ -108,6 +116,8 @@ _brq() {
       mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -f -X '!*.[bB][rR][qQ]' -- "$cur") ;;
     folder)
       mapfile -t COMPREPLY < <(compgen -d -- "$cur") ;;
+    path)
+      mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;
     entry)
       [ -n "$archive" ] || return 0
       mapfile -t COMPREPLY < <(_brq_entries "$(_brq_unquote "${COMP_WORDS[0]}")" "$archive" \
