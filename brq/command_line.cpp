@@ -36,7 +36,9 @@ constexpr std::string_view kGeneralHelpBeforeMount =
     "  cat ARCHIVE PATH...                files' bytes to standard output\n"
     "  diff A B                           what changed from one archive or folder\n"
     "                                     to another\n"
-    "  pack DIR ARCHIVE                   build an archive from a folder\n";
+    "  pack DIR ARCHIVE                   build an archive from a folder\n"
+    "  compact ARCHIVE                    rewrite an archive as brq pack would write\n"
+    "                                     its extraction, giving back unused bytes\n";
 constexpr std::string_view kGeneralHelpMount =
     "  mount ARCHIVE MOUNTPOINT           show an archive as a read-only folder\n";
 constexpr std::string_view kGeneralHelpAfterMount =
@@ -54,7 +56,7 @@ constexpr std::string_view kGeneralHelpAfterMount =
     "2 some entries failed, 64 wrong command line ('diff': 0 the same,\n"
     "1 different, 2 trouble).\n";
 
-constexpr std::array<CommandInfo, 7> kCommands = {{
+constexpr std::array<CommandInfo, 8> kCommands = {{
     {Command::list, "list", 1, kAny,
      "Usage: brq list [options] ARCHIVE [PATH...]\n"
      "\n"
@@ -204,6 +206,27 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "Exit status: 0 written, 1 the folder can't be read or the archive can't\n"
      "be written, 2 some entries were left out, or names Windows can't hold\n"
      "refused the pack (nothing written).\n"},
+    {Command::compact, "compact", 1, 1,
+     "Usage: brq compact [options] ARCHIVE\n"
+     "\n"
+     "Rewrites ARCHIVE as brq pack would write the tree its extraction leaves,\n"
+     "without extracting it: the bytes no file's data cover ('unused bytes' in\n"
+     "'brq check') are given back, and so are files hidden by a later one of\n"
+     "their name and entries linked from nowhere. The new archive is written\n"
+     "beside the old one under a temporary name and takes its name in one\n"
+     "step when complete; until then, and if anything fails, the old one stays\n"
+     "as it was. An archive with entries an extraction leaves out (damaged,\n"
+     "or names it refuses) is refused, each of them named, and left as it is.\n"
+     "\n"
+     "  --drop-damaged      write it without the entries an extraction leaves out\n"
+     "  --progress          show the progress line on standard error, and its\n"
+     "                      last state however short the run\n"
+     "  --no-progress       never show it (by default it shows when standard\n"
+     "                      error is a terminal)\n"
+     "\n"
+     "Exit status: 0 rewritten, 1 the archive is unusable or can't be written\n"
+     "(left as it was), 2 entries an extraction leaves out refused the rewrite\n"
+     "(left as it was) or, with --drop-damaged, were dropped.\n"},
     {Command::mount, "mount", 2, 2,
      "Usage: brq mount [-f] ARCHIVE MOUNTPOINT\n"
      "\n"
@@ -232,9 +255,9 @@ struct OptionInfo {
 };
 
 constexpr unsigned kSelecting = bit(Command::list) | bit(Command::extract) | bit(Command::cat);
-constexpr unsigned kWriting = bit(Command::extract) | bit(Command::cat) | bit(Command::pack);
+constexpr unsigned kWriting = bit(Command::extract) | bit(Command::cat) | bit(Command::pack) | bit(Command::compact);
 
-constexpr std::array<OptionInfo, 17> kOptions = {{
+constexpr std::array<OptionInfo, 18> kOptions = {{
     {"--json", "", bit(Command::list) | bit(Command::check) | bit(Command::extract) | bit(Command::diff), "",
      [](CommandLine& line, std::string_view) { line.json = true; return true; }},
     {"--human", "-h", bit(Command::list), "",
@@ -252,6 +275,8 @@ constexpr std::array<OptionInfo, 17> kOptions = {{
      [](CommandLine& line, std::string_view) { line.allow_unportable = true; return true; }},
     {"--dereference", "-h", bit(Command::pack), "",
      [](CommandLine& line, std::string_view) { line.dereference = true; return true; }},
+    {"--drop-damaged", "", bit(Command::compact), "",
+     [](CommandLine& line, std::string_view) { return line.drop_damaged = true; }},
     {"--ignore-case", "", kSelecting, "",
      [](CommandLine& line, std::string_view) { line.ignore_case = true; return true; }},
     {"--exclude", "", kSelecting, "a pattern",

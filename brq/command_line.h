@@ -10,7 +10,7 @@
 
 namespace kelvarin::brq {
 
-enum class Command { none, list, check, extract, cat, diff, pack, mount };
+enum class Command { none, list, check, extract, cat, diff, pack, compact, mount };
 
 // Whether the progress line is drawn: by default only where it is seen
 // and doesn't mix with the results.
@@ -29,8 +29,9 @@ struct CommandLine {
   bool all = false;               // diff: every entry of a folder on one side only
   bool allow_unportable = false;  // pack: store names Windows can't hold
   bool dereference = false;       // pack -h: follow links inside the folder
+  bool drop_damaged = false;      // compact: leave out what an extraction leaves out
   bool ignore_case = false;       // list, extract, cat: paths and patterns
-  ProgressChoice progress = ProgressChoice::automatic;  // extract, cat, pack
+  ProgressChoice progress = ProgressChoice::automatic;  // extract, cat, pack, compact
   unsigned jobs = 0;  // extract -j: workers writing at once; 0 the default
   std::vector<std::string> excludes;                    // list, extract, cat
   bool foreground = false;        // mount -f: stay in the foreground
