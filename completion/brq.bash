@@ -45,7 +45,7 @@ _brq() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   local prev=
   [ "$COMP_CWORD" -gt 0 ] && prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local commands="list check extract cat diff pack mount help"
+  local commands="list check extract cat diff pack compact mount help"
   COMPREPLY=()
 
   if [ "$COMP_CWORD" -eq 1 ]; then
@@ -65,6 +65,7 @@ _brq() {
     cat) options="--exclude --ignore-case --progress --no-progress" ;;
     diff) options="--json --order --all" ;;
     pack) options="-h --dereference --allow-unportable --progress --no-progress" ;;
+    compact) options="--drop-damaged --progress --no-progress" ;;
     mount) options="-f --foreground" ;;
     help | --help | -h)
       [ "$COMP_CWORD" -eq 2 ] && mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
@@ -97,9 +98,9 @@ _brq() {
   [ "$prev" = "--exclude" ] && [ $options_ended = 0 ] && operand=-1
   case $command:$operand in
     *:-1) role=entry ;;
-    list:0 | check:0 | extract:0 | cat:0 | diff:0 | diff:1 | mount:0 | pack:1) role=archive ;;
+    list:0 | check:0 | extract:0 | cat:0 | diff:0 | diff:1 | mount:0 | pack:1 | compact:0) role=archive ;;
     extract:1 | pack:0 | mount:1) role=folder ;;
-    check:* | diff:* | pack:* | mount:*) return 0 ;;
+    check:* | diff:* | pack:* | compact:* | mount:*) return 0 ;;
   esac
 
   compopt -o filenames 2>/dev/null

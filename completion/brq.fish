@@ -5,7 +5,7 @@
 # Installed as share/fish/vendor_completions.d/brq.fish, where fish looks
 # for the completions of packages.
 
-set -l commands list check extract cat diff pack mount help
+set -l commands list check extract cat diff pack compact mount help
 
 # Whether the command on the line is one of $argv ("" for none yet).
 function __brq_command_is
@@ -38,7 +38,7 @@ function __brq_operand_is
     set -l words (commandline -opc) ""
     set -l role none
     switch $words[2]:(count (__brq_operands))
-        case list:0 check:0 extract:0 cat:0 diff:0 diff:1 mount:0 pack:1
+        case list:0 check:0 extract:0 cat:0 diff:0 diff:1 mount:0 pack:1 compact:0
             set role archive
         case extract:1 pack:0 mount:1
             set role folder
@@ -80,6 +80,7 @@ complete -c brq -n '__brq_command_is ""' -a extract -d 'Extract everything or th
 complete -c brq -n '__brq_command_is ""' -a cat -d "Files' bytes to standard output"
 complete -c brq -n '__brq_command_is ""' -a diff -d 'What changed from one archive or folder to another'
 complete -c brq -n '__brq_command_is ""' -a pack -d 'Build an archive from a folder'
+complete -c brq -n '__brq_command_is ""' -a compact -d 'Rewrite an archive as brq pack would write its extraction'
 complete -c brq -n '__brq_command_is ""' -a mount -d 'Show an archive as a read-only folder'
 complete -c brq -n '__brq_command_is ""' -a help -d 'The help of a command'
 complete -c brq -n '__brq_command_is help' -a "$commands[1..-2]"
@@ -95,13 +96,14 @@ complete -c brq -n '__brq_command_is extract' -s q -l quiet -d 'No file lines'
 complete -c brq -n '__brq_command_is check extract' -s v -l verbose -d 'A line for every failure'
 complete -c brq -n '__brq_command_is extract' -l skip-existing -d 'Leave what is there alone'
 complete -c brq -n '__brq_command_is extract' -s j -l jobs -x -a '1 2 4 8' -d 'Files written at once'
-complete -c brq -n '__brq_command_is extract cat pack' -l progress \
+complete -c brq -n '__brq_command_is extract cat pack compact' -l progress \
     -d 'Draw the progress line wherever standard error goes'
-complete -c brq -n '__brq_command_is extract cat pack' -l no-progress -d 'Never draw the progress line'
+complete -c brq -n '__brq_command_is extract cat pack compact' -l no-progress -d 'Never draw the progress line'
 complete -c brq -n '__brq_command_is diff' -l order -d 'Name folders whose entries changed order'
 complete -c brq -n '__brq_command_is diff' -l all -d 'A line for every entry of a folder on one side only'
 complete -c brq -n '__brq_command_is pack' -s h -l dereference -d 'Follow links inside the folder'
 complete -c brq -n '__brq_command_is pack' -l allow-unportable -d 'Store names Windows cannot hold'
+complete -c brq -n '__brq_command_is compact' -l drop-damaged -d 'Leave out the entries an extraction leaves out'
 complete -c brq -n '__brq_command_is mount' -s f -l foreground -d 'Stay in the foreground'
 
 # Operands: archives, folders, entries.
