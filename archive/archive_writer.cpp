@@ -67,7 +67,7 @@ Error copy_file(const PlacedData& placed, FileSource& files, const ArchiveSink& 
   error = platform::identify(file, before);
   for (bool again = static_cast<bool>(rewind); error.ok(); again = false) {
     Error sunk;
-    error = platform::read_range(file, 0, source.size, chunk, [&](const char* bytes, std::size_t length) {
+    error = platform::read_range(file, files.start(source), source.size, chunk, [&](const char* bytes, std::size_t length) {
       sunk = sink(bytes, length);
       return sunk;
     });

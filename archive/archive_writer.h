@@ -35,8 +35,11 @@ SourceNode source_file(std::string name, std::string bytes);
 class FileSource {
  public:
   virtual ~FileSource() = default;
-  // Opens the file `node` stands for, to read its `size` bytes from 0.
+  // Opens the file `node` stands for, to read its `size` bytes from start().
   virtual Error open(const SourceNode& node, platform::FileHandle& file) = 0;
+  // Where those bytes begin in what open() gives: 0 for a file of its own,
+  // elsewhere for a file that lies inside another (an archive's).
+  virtual std::uint64_t start(const SourceNode& /*node*/) const { return 0; }
   // The file `node` stands for will be read soon: its bytes may be asked
   // of the disk now, while others are read.
   virtual void read_ahead(const SourceNode& /*node*/) {}

@@ -40,7 +40,9 @@ constexpr std::string_view kGeneralHelpBeforeMount =
     "  add ARCHIVE [-C DIR] PATH...       add or replace files and folders\n"
     "  rm ARCHIVE PATH...                 remove entries\n"
     "  mv ARCHIVE FROM TO                 rename or move an entry\n"
-    "  sync ARCHIVE FOLDER                make the archive hold exactly FOLDER\n";
+    "  sync ARCHIVE FOLDER                make the archive hold exactly FOLDER\n"
+    "  compact ARCHIVE                    rewrite an archive as brq pack would write\n"
+    "                                     its extraction, giving back unused bytes\n";
 constexpr std::string_view kGeneralHelpMount =
     "  mount ARCHIVE MOUNTPOINT           show an archive as a read-only folder\n";
 constexpr std::string_view kGeneralHelpAfterMount =
@@ -58,7 +60,7 @@ constexpr std::string_view kGeneralHelpAfterMount =
     "2 some entries failed, 64 wrong command line ('diff': 0 the same,\n"
     "1 different, 2 trouble).\n";
 
-constexpr std::array<CommandInfo, 11> kCommands = {{
+constexpr std::array<CommandInfo, 12> kCommands = {{
     {Command::list, "list", 1, kAny,
      "Usage: brq list [options] ARCHIVE [PATH...]\n"
      "\n"
@@ -87,11 +89,12 @@ constexpr std::array<CommandInfo, 11> kCommands = {{
      "Checks the whole index without writing anything: counts, links, names,\n"
      "sizes, and that every file's data lie inside the archive and after the\n"
      "index. Prints each problem found and a summary (entries, folders, files,\n"
-     "total bytes).\n"
+     "total bytes, and the bytes no file's data cover where there are some:\n"
+     "'brq compact' gives them back).\n"
      "\n"
      "  --json   one JSON document instead:\n"
      "           {\"problems\": [{\"index\", \"path\", \"problem\"}, ...], \"entries\",\n"
-     "            \"folders\", \"files\", \"bytes\", \"unreachable\",\n"
+     "            \"folders\", \"files\", \"bytes\", \"unreachable\", \"unused\",\n"
      "            \"notes\": [{\"note\", \"entries\"}, ...],\n"
      "            \"verdict\": \"sound\"|\"problems\"|\"unusable\"}\n"
      "  -v, --verbose   a file for each line where the archive is cut short,\n"
@@ -208,6 +211,27 @@ constexpr std::array<CommandInfo, 11> kCommands = {{
      "Exit status: 0 written, 1 the folder can't be read or the archive can't\n"
      "be written, 2 some entries were left out, or names Windows can't hold\n"
      "refused the pack (nothing written).\n"},
+    {Command::compact, "compact", 1, 1,
+     "Usage: brq compact [options] ARCHIVE\n"
+     "\n"
+     "Rewrites ARCHIVE as brq pack would write the tree its extraction leaves,\n"
+     "without extracting it: the bytes no file's data cover ('unused bytes' in\n"
+     "'brq check') are given back, and so are files hidden by a later one of\n"
+     "their name and entries linked from nowhere. The new archive is written\n"
+     "beside the old one under a temporary name and takes its name in one\n"
+     "step when complete; until then, and if anything fails, the old one stays\n"
+     "as it was. An archive with entries an extraction leaves out (damaged,\n"
+     "or names it refuses) is refused, each of them named, and left as it is.\n"
+     "\n"
+     "  --drop-damaged      write it without the entries an extraction leaves out\n"
+     "  --progress          show the progress line on standard error, and its\n"
+     "                      last state however short the run\n"
+     "  --no-progress       never show it (by default it shows when standard\n"
+     "                      error is a terminal)\n"
+     "\n"
+     "Exit status: 0 rewritten, 1 the archive is unusable or can't be written\n"
+     "(left as it was), 2 entries an extraction leaves out refused the rewrite\n"
+     "(left as it was) or, with --drop-damaged, were dropped.\n"},
     {Command::mount, "mount", 2, 2,
      "Usage: brq mount [-f] ARCHIVE MOUNTPOINT\n"
      "\n"
@@ -376,7 +400,8 @@ struct OptionInfo {
 constexpr unsigned kSelecting = bit(Command::list) | bit(Command::extract) | bit(Command::cat);
 constexpr unsigned kEditing = bit(Command::add) | bit(Command::rm) | bit(Command::mv) | bit(Command::sync);
 constexpr unsigned kFromDisk = bit(Command::add) | bit(Command::sync);
-constexpr unsigned kWriting = bit(Command::extract) | bit(Command::cat) | bit(Command::pack) | kEditing;
+constexpr unsigned kWriting =
+    bit(Command::extract) | bit(Command::cat) | bit(Command::pack) | bit(Command::compact) | kEditing;
 
 constexpr std::array<OptionInfo, 20> kOptions = {{
     {"--json", "", bit(Command::list) | bit(Command::check) | bit(Command::extract) | bit(Command::diff) | kEditing, "",
@@ -416,7 +441,7 @@ constexpr std::array<OptionInfo, 20> kOptions = {{
      [](CommandLine& line, std::string_view) { line.foreground = true; return true; }},
     {"--dry-run", "-n", kEditing, "",
      [](CommandLine& line, std::string_view) { return line.dry_run = true; }},
-    {"--drop-damaged", "", kEditing, "",
+    {"--drop-damaged", "", kEditing | bit(Command::compact), "",
      [](CommandLine& line, std::string_view) { return line.drop_damaged = true; }},
     {"--directory", "-C", bit(Command::add), "a folder",
      [](CommandLine& line, std::string_view value) {

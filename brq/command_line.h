@@ -10,7 +10,7 @@
 
 namespace kelvarin::brq {
 
-enum class Command { none, list, check, extract, cat, diff, pack, mount, add, rm, mv, sync };
+enum class Command { none, list, check, extract, cat, diff, pack, compact, mount, add, rm, mv, sync };
 
 // Whether the progress line is drawn: by default only where it is seen
 // and doesn't mix with the results.
@@ -29,13 +29,13 @@ struct CommandLine {
   bool all = false;               // diff: every entry of a folder on one side only
   bool allow_unportable = false;  // pack, add, mv, sync: store names Windows can't hold
   bool dereference = false;       // pack, add, sync -h: follow links inside the folder
+  bool drop_damaged = false;      // compact and the edits: leave out what an extraction leaves out
   bool ignore_case = false;       // list, extract, cat: paths and patterns
-  ProgressChoice progress = ProgressChoice::automatic;  // extract, cat, pack
+  ProgressChoice progress = ProgressChoice::automatic;  // extract, cat, pack, compact
   unsigned jobs = 0;  // extract -j: workers writing at once; 0 the default
   std::vector<std::string> excludes;                    // list, extract, cat
   bool foreground = false;        // mount -f: stay in the foreground
   bool dry_run = false;           // add, rm, mv, sync -n: tell the changes, make none
-  bool drop_damaged = false;      // add, rm, mv, sync: leave out what an extraction leaves out
   std::string directory;          // add -C: where the PATHs are taken from
   std::vector<std::string> operands;
 };

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "archive/archive_writer.h"
+#include "brq/archive_file.h"
 #include "brq/commands.h"
 #include "brq/folder_source.h"
 #include "brq/progress_line.h"
@@ -17,82 +18,6 @@
 #include "platform/process.h"
 
 namespace kelvarin::brq {
-namespace {
-
-// Writes go out in blocks of this size, not one call per name or padding.
-constexpr std::size_t kWriteBlock = 1u << 20;
-
-// The scanned files, each counted on the progress line as it is opened.
-class CountedSource final : public FileSource {
- public:
-  CountedSource(FolderSource& files, ProgressLine& progress) : files_(files), progress_(progress) {}
-  Error open(const SourceNode& node, platform::FileHandle& file) override {
-    progress_.file_started(node.size);
-    return files_.open(node, file);
-  }
-  void read_ahead(const SourceNode& node) override { files_.read_ahead(node); }
-  std::string path_of(const SourceNode& node) const override { return files_.path_of(node); }
-
- private:
-  FolderSource& files_;
-  ProgressLine& progress_;
-};
-
-// Writes the layout as `name` in `folder` through the file writer every
-// output goes through: it takes its name only once complete.
-Error write_atomically(const ArchiveLayout& layout, FileSource& files, const platform::Folder& folder,
-                       const std::string& name, ProgressLine& progress) {
-  platform::NativeString final_name, temp_name;
-  platform::native_name(name, final_name);
-  const TemporaryName temp(name, false);
-  temp_name.assign(temp.text().begin(), temp.text().end());
-  platform::FileSystem& disk = platform::os_file_system();
-  platform::NewFile file(disk);
-  Error error = file.begin(folder, temp_name);
-  std::vector<char> block;
-  block.reserve(kWriteBlock);
-  std::uint64_t on_disk = 0;  // where the block goes
-  auto flush = [&] {
-    Error written = disk.write(file.handle(), block.data(), block.size());
-    on_disk += block.size();
-    block.clear();
-    return written;
-  };
-  // A file read again is written again over its first reading.
-  auto rewind = [&](std::uint64_t position) {
-    if (position >= on_disk) {
-      block.resize(static_cast<std::size_t>(position - on_disk));
-      return Error{};
-    }
-    block.clear();
-    on_disk = position;
-    return disk.set_position(file.handle(), position);
-  };
-  if (error.ok()) {
-    error = write_archive(
-        layout,
-        [&](const char* bytes, std::size_t length) {
-          progress.advance(length);
-          if (block.size() + length > kWriteBlock) {
-            Error flushed = flush();
-            if (!flushed.ok()) return flushed;
-          }
-          if (length >= kWriteBlock) {
-            on_disk += length;
-            return disk.write(file.handle(), bytes, length);
-          }
-          block.insert(block.end(), bytes, bytes + length);
-          return Error{};
-        },
-        &files, rewind);
-  }
-  if (error.ok()) error = flush();
-  if (error.ok()) return file.finish(folder, temp_name, final_name);
-  file.abandon(folder, temp_name);
-  return error;
-}
-
-}  // namespace
 
 int pack_folder(const CommandLine& line, const Streams& streams) {
   const std::string& folder = line.operands[0];
@@ -170,13 +95,9 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
     return kStatusUnusable;
   }
   const ArchiveLayout& layout = laid_out.value();
-  ProgressTotals totals{layout.data.size(), 0};
-  for (const PlacedData& placed : layout.data) totals.bytes += placed.source->size;
-  ProgressLine progress(
-      streams.err, progress_enabled(line.progress, platform::is_terminal(streams.err), false),
-      totals, line.progress == ProgressChoice::always);
-  CountedSource counted(files, progress);
-  error = write_atomically(layout, counted, archive_folder, archive_name, progress);
+  ProgressLine progress(streams.err, progress_enabled(line.progress, platform::is_terminal(streams.err), false),
+                        progress_totals(layout), line.progress == ProgressChoice::always);
+  error = write_archive_file(layout, files, archive_folder, archive_name, progress);
   progress.finish();
   if (!error.ok()) {
     // A file that can't be read names itself; anything else is the archive's.

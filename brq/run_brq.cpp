@@ -25,6 +25,8 @@ int run_command(const CommandLine& line, const Streams& streams) {
       return diff_archives(line, streams);
     case Command::pack:
       return pack_folder(line, streams);
+    case Command::compact:
+      return compact_archive(line, streams);
     case Command::mount:
       return mount_archive(line.operands[0], line.operands[1], line.foreground, streams);
     case Command::add:

@@ -45,7 +45,7 @@ _brq() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   local prev=
   [ "$COMP_CWORD" -gt 0 ] && prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local commands="list check extract cat diff pack add rm mv sync mount help"
+  local commands="list check extract cat diff pack add rm mv sync compact mount help"
   COMPREPLY=()
 
   if [ "$COMP_CWORD" -eq 1 ]; then
@@ -65,6 +65,7 @@ _brq() {
     cat) options="--exclude --ignore-case --progress --no-progress" ;;
     diff) options="--json --order --all" ;;
     pack) options="-h --dereference --allow-unportable --progress --no-progress" ;;
+    compact) options="--drop-damaged --progress --no-progress" ;;
     mount) options="-f --foreground" ;;
     add) options="-C --directory -n --dry-run -q --quiet --json --exclude -h --dereference --allow-unportable --drop-damaged --progress --no-progress" ;;
     sync) options="-n --dry-run -q --quiet --json --exclude -h --dereference --allow-unportable --drop-damaged --progress --no-progress" ;;
@@ -104,10 +105,10 @@ _brq() {
     *:-2) role=folder ;;
     add:-1 | sync:-1) role=path ;;
     *:-1) role=entry ;;
-    list:0 | check:0 | extract:0 | cat:0 | diff:0 | diff:1 | mount:0 | pack:1 | add:0 | rm:0 | mv:0 | sync:0) role=archive ;;
+    list:0 | check:0 | extract:0 | cat:0 | diff:0 | diff:1 | mount:0 | pack:1 | add:0 | rm:0 | mv:0 | sync:0 | compact:0) role=archive ;;
     extract:1 | pack:0 | mount:1 | sync:1) role=folder ;;
     add:*) role=path ;;
-    check:* | diff:* | pack:* | mount:* | sync:* | mv:[2-9]*) return 0 ;;
+    check:* | diff:* | pack:* | compact:* | mount:* | sync:* | mv:[2-9]*) return 0 ;;
   esac
 
   compopt -o filenames 2>/dev/null

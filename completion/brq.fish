@@ -5,7 +5,7 @@
 # Installed as share/fish/vendor_completions.d/brq.fish, where fish looks
 # for the completions of packages.
 
-set -l commands list check extract cat diff pack add rm mv sync mount help
+set -l commands list check extract cat diff pack add rm mv sync compact mount help
 
 # Whether the command on the line is one of $argv ("" for none yet).
 function __brq_command_is
@@ -38,7 +38,7 @@ function __brq_operand_is
     set -l words (commandline -opc) ""
     set -l role none
     switch $words[2]:(count (__brq_operands))
-        case list:0 check:0 extract:0 cat:0 diff:0 diff:1 mount:0 pack:1 add:0 rm:0 mv:0 sync:0
+        case list:0 check:0 extract:0 cat:0 diff:0 diff:1 mount:0 pack:1 add:0 rm:0 mv:0 sync:0 compact:0
             set role archive
         case extract:1 pack:0 mount:1 sync:1
             set role folder
@@ -86,6 +86,7 @@ complete -c brq -n '__brq_command_is ""' -a add -d 'Add or replace files and fol
 complete -c brq -n '__brq_command_is ""' -a rm -d 'Remove entries'
 complete -c brq -n '__brq_command_is ""' -a mv -d 'Rename or move an entry'
 complete -c brq -n '__brq_command_is ""' -a sync -d 'Make the archive hold exactly a folder'
+complete -c brq -n '__brq_command_is ""' -a compact -d 'Rewrite an archive as brq pack would write its extraction'
 complete -c brq -n '__brq_command_is ""' -a mount -d 'Show an archive as a read-only folder'
 complete -c brq -n '__brq_command_is ""' -a help -d 'The help of a command'
 complete -c brq -n '__brq_command_is help' -a "$commands[1..-2]"
@@ -101,15 +102,15 @@ complete -c brq -n '__brq_command_is extract add rm mv sync' -s q -l quiet -d 'N
 complete -c brq -n '__brq_command_is check extract' -s v -l verbose -d 'A line for every failure'
 complete -c brq -n '__brq_command_is extract' -l skip-existing -d 'Leave what is there alone'
 complete -c brq -n '__brq_command_is extract' -s j -l jobs -x -a '1 2 4 8' -d 'Files written at once'
-complete -c brq -n '__brq_command_is extract cat pack add rm mv sync' -l progress \
+complete -c brq -n '__brq_command_is extract cat pack add rm mv sync compact' -l progress \
     -d 'Draw the progress line wherever standard error goes'
-complete -c brq -n '__brq_command_is extract cat pack add rm mv sync' -l no-progress -d 'Never draw the progress line'
+complete -c brq -n '__brq_command_is extract cat pack add rm mv sync compact' -l no-progress -d 'Never draw the progress line'
 complete -c brq -n '__brq_command_is diff' -l order -d 'Name folders whose entries changed order'
 complete -c brq -n '__brq_command_is diff' -l all -d 'A line for every entry of a folder on one side only'
 complete -c brq -n '__brq_command_is pack add sync' -s h -l dereference -d 'Follow links inside the folder'
 complete -c brq -n '__brq_command_is pack add mv sync' -l allow-unportable -d 'Store names Windows cannot hold'
 complete -c brq -n '__brq_command_is add rm mv sync' -s n -l dry-run -d 'Print what would change, change nothing'
-complete -c brq -n '__brq_command_is add rm mv sync' -l drop-damaged -d 'Leave out what an extraction leaves out'
+complete -c brq -n '__brq_command_is add rm mv sync compact' -l drop-damaged -d 'Leave out what an extraction leaves out'
 complete -c brq -n '__brq_command_is add sync' -l exclude -r -d 'Leave out what a pattern names'
 complete -c brq -n '__brq_command_is add' -s C -l directory -x -a '(__fish_complete_directories)' \
     -d 'Take the paths relative to a folder'

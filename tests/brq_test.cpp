@@ -107,6 +107,7 @@ TEST(BrqCheck, SummaryAndProblemsWriteNothing) {
   EXPECT_EQ(run.out, "problem: entry 1, .: the name would leave its folder; the 1 entry inside it is skipped\n"
                      "problem: entry 5, first.bin: its size -1 is negative\n"
                      "entries      6\nfolders      3\nfiles        3\ntotal bytes  4\n"
+                     "unused bytes 45\n"  // d/b's bytes and padding; where first.bin's data were
                      "unreachable  1 (linked from nowhere; never extracted)\n2 problems\n");
   write_file(dir / "cut.brq", read_file(dir / "sound.brq").substr(0, 30));
   run = brq({"check", utf8(dir / "cut.brq")});
@@ -172,7 +173,7 @@ TEST(BrqCheck, JsonDocumentNamesEachProblemsEntry) {
             "  {\"index\": 1, \"path\": \"bad\xEF\xBF\xBD\\n\", \"path_hex\": \"626164ff0a\", "
             "\"problem\": \"the name holds a control character\"},\n"
             "  {\"index\": 5, \"in\": \"d\", \"problem\": \"its name offset 1048576 is outside the 15-byte name pool\"}\n"
-            "],\n \"entries\": 6, \"folders\": 2, \"files\": 4, \"bytes\": 103, \"unreachable\": 0,\n"
+            "],\n \"entries\": 6, \"folders\": 2, \"files\": 4, \"bytes\": 103, \"unreachable\": 0, \"unused\": 28,\n"
             " \"notes\": [\n  {\"note\": \"2 files overlap others' data: an extraction writes 101 bytes from an archive of " +
                 std::to_string(fs::file_size(archive)) +
                 "\", \"entries\": [{\"index\": 3, \"path\": \"d/a\"}, {\"index\": 4, \"path\": \"d/b\"}]}\n"
@@ -831,6 +832,56 @@ TEST(BrqPack, FilesChangedAfterTheScanAreRefusedNotPacked) {
     EXPECT_EQ(error.path(), utf8(dir / "src") + "/sub/f");
     EXPECT_EQ(written.find("SECR"), std::string::npos) << row.cause;
   }
+}
+
+// What edits leave behind, and writers other than brq pack may: data
+// further apart than the alignment asks, a file hidden by a later one of
+// its name, a folder given twice, a named root, an entry linked from
+// nowhere. check counts the bytes no file's data cover; compact gives them
+// back, to the very archive brq pack makes of the extraction, and loses
+// no entry an extraction leaves out unless told to drop it.
+TEST(BrqCompact, GivesBackUnusedBytesAsPackOfTheExtractionWould) {
+  TempDir dir;
+  // Files in entry and data order: d/a, d/b, c, d/e, c again, top.bin.
+  const std::vector<SourceNode> tree = {
+      source_folder("r", {source_folder("d", {source_file("a", "AAA"), source_file("b", pattern(32, 1))}),
+                          source_file("c", pattern(16, 2)), source_folder("d", {source_file("e", pattern(16, 3))}),
+                          source_file("c", pattern(20, 4))}),
+      source_file("top.bin", "T")};
+  ArchiveLayout layout = lay_out(tree).value();
+  layout.entries[2].next_sibling = kNoEntry;  // d/b
+  for (std::size_t k = 2; k < layout.data.size(); ++k) {
+    layout.offsets[k] += 4;
+    layout.data[k].position += 64;
+  }
+  layout.total_size += 64;
+  const fs::path archive = write_layout(dir / "a.brq", layout);
+  // a's padding, d/b's 32 bytes and the 64 before c; not the 12 before top.bin.
+  EXPECT_NE(brq({"check", utf8(archive)}).out.find("\nunused bytes 109\n"), std::string::npos);
+  ASSERT_EQ(brq({"extract", "-q", utf8(archive), utf8(dir / "out")}).status, 0);
+  ASSERT_EQ(brq({"pack", utf8(dir / "out"), utf8(dir / "packed.brq")}).status, 0);
+  layout.sizes[8].file_size = -1;  // top.bin
+  const fs::path damaged = write_layout(dir / "damaged.brq", layout);
+  const std::string damaged_bytes = read_file(damaged);
+
+  RunResult run = brq({"compact", utf8(archive)});
+  EXPECT_EQ(std::make_tuple(run.status, run.err), std::make_tuple(0, "")) << run.out;
+  EXPECT_TRUE(read_file(archive) == read_file(dir / "packed.brq"));
+  EXPECT_NE(brq({"check", "--json", utf8(archive)}).out.find("\"unreachable\": 0, \"unused\": 0,"),
+            std::string::npos);
+
+  run = brq({"compact", utf8(damaged)});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(count_lines(run.err, "ERROR: entry 8, top.bin: its size -1 is negative"), 1) << run.err;
+  EXPECT_EQ(count_lines(run.err, "ERROR: Nothing changed: 1 entry"), 1) << run.err;
+  EXPECT_TRUE(read_file(damaged) == damaged_bytes);
+  run = brq({"compact", "--drop-damaged", utf8(damaged)});
+  EXPECT_EQ(run.status, 2);
+  EXPECT_NE(run.out.find(", 1 dropped: "), std::string::npos) << run.out;
+  fs::remove(dir / "out" / "top.bin");
+  ASSERT_EQ(brq({"pack", utf8(dir / "out"), utf8(dir / "packed.brq")}).status, 0);
+  EXPECT_TRUE(read_file(damaged) == read_file(dir / "packed.brq"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 4);
 }
 
 const fs::path kExamples = fs::path(KELVARIN_SOURCE_DIR) / "examples";
