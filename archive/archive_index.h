@@ -83,6 +83,9 @@ class ArchiveIndex {
 
   const std::string& path() const { return path_; }
   const platform::FileHandle& archive() const { return archive_; }
+  // Closes the archive once nothing more is read of it: Windows replaces
+  // no file held open.
+  void let_go() { archive_.close(); }
   // Header word 2, as stored.
   std::uint32_t entry_count() const { return static_cast<std::uint32_t>(node_table_.size()); }
   // Where the index ends and file data may begin.

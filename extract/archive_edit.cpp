@@ -536,6 +536,9 @@ Error ArchiveEdit::write(platform::FileSystem& disk, const EditTarget& target,
   if (error.ok()) error = pad_to(edited.total_size);
   platform::NativeString final_name;
   platform::native_name(target.name, final_name);
+  // Everything is read: the old archive is let go, or Windows would not
+  // replace it. (On POSIX the target's lock holds on.)
+  index_.let_go();
   if (error.ok()) return file.finish(target.folder, temp_name, final_name);
   file.abandon(target.folder, temp_name);
   return error;

@@ -37,7 +37,8 @@ std::vector<std::string> paths_in(const fs::path& root) {
 // One edit run on the archive and on a copy of it, which must end the
 // same, byte for byte.
 RunResult edit_twice(const std::vector<std::string>& args, const fs::path& archive, const fs::path& copy) {
-  fs::copy_file(archive, copy, fs::copy_options::overwrite_existing);
+  fs::remove(copy);  // overwrite_existing fails under mingw's library
+  fs::copy_file(archive, copy);
   std::vector<std::string> on_copy = args;
   on_copy[1] = utf8(copy);
   // A dry run first: told, not done.
@@ -137,11 +138,12 @@ TEST(BrqEdit, RefusalsChangeNothing) {
       "", {source_folder("d", {source_file("a", "AAA"), source_file("b", "BB")}), source_file("c", "C")})};
   const fs::path archive = write_archive(dir / "a.brq", tree);
   fs::create_directories(dir / "in" / "x");
-  write_file(dir / "in" / "CON.txt", "x");
   write_file(dir / "in" / "C", "x");
   write_file(dir / "in" / "cc", "x");
   write_file(dir / "in" / "x" / "c", "x");
-  write_file(dir / "in" / "x" / "C", "x");
+  // Names Windows can't hold, or holds as one.
+  if (!kOnWindows) write_file(dir / "in" / "CON.txt", "x");
+  if (!kOnWindows) write_file(dir / "in" / "x" / "C", "x");
   struct Row {
     std::vector<std::string> args;
     int status;
@@ -162,6 +164,7 @@ TEST(BrqEdit, RefusalsChangeNothing) {
       {{"add", "--allow-unportable", a, "-C", in, "C"}, 0, ""},
   };
   for (const Row& row : rows) {
+    if (kOnWindows && (row.args.back() == "CON.txt" || row.args.back() == "x")) continue;
     SCOPED_TRACE(row.args[0] + " " + row.args[2]);
     const std::string before = read_file(archive);
     const RunResult result = brq(row.args);
