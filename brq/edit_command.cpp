@@ -312,7 +312,7 @@ int edit_archive(const CommandLine& line, const Streams& streams) {
   const TemporaryName temp(target.name, false);
   const platform::NativeString temp_name(temp.text().begin(), temp.text().end());
   Error error = edit.write(platform::os_file_system(), target, temp_name,
-                            [&](std::uint64_t bytes) { progress.advance(bytes); });
+                           [&](std::uint64_t bytes) { progress.advance(bytes); });
   progress.finish();
   if (!error.ok()) {
     return unable(cause_of(error) + (error.path().empty() ? std::string() : " (" + error.path() + ")"));
