@@ -3,12 +3,14 @@
 // another's change), its tree loaded, changed, and written beside it with
 // the unchanged data where they were, then put in its place in one step.
 #include <memory>
+#include <optional>
 
 #include "brq/commands.h"
 #include "brq/folder_source.h"
 #include "brq/json_text.h"
 #include "brq/progress_line.h"
 #include "brq/run_brq.h"
+#include "brq/taken_archive.h"
 #include "brq/text_output.h"
 #include "extract/archive_edit.h"
 #include "platform/file_system.h"
@@ -16,10 +18,6 @@
 
 namespace kelvarin::brq {
 namespace {
-
-// How often an archive another edit replaced between its opening and its
-// lock is opened again before giving up.
-constexpr int kOpenAttempts = 8;
 
 // Files named on add's command line, each read where it was found and
 // checked to be the file found there.
@@ -271,75 +269,50 @@ int apply(const CommandLine& line, ArchiveEdit& edit, DiskTrees& disk, std::vect
 int edit_archive(const CommandLine& line, const Streams& streams) {
   const std::string& archive = line.operands[0];
   const auto unable = [&](const std::string& cause) {
-    print(streams.err, error_line("Unable to change " + archive + ": " + cause));
+    print(streams.err, unable_to_change(archive, cause));
     return kStatusUnusable;
   };
   // Only a file is replaced: a link's target is the user's to name.
-  {
-    platform::Folder folder;
-    std::string name;
-    platform::NativeString native;
-    platform::FileIdentity there;
-    if (platform::open_parent_folder(archive, folder, name).ok()) {
-      platform::native_name(name, native);
-      if (platform::identify_in(folder, native, there).ok() && there.is_link) {
-        return unable("it is a symbolic link; name the file it leads to");
-      }
-    }
-  }
-  std::unique_ptr<ArchiveEdit> edit;
+  if (names_a_link(archive)) return unable("it is a symbolic link; name the file it leads to");
+  std::optional<OpenedIndex> opened;
   EditTarget target;
+  if (!open_to_change(archive, !line.dry_run, opened, target, streams)) return kStatusUnusable;
   std::uint64_t left_out = 0;
-  for (int attempt = 0; edit == nullptr; ++attempt) {
-    OpenedIndex opened = open_index(archive, streams);
-    if (!opened.ok()) return kStatusUnusable;
-    if (!line.dry_run) {
-      bool replaced = false;
-      Error error = take_for_edit(opened.value(), target, replaced);
-      if (error.is_locked()) return unable("another edit is changing it");
-      if (!error.ok()) return unable(cause_of(error));
-      if (replaced) {
-        if (attempt + 1 < kOpenAttempts) continue;
-        return unable("other edits keep replacing it");
-      }
-    }
-    left_out = 0;
-    Result<ArchiveEdit> loaded = ArchiveEdit::load(std::move(opened.value()), [&](const ArchiveIndex& index,
-                                                                                  const EntryVisit& entry,
-                                                                                  const PlannedEntry& planned) {
-      ++left_out;
-      const std::string where = entry_description(entry, PathForm::listed) + " in " + archive + ": ";
-      print(streams.err, error_line(planned.refusal == Refusal::damaged
-                                        ? "Damaged " + where + describe_damage(index, entry.entry) +
-                                              inside_count(planned.inside())
-                                        : "Skipping " + where + left_out_reason(index, entry.entry, planned, &entry) +
-                                              inside_count(planned.inside())));
-    });
-    if (!loaded.ok()) return out_of_memory(streams.err);
-    edit = std::make_unique<ArchiveEdit>(std::move(loaded.value()));
-  }
+  Result<ArchiveEdit> loaded = ArchiveEdit::load(std::move(opened->value()), [&](const ArchiveIndex& index,
+                                                                                const EntryVisit& entry,
+                                                                                const PlannedEntry& planned) {
+    ++left_out;
+    const std::string where = entry_description(entry, PathForm::listed) + " in " + archive + ": ";
+    print(streams.err, error_line(planned.refusal == Refusal::damaged
+                                      ? "Damaged " + where + describe_damage(index, entry.entry) +
+                                            inside_count(planned.inside())
+                                      : "Skipping " + where + left_out_reason(index, entry.entry, planned, &entry) +
+                                            inside_count(planned.inside())));
+  });
+  if (!loaded.ok()) return out_of_memory(streams.err);
+  ArchiveEdit& edit = loaded.value();
   if (left_out > 0 && !line.drop_damaged) {
     print(streams.err, error_line("Nothing changed: " + std::to_string(left_out) +
                                   (left_out == 1 ? " entry is" : " entries are") +
                                   " left out by an extraction; --drop-damaged leaves them out of the archive"));
     return kStatusEntriesFailed;
   }
-  edit->set_portable(!line.allow_unportable);
+  edit.set_portable(!line.allow_unportable);
   DiskTrees disk;
   std::vector<EditChange> changes;
-  const int status = apply(line, *edit, disk, changes, streams);
+  const int status = apply(line, edit, disk, changes, streams);
   if (status < 0) return kStatusEntriesFailed;
   if (!print_changes(changes, line, streams)) return kStatusEntriesFailed;
   if (line.dry_run || (changes.empty() && left_out == 0)) return status;
 
-  Result<std::uint64_t> size = edit->planned_size();
+  Result<std::uint64_t> size = edit.planned_size();
   if (!size.ok()) return unable(cause_of(size.error()));
   ProgressLine progress(streams.err, progress_enabled(line.progress, platform::is_terminal(streams.err), false),
                         {1, size.value()}, line.progress == ProgressChoice::always);
   const TemporaryName temp(target.name, false);
   const platform::NativeString temp_name(temp.text().begin(), temp.text().end());
-  Error error = edit->write(platform::os_file_system(), target, temp_name,
-                            [&](std::uint64_t bytes) { progress.advance(bytes); });
+  Error error = edit.write(platform::os_file_system(), target, temp_name,
+                           [&](std::uint64_t bytes) { progress.advance(bytes); });
   progress.finish();
   if (!error.ok()) {
     return unable(cause_of(error) + (error.path().empty() ? std::string() : " (" + error.path() + ")"));

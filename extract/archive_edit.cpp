@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <new>
 
+#include "extract/extracted_tree.h"
 #include "names/entry_pattern.h"
 #include "names/utf8.h"
 
@@ -65,16 +67,23 @@ EditChange one_sided(EditChange::Kind kind, const std::string& path, bool is_fol
   return change;
 }
 
-std::unique_ptr<EditNode> from_disk(const SourceNode& source, FileSource& files) {
+// `source` as a tree of the edit, where each file's data lie told by
+// `place`.
+template <typename Place>
+std::unique_ptr<EditNode> edit_tree(const SourceNode& source, const Place& place) {
   auto node = std::make_unique<EditNode>();
   node->is_folder = source.is_folder;
   node->size = source.size;
-  if (!source.is_folder) {
-    node->disk = &source;
-    node->source = &files;
-  }
-  for (const SourceNode& child : source.children) node->children[child.name] = from_disk(child, files);
+  if (!source.is_folder) place(source, *node);
+  for (const SourceNode& child : source.children) node->children[child.name] = edit_tree(child, place);
   return node;
+}
+
+std::unique_ptr<EditNode> from_disk(const SourceNode& source, FileSource& files) {
+  return edit_tree(source, [&](const SourceNode& file, EditNode& node) {
+    node.disk = &file;
+    node.source = &files;
+  });
 }
 
 // Whether the `size` bytes at `position` in the archive are those of the
@@ -98,51 +107,6 @@ Error same_bytes(const platform::FileHandle& archive, std::uint64_t position, co
   });
   return same ? error : Error{};
 }
-
-// Builds the archive's tree from its plan: folders by path, a file of a
-// name held twice the later one, entries left out handed on.
-class TreeLoader final : public PlanVisitor {
- public:
-  TreeLoader(const ArchiveIndex& index, EditNode& root, const ArchiveEdit::LeftOut& left_out)
-      : index_(index), left_out_(left_out) {
-    folders_[""] = &root;
-  }
-
-  bool enter_folder(const EntryVisit& folder, const PlannedEntry& planned) override {
-    if (planned.fate != Fate::folder) return true;  // folded or merged: its contents go to a folder there
-    const std::string path = listed_path(folder);
-    EditNode* parent = folders_.at(parent_of(path));
-    auto& node = parent->children[std::string(folder.name)];
-    node = std::make_unique<EditNode>();
-    node->is_folder = true;
-    folders_[path] = node.get();
-    return true;
-  }
-
-  void visit(const EntryVisit& entry, const PlannedEntry& planned) override {
-    if (planned.fate == Fate::left_out) {
-      if (left_out_) left_out_(index_, entry, planned);
-      return;
-    }
-    // A file replaced by a later one of its name is not in the tree.
-    if (planned.fate != Fate::file) return;
-    const std::string path = listed_path(entry);
-    auto& node = folders_.at(parent_of(path))->children[std::string(entry.name)];
-    node = std::make_unique<EditNode>();
-    node->size = static_cast<std::uint64_t>(index_.node(entry.entry).file_size);
-    node->position = *index_.data_position(entry.entry);
-  }
-
- private:
-  static std::string parent_of(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-  }
-
-  const ArchiveIndex& index_;
-  const ArchiveEdit::LeftOut& left_out_;
-  std::map<std::string, EditNode*> folders_;
-};
 
 // The edited tree as the writer takes it, each file numbered by its place
 // in `files`.
@@ -246,11 +210,21 @@ Error take_for_edit(const ArchiveIndex& index, EditTarget& target, bool& replace
 
 Result<ArchiveEdit> ArchiveEdit::load(ArchiveIndex index, const LeftOut& left_out) {
   ArchiveEdit edit(std::move(index));
-  edit.root_.is_folder = true;
-  Result<ExtractionPlan> plan = ExtractionPlan::make(edit.index_, nullptr, CaseRule::exact());
+  const ArchiveIndex& archive = edit.index_;
+  Result<ExtractionPlan> plan = ExtractionPlan::make(archive, nullptr, CaseRule::exact());
   if (!plan.ok()) return plan.error();
-  TreeLoader loader(edit.index_, edit.root_, left_out);
-  plan.value().replay(edit.index_, loader);
+  Result<ExtractedTree> tree =
+      extracted_tree(archive, plan.value(), [&](const EntryVisit& entry, const PlannedEntry& planned) {
+        if (left_out) left_out(archive, entry, planned);
+      });
+  if (!tree.ok()) return tree.error();
+  try {
+    edit.root_ = std::move(*edit_tree(tree.value().top, [&](const SourceNode& file, EditNode& node) {
+      node.position = *archive.data_position(static_cast<std::uint32_t>(file.disk_file));
+    }));
+  } catch (const std::bad_alloc&) {
+    return Error::out_of_memory();
+  }
   return edit;
 }
 

@@ -92,9 +92,9 @@ class ArchiveEdit {
  public:
   using LeftOut = std::function<void(const ArchiveIndex&, const EntryVisit&, const PlannedEntry&)>;
 
-  // The tree `index`'s extraction would leave, names taken exactly. Each
-  // entry the extraction leaves out is handed to `left_out` and is not in
-  // the tree. Fails only when memory runs out.
+  // The tree `index`'s extraction would leave, names taken exactly, as
+  // extracted_tree makes it. Each entry the extraction leaves out is handed
+  // to `left_out` and is not in the tree. Fails only when memory runs out.
   static Result<ArchiveEdit> load(ArchiveIndex index, const LeftOut& left_out);
 
   // Whether names Windows can't hold, and names that differ only in case

@@ -15,7 +15,8 @@ constexpr std::uint32_t kNone = 0xFFFFFFFFu;
 // tree.
 class Builder final : public PlanVisitor {
  public:
-  explicit Builder(const ArchiveIndex& index) : index_(index), node_of_(index.entry_count(), kNone) {
+  Builder(const ArchiveIndex& index, const LeftOutEntry& left_out)
+      : index_(index), left_out_(left_out), node_of_(index.entry_count(), kNone) {
     nodes_.push_back({kNone, true, {}});
   }
 
@@ -35,7 +36,7 @@ class Builder final : public PlanVisitor {
 
   void visit(const EntryVisit& entry, const PlannedEntry& planned) override {
     if (planned.fate == Fate::left_out) {
-      left_out_.push_back(entry.entry);
+      if (left_out_) left_out_(entry, planned);
     } else if (planned.place() == entry.entry) {
       add(open_.back(), entry.entry, false);
     } else {
@@ -44,9 +45,7 @@ class Builder final : public PlanVisitor {
     }
   }
 
-  ExtractedTree take() {
-    return {build(0), std::move(left_out_)};
-  }
+  ExtractedTree take() { return {build(0)}; }
 
  private:
   struct Node {
@@ -84,17 +83,18 @@ class Builder final : public PlanVisitor {
   }
 
   const ArchiveIndex& index_;
+  const LeftOutEntry& left_out_;
   std::vector<Node> nodes_;             // [0] is the destination
   std::vector<std::uint32_t> node_of_;  // by entry: the node it made
   std::vector<std::uint32_t> open_{0};
-  std::vector<std::uint32_t> left_out_;
 };
 
 }  // namespace
 
-Result<ExtractedTree> extracted_tree(const ArchiveIndex& index, const ExtractionPlan& plan) {
+Result<ExtractedTree> extracted_tree(const ArchiveIndex& index, const ExtractionPlan& plan,
+                                     const LeftOutEntry& left_out) {
   try {
-    Builder builder(index);
+    Builder builder(index, left_out);
     plan.replay(index, builder);
     return builder.take();
   } catch (const std::bad_alloc&) {

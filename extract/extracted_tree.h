@@ -2,12 +2,13 @@
 // folders and files the plan makes, each folder's entries sorted bytewise
 // by name as brq pack stores a folder, and each file's bytes read from
 // where they lie in the archive. A new archive made from an old one (the
-// old one compacted or edited) starts from here, without extracting.
+// old one compacted or edited) starts from here, without extracting: the
+// one place that says what of an archive such a new one keeps.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
-#include <vector>
 
 #include "archive/archive_index.h"
 #include "archive/archive_writer.h"
@@ -23,13 +24,16 @@ struct ExtractedTree {
   // Of a name held twice, the later file's bytes in the earlier's place; a
   // folder of a name taken twice holds what both hold.
   SourceNode top;
-  // The entries the plan leaves out (with all they hold), in walk order:
-  // not in `top`.
-  std::vector<std::uint32_t> left_out;
 };
 
-// The tree `plan` makes of `index`. Fails only when memory runs out.
-Result<ExtractedTree> extracted_tree(const ArchiveIndex& index, const ExtractionPlan& plan);
+// Told of each entry the plan leaves out (with all it holds), in walk
+// order: it is not in the tree.
+using LeftOutEntry = std::function<void(const EntryVisit&, const PlannedEntry&)>;
+
+// The tree `plan` makes of `index`, each entry it leaves out handed to
+// `left_out`. Fails only when memory runs out.
+Result<ExtractedTree> extracted_tree(const ArchiveIndex& index, const ExtractionPlan& plan,
+                                     const LeftOutEntry& left_out = {});
 
 // The bytes of an ExtractedTree's files, read from the archive `index`
 // holds open (which must outlive it). Reads name the archive.
