@@ -99,7 +99,7 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "\n"
      "Exit status: 0 the archive is sound, 1 it can't be opened or its index is\n"
      "unusable, 2 some entries have problems.\n"},
-    {Command::extract, "extract", 2, kAny,
+    {Command::extract, "extract", 1, kAny,
      "Usage: brq extract [options] ARCHIVE DEST [PATH...]\n"
      "\n"
      "Extracts everything, or only the entries PATHs name (paths or patterns;\n"
@@ -176,7 +176,7 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "\n"
      "Exit status: 0 the same, 1 different, 2 trouble (an archive is unusable,\n"
      "an entry can't be read or compared), 64 wrong command line.\n"},
-    {Command::pack, "pack", 2, 2,
+    {Command::pack, "pack", 1, kAny,
      "Usage: brq pack [options] DIR ARCHIVE\n"
      "\n"
      "Writes the folder DIR and everything in it as the archive ARCHIVE: the\n"
@@ -232,9 +232,10 @@ struct OptionInfo {
 };
 
 constexpr unsigned kSelecting = bit(Command::list) | bit(Command::extract) | bit(Command::cat);
+constexpr unsigned kExcluding = kSelecting | bit(Command::pack);
 constexpr unsigned kWriting = bit(Command::extract) | bit(Command::cat) | bit(Command::pack);
 
-constexpr std::array<OptionInfo, 17> kOptions = {{
+constexpr std::array<OptionInfo, 19> kOptions = {{
     {"--json", "", bit(Command::list) | bit(Command::check) | bit(Command::extract) | bit(Command::diff), "",
      [](CommandLine& line, std::string_view) { line.json = true; return true; }},
     {"--human", "-h", bit(Command::list), "",
@@ -254,7 +255,7 @@ constexpr std::array<OptionInfo, 17> kOptions = {{
      [](CommandLine& line, std::string_view) { line.dereference = true; return true; }},
     {"--ignore-case", "", kSelecting, "",
      [](CommandLine& line, std::string_view) { line.ignore_case = true; return true; }},
-    {"--exclude", "", kSelecting, "a pattern",
+    {"--exclude", "", kExcluding, "a pattern",
      [](CommandLine& line, std::string_view value) { line.excludes.emplace_back(value); return true; }},
     {"--progress", "", kWriting, "",
      [](CommandLine& line, std::string_view) { line.progress = ProgressChoice::always; return true; }},
@@ -267,6 +268,14 @@ constexpr std::array<OptionInfo, 17> kOptions = {{
        line.jobs = jobs;
        static_assert(platform::kMaxJobs == 64, "the help and the messages say 64");
        return error == std::errc() && end == value.data() + value.size() && jobs >= 1 && jobs <= platform::kMaxJobs;
+     }},
+    {"--directory", "-C", bit(Command::pack), "a folder",
+     [](CommandLine& line, std::string_view value) { line.directory = value; return !value.empty(); }},
+    {"--output", "-o", bit(Command::pack), "an archive",
+     [](CommandLine& line, std::string_view value) {
+       line.has_output = true;
+       line.output = value;
+       return !value.empty();
      }},
     {"--foreground", "-f", bit(Command::mount), "",
      [](CommandLine& line, std::string_view) { line.foreground = true; return true; }},
@@ -302,6 +311,58 @@ const OptionInfo* find_option(std::string_view arg, Command command) {
 
 bool is_help(std::string_view arg) { return arg == "--help" || arg == "-h"; }
 
+Error unknown_option(std::string_view arg, const CommandInfo& info) {
+  return Error::because("unknown option '" + std::string(arg) + "' for " + std::string(info.name));
+}
+
+Error needs_value(std::string_view arg, const OptionInfo& option) {
+  return Error::because("option '" + std::string(arg) + "' needs " + std::string(option.value));
+}
+
+Error wrong_value(std::string_view arg, const OptionInfo& option, std::string_view value) {
+  return Error::because("option '" + std::string(arg) + "' takes " + std::string(option.value) + ", not '" +
+                        std::string(value) + "'");
+}
+
+// One argument of short options, joined as getopt joins them: "-qv" is
+// "-q -v", and an option that takes a value takes the rest of the
+// argument ("-j2", "-qj2"), or the next argument when nothing is left
+// ("-qj 2").
+Error parse_short_options(std::string_view arg, int argc, const char* const* argv, int& i, const CommandInfo& info,
+                          CommandLine& line) {
+  for (std::size_t at = 1; at < arg.size(); ++at) {
+    const std::string letter{'-', arg[at]};
+    const OptionInfo* option = find_option(letter, info.command);
+    if (option == nullptr) return unknown_option(arg.size() == 2 ? arg : letter, info);
+    std::string_view value;
+    if (!option->value.empty()) {
+      if (at + 1 < arg.size()) {
+        value = arg.substr(at + 1);
+      } else if (i + 1 < argc) {
+        value = argv[++i];
+      } else {
+        return needs_value(letter, *option);
+      }
+      at = arg.size();
+    }
+    if (!option->apply(line, value)) return wrong_value(letter, *option, value);
+  }
+  return {};
+}
+
+// pack takes "DIR ARCHIVE", or, given -o ARCHIVE, PATHs from the current
+// folder or -C's.
+Error check_pack_operands(const CommandLine& line) {
+  if (line.has_output) return {};
+  if (!line.directory.empty()) return Error::because("pack -C needs the archive as -o ARCHIVE");
+  if (line.operands.size() != 2) {
+    return Error::because("pack takes DIR ARCHIVE, or -o ARCHIVE and PATHs, not " +
+                          std::to_string(line.operands.size()) + (line.operands.size() == 1 ? " operand" : " operands"));
+  }
+  if (line.operands[0].empty()) return Error::because("the folder to pack can't be empty");
+  return {};
+}
+
 }  // namespace
 
 Error parse_command_line(int argc, const char* const* argv, CommandLine& line) {
@@ -336,23 +397,25 @@ Error parse_command_line(int argc, const char* const* argv, CommandLine& line) {
       options_ended = true;
       continue;
     }
+    if (!arg.starts_with("--")) {
+      Error joined = parse_short_options(arg, argc, argv, i, *info, line);
+      if (!joined.ok()) return joined;
+      continue;
+    }
     // "--exclude=PATTERN" as well as "--exclude PATTERN".
-    const std::size_t equals = arg.starts_with("--") ? arg.find('=') : std::string_view::npos;
+    const std::size_t equals = arg.find('=');
     const OptionInfo* option = find_option(arg.substr(0, equals), info->command);
     if (option == nullptr || (equals != std::string_view::npos && option->value.empty())) {
-      return Error::because("unknown option '" + std::string(arg) + "' for " + std::string(info->name));
+      return unknown_option(arg, *info);
     }
     std::string_view value;
     if (equals != std::string_view::npos) {
       value = arg.substr(equals + 1);
     } else if (!option->value.empty()) {
-      if (i + 1 >= argc) return Error::because("option '" + std::string(arg) + "' needs " + std::string(option->value));
+      if (i + 1 >= argc) return needs_value(arg, *option);
       value = argv[++i];
     }
-    if (!option->apply(line, value)) {
-      return Error::because("option '" + std::string(arg) + "' takes " + std::string(option->value) + ", not '" +
-                            std::string(value) + "'");
-    }
+    if (!option->apply(line, value)) return wrong_value(arg, *option, value);
   }
   if (line.help) return {};
   if (line.operands.size() < info->min_operands) {
@@ -362,6 +425,12 @@ Error parse_command_line(int argc, const char* const* argv, CommandLine& line) {
     return Error::because(std::string(info->name) + " takes " + std::to_string(info->max_operands) +
                           (info->max_operands == 1 ? " operand" : " operands") + ", not " +
                           std::to_string(line.operands.size()));
+  }
+  // Into the current folder, as tar, unzip and 7z extract.
+  if (info->command == Command::extract && line.operands.size() == 1) line.operands.emplace_back(".");
+  if (info->command == Command::pack) {
+    Error pack_form = check_pack_operands(line);
+    if (!pack_form.ok()) return pack_form;
   }
   // An empty destination would turn every output path into one from the
   // file system's root.

@@ -32,7 +32,10 @@ struct CommandLine {
   bool ignore_case = false;       // list, extract, cat: paths and patterns
   ProgressChoice progress = ProgressChoice::automatic;  // extract, cat, pack
   unsigned jobs = 0;  // extract -j: workers writing at once; 0 the default
-  std::vector<std::string> excludes;                    // list, extract, cat
+  std::vector<std::string> excludes;                    // list, extract, cat, pack
+  std::string directory;  // pack -C: where the PATHs are taken from
+  bool has_output = false;  // pack -o given: the operands are PATHs
+  std::string output;       // pack -o: the archive, "-" for standard output
   bool foreground = false;        // mount -f: stay in the foreground
   std::vector<std::string> operands;
 };

@@ -9,6 +9,7 @@
 #include "messages/entry_messages.h"
 #include "names/ascii.h"
 #include "names/entry_name.h"
+#include "names/entry_pattern.h"
 #include "names/utf8.h"
 
 namespace kelvarin::brq {
@@ -32,7 +33,64 @@ void refuse_case_twins(const Items& items, const std::string& path, std::vector<
   }
 }
 
+const ChosenPaths kWholeFolder{};
+
+std::string shown_path(const std::string& path) { return path.empty() ? "." : path; }
+
+// Why `paths[clash]` can't be taken with the paths before it.
+Error clash_of(const std::vector<std::string>& paths, std::size_t clash) {
+  const std::string& path = paths[clash];
+  auto inside = [](const std::string& inner, const std::string& outer) {
+    return outer.empty() || (inner.size() > outer.size() && inner.starts_with(outer) && inner[outer.size()] == '/');
+  };
+  for (std::size_t i = 0; i < clash; ++i) {
+    if (paths[i] == path) return Error::because(shown_path(path) + " is given twice");
+    if (inside(path, paths[i]) || inside(paths[i], path)) {
+      const bool path_inside = inside(path, paths[i]);
+      return Error::because(shown_path(path_inside ? path : paths[i]) + " lies inside " +
+                            shown_path(path_inside ? paths[i] : path) + ", which is given too");
+    }
+  }
+  return Error::because(shown_path(path) + " is given twice");
+}
+
+void sort_by_name(ChosenPaths& chosen) {
+  std::sort(chosen.children.begin(), chosen.children.end(),
+            [](const ChosenPaths& a, const ChosenPaths& b) { return a.name < b.name; });
+  for (ChosenPaths& child : chosen.children) sort_by_name(child);
+}
+
+const ChosenPaths* chosen_child(const ChosenPaths& chosen, const std::string& name) {
+  const auto found = std::lower_bound(chosen.children.begin(), chosen.children.end(), name,
+                                      [](const ChosenPaths& child, const std::string& key) { return child.name < key; });
+  return found != chosen.children.end() && found->name == name ? &*found : nullptr;
+}
+
 }  // namespace
+
+Result<ChosenPaths> ChosenPaths::of(const std::vector<std::string>& typed) {
+  std::vector<std::string> paths;
+  for (const std::string& path : typed) paths.push_back(normalise_entry_path(path));
+  ChosenPaths root;
+  root.whole = false;
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    const std::string& path = paths[i];
+    ChosenPaths* node = &root;
+    for (std::size_t start = 0; start < path.size() && !node->whole;) {
+      const std::size_t end = std::min(path.find('/', start), path.size());
+      const std::string name = path.substr(start, end - start);
+      auto found = std::find_if(node->children.begin(), node->children.end(),
+                                [&](const ChosenPaths& child) { return child.name == name; });
+      if (found == node->children.end()) found = node->children.insert(found, {name, false, {}});
+      node = &*found;
+      start = end + 1;
+    }
+    if (node->whole || !node->children.empty()) return clash_of(paths, i);
+    node->whole = true;
+  }
+  sort_by_name(root);
+  return root;
+}
 
 FolderSource::FolderSource(platform::Folder root, std::string shown)
     : shown_(std::move(shown)), root_(std::move(root)) {
@@ -43,7 +101,11 @@ FolderSource::FolderSource(platform::Folder root, std::string shown)
 }
 
 Result<SourceNode> FolderSource::scan(const ScanOptions& options, ScanReport& report) {
-  Error listed = scan_folders(options, report);
+  return scan(options, kWholeFolder, report);
+}
+
+Result<SourceNode> FolderSource::scan(const ScanOptions& options, const ChosenPaths& chosen, ScanReport& report) {
+  Error listed = scan_folders(options, chosen, report);
   if (!listed.ok()) return std::move(listed.on(folder_path(0)));
   resolve_links(report);
   return build_tree(report);
@@ -51,17 +113,17 @@ Result<SourceNode> FolderSource::scan(const ScanOptions& options, ScanReport& re
 
 // Every folder below the root, each listed once, its items kept by name:
 // nothing is followed yet, so what a link leads to is found among them.
-Error FolderSource::scan_folders(const ScanOptions& options, ScanReport& report) {
+Error FolderSource::scan_folders(const ScanOptions& options, const ChosenPaths& chosen, ScanReport& report) {
   // A folder being scanned, held open while the folders below it are: the
   // depth of the tree bounds the handles open at once.
   struct Level {
     platform::Folder folder;  // unused for the root, which root_ is
     std::size_t id;
-    std::vector<std::size_t> subfolders;  // its items still to scan
+    std::vector<Pending> subfolders;  // its items still to scan
   };
   std::vector<Level> levels;
   levels.push_back({{}, 0, {}});
-  Error listed = list_items(root_, 0, options, report, levels.back().subfolders);
+  Error listed = list_items(root_, 0, options, chosen, report, levels.back().subfolders);
   if (!listed.ok()) return listed;
   while (!levels.empty()) {
     Level& level = levels.back();
@@ -70,7 +132,7 @@ Error FolderSource::scan_folders(const ScanOptions& options, ScanReport& report)
       continue;
     }
     const std::size_t parent_id = level.id;
-    const std::size_t at = level.subfolders.back();
+    const auto [at, below] = level.subfolders.back();
     level.subfolders.pop_back();
     const std::string name = items_[parent_id][at].name;
     const platform::Folder& parent = levels.size() == 1 ? root_ : level.folder;
@@ -82,7 +144,7 @@ Error FolderSource::scan_folders(const ScanOptions& options, ScanReport& report)
     if (opened.ok()) {
       folders_.push_back({parent_id, name, identity});
       items_.emplace_back();
-      opened = list_items(next.folder, next.id, options, report, next.subfolders);
+      opened = list_items(next.folder, next.id, options, *below, report, next.subfolders);
     }
     if (!opened.ok()) {
       report.left_out.push_back(opened.on(folder_path(parent_id) + "/" + name));
@@ -98,14 +160,20 @@ Error FolderSource::scan_folders(const ScanOptions& options, ScanReport& report)
 // Lists the folder `id` into its items, each told of as it can't be stored;
 // its subfolders' places among them go to `subfolders`.
 Error FolderSource::list_items(const platform::Folder& folder, std::size_t id, const ScanOptions& options,
-                               ScanReport& report, std::vector<std::size_t>& subfolders) {
+                               const ChosenPaths& chosen, ScanReport& report, std::vector<Pending>& subfolders) {
   std::vector<platform::FolderItem> listing;
   Error listed = platform::list_folder(folder, listing);
   if (!listed.ok()) return listed;
   std::sort(listing.begin(), listing.end(),
             [](const platform::FolderItem& a, const platform::FolderItem& b) { return a.name < b.name; });
+  if (!chosen.whole) keep_chosen(listing, id, chosen, report);
+  const std::string inside = options.excludes == nullptr ? std::string() : archive_path(id);
   std::vector<Item> items;
   for (const platform::FolderItem& entry : listing) {
+    if (options.excludes != nullptr &&
+        options.excludes->excluded(entry.name, inside.empty() ? entry.name : inside + "/" + entry.name)) {
+      continue;
+    }
     auto told = [&](std::vector<Error>& list, const std::string& why) {
       list.push_back(Error::because(why).on(folder_path(id) + "/" + entry.name));
     };
@@ -146,7 +214,7 @@ Error FolderSource::list_items(const platform::Folder& folder, std::size_t id, c
         leave_out("is neither a folder nor a regular file");
         continue;
       case platform::FolderItem::Kind::folder:
-        subfolders.push_back(items.size());
+        subfolders.push_back({items.size(), chosen.whole ? &kWholeFolder : chosen_child(chosen, entry.name)});
         items.push_back({entry.name, Item::Kind::folder, kNowhere});
         continue;
       case platform::FolderItem::Kind::file:
@@ -169,6 +237,28 @@ Error FolderSource::list_items(const platform::Folder& folder, std::size_t id, c
   if (options.portable) refuse_case_twins(items, folder_path(id), report.unportable);
   items_[id] = std::move(items);
   return {};
+}
+
+// Keeps of `listing`, the folder `id`'s, only what `chosen` names; what it
+// names that is not there, or is not a folder where a path leads through
+// it, is missing.
+void FolderSource::keep_chosen(std::vector<platform::FolderItem>& listing, std::size_t id, const ChosenPaths& chosen,
+                               ScanReport& report) const {
+  std::vector<platform::FolderItem> kept;
+  auto entry = listing.begin();
+  for (const ChosenPaths& child : chosen.children) {
+    entry = std::lower_bound(entry, listing.end(), child.name,
+                             [](const platform::FolderItem& item, const std::string& name) { return item.name < name; });
+    const bool there = entry != listing.end() && entry->name == child.name;
+    if (there && (child.whole || entry->kind == platform::FolderItem::Kind::folder)) {
+      kept.push_back(std::move(*entry));
+      continue;
+    }
+    report.missing.push_back(Error::because(there ? "is not a folder, so nothing chosen lies inside it"
+                                                  : "no such file or folder")
+                                 .on(folder_path(id) + "/" + child.name));
+  }
+  listing = std::move(kept);
 }
 
 // What each link leads to, among the files and folders scanned: anything
@@ -308,11 +398,17 @@ std::string FolderSource::path_of(const SourceNode& node) const {
 }
 
 std::string FolderSource::folder_path(std::size_t folder) const {
-  std::vector<std::size_t> up;
-  for (std::size_t id = folder; id != 0; id = folders_[id].folder) up.push_back(id);
   std::string path = shown_;
   while (path.size() > 1 && path.back() == '/') path.pop_back();
-  for (auto id = up.rbegin(); id != up.rend(); ++id) path += "/" + folders_[*id].name;
+  const std::string inside = archive_path(folder);
+  return inside.empty() ? path : path + "/" + inside;
+}
+
+std::string FolderSource::archive_path(std::size_t folder) const {
+  std::vector<std::size_t> up;
+  for (std::size_t id = folder; id != 0; id = folders_[id].folder) up.push_back(id);
+  std::string path;
+  for (auto id = up.rbegin(); id != up.rend(); ++id) (path += path.empty() ? "" : "/") += folders_[*id].name;
   return path;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/archive_writer.h"
+#include "names/entry_selection.h"
 #include "platform/files.h"
 
 namespace kelvarin::brq {
@@ -22,6 +23,23 @@ struct ScanOptions {
   // one leading out of the tree, nowhere, or to a folder it lies in (a
   // loop) is left out.
   bool dereference = false;
+  // What is left out, silently, with all it holds (its paths are those it
+  // has in the archive); null leaves nothing out.
+  const SelectionMatcher* excludes = nullptr;
+};
+
+// The paths below the root that a scan takes, each with all it holds, as
+// a tree of names: a node that is not `whole` stands for a folder on the
+// way, of which only its children are taken.
+struct ChosenPaths {
+  std::string name;
+  bool whole = true;
+  std::vector<ChosenPaths> children;
+
+  // The tree of `paths` (relative, in entry paths' form after
+  // normalise_entry_path; "." or "" the whole root), or an Error naming a
+  // path given twice or lying inside another one given.
+  static Result<ChosenPaths> of(const std::vector<std::string>& paths);
 };
 
 // What the scan found that can't go into an archive as it stands, each
@@ -34,6 +52,8 @@ struct ScanReport {
   // Kept in the tree, but told (ScanOptions::portable): a name Windows
   // can't hold, or names in one folder that differ only in case.
   std::vector<Error> unportable;
+  // Chosen paths that are not there, or lead through a file.
+  std::vector<Error> missing;
 };
 
 class FolderSource final : public FileSource {
@@ -45,6 +65,8 @@ class FolderSource final : public FileSource {
   // entries sorted bytewise by name, less what `report` says is left out.
   // Fails only when the root itself can't be listed.
   Result<SourceNode> scan(const ScanOptions& options, ScanReport& report);
+  // The same, of only the `chosen` paths below the root.
+  Result<SourceNode> scan(const ScanOptions& options, const ChosenPaths& chosen, ScanReport& report);
 
   // Whether `folder` is the root or a folder below it that was scanned.
   bool holds_folder(const platform::FileIdentity& folder) const;
@@ -76,9 +98,17 @@ class FolderSource final : public FileSource {
   };
   static constexpr std::size_t kNowhere = static_cast<std::size_t>(-1);
 
-  Error scan_folders(const ScanOptions& options, ScanReport& report);
+  // A subfolder still to scan: its place among its folder's items, and
+  // what of it is chosen.
+  struct Pending {
+    std::size_t item;
+    const ChosenPaths* chosen;
+  };
+  Error scan_folders(const ScanOptions& options, const ChosenPaths& chosen, ScanReport& report);
   Error list_items(const platform::Folder& folder, std::size_t id, const ScanOptions& options,
-                   ScanReport& report, std::vector<std::size_t>& subfolders);
+                   const ChosenPaths& chosen, ScanReport& report, std::vector<Pending>& subfolders);
+  void keep_chosen(std::vector<platform::FolderItem>& listing, std::size_t id, const ChosenPaths& chosen,
+                   ScanReport& report) const;
   void resolve_links(ScanReport& report);
   SourceNode build_tree(ScanReport& report) const;
 
@@ -90,6 +120,8 @@ class FolderSource final : public FileSource {
   };
 
   std::string folder_path(std::size_t folder) const;
+  // The folder's path inside the archive ("" for the root).
+  std::string archive_path(std::size_t folder) const;
   // Opens the file `node` stands for through `chain`: the folders on the
   // way from the root, each checked to be the one scanned, kept open for
   // the next file.
