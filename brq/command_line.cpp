@@ -2,6 +2,7 @@
 // command; "--" ends them, so operands may begin with '-'.
 #include "brq/command_line.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstddef>
@@ -350,10 +351,30 @@ Error parse_short_options(std::string_view arg, int argc, const char* const* arg
   return {};
 }
 
+// Whether `path` names something below the folder it is taken from, as
+// every PATH of pack must, being its path in the archive as well: not
+// from the top ("/x", "C:x") and not up ("..").
+bool stays_below(std::string_view path) {
+  if (path.empty() || path[0] == '/' || path[0] == '\\' || (path.size() >= 2 && path[1] == ':')) return false;
+  for (std::size_t start = 0; start <= path.size();) {
+    const std::size_t end = std::min(path.find_first_of("/\\", start), path.size());
+    if (path.substr(start, end - start) == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
 // pack takes "DIR ARCHIVE", or, given -o ARCHIVE, PATHs from the current
 // folder or -C's.
 Error check_pack_operands(const CommandLine& line) {
-  if (line.has_output) return {};
+  if (line.has_output) {
+    for (const std::string& path : line.operands) {
+      if (!stays_below(path)) {
+        return Error::because("pack takes PATHs below its folder (-C DIR), not '" + path + "'");
+      }
+    }
+    return {};
+  }
   if (!line.directory.empty()) return Error::because("pack -C needs the archive as -o ARCHIVE");
   if (line.operands.size() != 2) {
     return Error::because("pack takes DIR ARCHIVE, or -o ARCHIVE and PATHs, not " +

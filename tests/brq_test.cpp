@@ -588,6 +588,50 @@ TEST(BrqPack, FoldersComeBackWholeAndPackToTheSameBytes) {
   EXPECT_TRUE(snapshot(dir / "out") == snapshot(src));
 }
 
+// As tar packs: PATHs below -C DIR, merged into one tree and standing in
+// the archive by those paths; --exclude; '-' writes standard output; and
+// extract without DEST fills the current folder. A PATH given twice, inside
+// another or not there writes nothing (status 1).
+TEST(BrqPack, PathsBelowAFolderExclusionsAndStandardOutput) {
+  TempDir dir;
+  const fs::path src = dir / "src";
+  fs::create_directories(src / "maps" / "deep");
+  fs::create_directories(dir / "here");
+  write_file(src / "maps" / "deep" / "a.map", "a");
+  write_file(src / "maps" / "b.map", "b");
+  write_file(src / "maps" / "b.bak", "x");
+  write_file(src / "readme", "r");
+  write_file(src / "other", "o");
+  const std::string archive = utf8(dir / "a.brq");
+  RunResult run = brq({"pack", "-C", utf8(src), "-o", archive, "maps/deep", "./readme", "maps\\b.map"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  const fs::path before = fs::current_path();
+  fs::current_path(dir / "here");
+  run = brq({"extract", "-q", archive});
+  fs::current_path(before);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(snapshot(dir / "here"), (Tree{{"maps", "<dir>"}, {"maps/b.map", "b"}, {"maps/deep", "<dir>"},
+                                          {"maps/deep/a.map", "a"}, {"readme", "r"}}));
+  // The same tree, less what is excluded: the same bytes.
+  run = brq({"pack", "--exclude", "*.bak", "--exclude=/other", utf8(src), "-"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(run.out == read_file(dir / "a.brq"));
+  EXPECT_EQ(run.err, "Packed 6 entries (3 files, 3 folders), 273 bytes: standard output\n");
+  for (const auto& [paths, error] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"maps", "maps/b.map"}, "maps/b.map lies inside maps, which is given too"},
+           {{"readme", ".", "other"}, "readme lies inside ., which is given too"},
+           {{"readme/", "./readme"}, "readme is given twice"},
+           {{"readme", "nope"}, utf8(src) + "/nope: no such file or folder"},
+           {{"readme/x"}, utf8(src) + "/readme: is not a folder, so nothing chosen lies inside it"}}) {
+    std::vector<std::string> args = {"pack", "-C", utf8(src), "-o", utf8(dir / "b.brq")};
+    args.insert(args.end(), paths.begin(), paths.end());
+    run = brq(args);
+    EXPECT_EQ(run.status, 1) << error;
+    EXPECT_NE(run.err.find(error), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(fs::exists(dir / "b.brq"));
+}
+
 // Reading ahead holds files open; where the process may hold few, a file
 // it could not open ahead is opened at its turn, not taken for unreadable.
 TEST(BrqPack, ReadingAheadStepsBackWhenFewFilesMayBeOpen) {
