@@ -14,37 +14,76 @@ namespace {
 // once, not so many bytes that they push each other out of the cache.
 constexpr std::size_t kFilesAhead = 32;
 constexpr std::uint64_t kBytesAhead = std::uint64_t{64} << 20;
+// The tables are encoded into blocks of this size on their way out.
+constexpr std::size_t kTableBlock = 1u << 16;
 
 std::uint64_t align_up(std::uint64_t value) {
   return (value + kDataAlignment - 1) / kDataAlignment * kDataAlignment;
 }
 
-// The nodes in the order they become entries.
-std::vector<const SourceNode*> number_entries(const std::vector<SourceNode>& top_level,
-                                              EntryOrder order) {
-  std::vector<const SourceNode*> numbered;
+// Calls `visit(node, index)` for each node in the order they become
+// entries, and links each to its first child and next sibling in `entries`
+// as it goes, so that no table from nodes to numbers is needed: depth first
+// a folder's first child comes right after it and a node's next sibling
+// once all below it is numbered; breadth first a folder's children are
+// numbered together.
+template <typename Visit>
+std::size_t number_entries(const std::vector<SourceNode>& top_level, EntryOrder order,
+                           std::vector<EntryRecord>& entries, Visit visit) {
+  std::size_t count = 0;
+  auto number = [&](const SourceNode& node) {
+    const auto index = static_cast<std::int32_t>(count++);
+    if (entries.size() < count) entries.resize(count);
+    if (node.is_folder) entries[index].first_child = 0;  // a folder with nothing in it
+    visit(node, index);
+    return index;
+  };
   if (order == EntryOrder::depth_first) {
-    std::vector<const SourceNode*> stack;
-    for (auto it = top_level.rbegin(); it != top_level.rend(); ++it) stack.push_back(&*it);
-    while (!stack.empty()) {
-      const SourceNode* node = stack.back();
-      stack.pop_back();
-      numbered.push_back(node);
-      for (auto it = node->children.rbegin(); it != node->children.rend(); ++it) {
-        stack.push_back(&*it);
+    // A folder being numbered: its children, the next to number, and the
+    // last numbered (or the folder itself, before its first child).
+    struct Frame {
+      const std::vector<SourceNode>* children;
+      std::size_t next;
+      std::int32_t last;
+      bool first;
+    };
+    std::vector<Frame> frames{{&top_level, 0, kNoEntry, true}};
+    while (!frames.empty()) {
+      Frame& frame = frames.back();
+      if (frame.next == frame.children->size()) {
+        frames.pop_back();
+        continue;
       }
+      const SourceNode& node = (*frame.children)[frame.next++];
+      const std::int32_t index = number(node);
+      if (frame.last != kNoEntry) {
+        (frame.first ? entries[frame.last].first_child : entries[frame.last].next_sibling) = index;
+      }
+      frame.last = index;
+      frame.first = false;
+      if (node.is_folder && !node.children.empty()) frames.push_back({&node.children, 0, index, true});
     }
-  } else {
-    std::deque<const SourceNode*> queue;
-    for (const SourceNode& node : top_level) queue.push_back(&node);
-    while (!queue.empty()) {
-      const SourceNode* node = queue.front();
-      queue.pop_front();
-      numbered.push_back(node);
-      for (const SourceNode& child : node->children) queue.push_back(&child);
-    }
+    return count;
   }
-  return numbered;
+  std::deque<std::pair<const SourceNode*, std::int32_t>> queue;  // a folder and its number
+  auto number_chain = [&](const std::vector<SourceNode>& chain) {
+    std::int32_t first = kNoEntry;
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+      const std::int32_t index = number(chain[i]);
+      if (i == 0) first = index;
+      if (i + 1 < chain.size()) entries[index].next_sibling = index + 1;
+      if (chain[i].is_folder && !chain[i].children.empty()) queue.emplace_back(&chain[i], index);
+    }
+    return first;
+  };
+  number_chain(top_level);
+  while (!queue.empty()) {
+    const auto [folder, index] = queue.front();
+    queue.pop_front();
+    const std::int32_t first = number_chain(folder->children);
+    entries[index].first_child = first;
+  }
+  return count;
 }
 
 std::uint64_t size_of(const SourceNode& node) {
@@ -113,61 +152,43 @@ SourceNode source_file(std::string name, std::string bytes) {
 Result<ArchiveLayout> lay_out(const std::vector<SourceNode>& top_level, const WriterOptions& options) {
   ArchiveLayout layout;
   if (top_level.empty()) return Error::because("an archive needs at least one entry");
-  std::vector<const SourceNode*> numbered = number_entries(top_level, options.entry_order);
-  if (static_cast<std::int64_t>(numbered.size()) >= kEntryCountLimit) {
-    return Error::because("too many entries: " + std::to_string(numbered.size()));
-  }
-  std::unordered_map<const SourceNode*, std::int32_t> index_of;
-  for (std::size_t i = 0; i < numbered.size(); ++i) {
-    index_of[numbered[i]] = static_cast<std::int32_t>(i);
-  }
-
-  layout.entries.resize(numbered.size());
-  layout.sizes.resize(numbered.size());
-  auto link_siblings = [&](const std::vector<SourceNode>& chain) {
-    for (std::size_t i = 0; i + 1 < chain.size(); ++i) {
-      layout.entries[index_of[&chain[i]]].next_sibling = index_of[&chain[i + 1]];
-    }
-  };
-  link_siblings(top_level);
-
   std::vector<const SourceNode*> files;
-  for (std::size_t i = 0; i < numbered.size(); ++i) {
-    const SourceNode& node = *numbered[i];
-    EntryRecord& entry = layout.entries[i];
-    if (node.name.find('\0') != std::string::npos) return Error::because("a name holds a zero byte");
-    entry.name_offset = static_cast<std::uint32_t>(layout.name_pool.size());
-    layout.name_pool += node.name;
-    layout.name_pool += '\0';
-    if (node.is_folder) {
-      // An empty folder's first child is 0: a folder with nothing in it.
-      entry.first_child = node.children.empty() ? 0 : index_of[&node.children.front()];
-      link_siblings(node.children);
-    } else {
-      if (size_of(node) > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
-        return Error::because("file " + node.name + " is 2 GiB or larger, more than an archive can hold");
-      }
-      layout.sizes[i].file_size = static_cast<std::int32_t>(size_of(node));
-      files.push_back(&node);
-    }
+  Error refused;
+  std::size_t count = number_entries(
+      top_level, options.entry_order, layout.entries, [&](const SourceNode& node, std::int32_t index) {
+        if (!refused.ok() || static_cast<std::int64_t>(index) + 1 >= kEntryCountLimit) return;
+        if (node.name.find('\0') != std::string::npos) refused = Error::because("a name holds a zero byte");
+        layout.entries[index].name_offset = static_cast<std::uint32_t>(layout.name_pool.size());
+        layout.name_pool += node.name;
+        layout.name_pool += '\0';
+        if (node.is_folder) return;
+        if (size_of(node) > static_cast<std::uint64_t>(std::numeric_limits<std::int32_t>::max())) {
+          refused = Error::because("file " + node.name + " is 2 GiB or larger, more than an archive can hold");
+        }
+        if (layout.sizes.size() <= static_cast<std::size_t>(index)) layout.sizes.resize(index + 1);
+        layout.sizes[index].file_size = static_cast<std::int32_t>(size_of(node));
+        files.push_back(&node);
+      });
+  if (static_cast<std::int64_t>(count) >= kEntryCountLimit) {
+    return Error::because("too many entries: " + std::to_string(count));
   }
+  if (!refused.ok()) return refused;
+  layout.sizes.resize(count);
   if (layout.name_pool.size() > std::numeric_limits<std::uint32_t>::max()) {
     return Error::because("the names take more than 4 GiB");
   }
 
-  layout.header.entry_count = static_cast<std::int32_t>(numbered.size());
+  layout.header.entry_count = static_cast<std::int32_t>(count);
   layout.header.offset_count = static_cast<std::uint32_t>(files.size());
   layout.header.name_pool_size = static_cast<std::uint32_t>(layout.name_pool.size());
 
   layout.offsets.resize(files.size());
-  std::vector<std::size_t> placement_order(files.size());
-  for (std::size_t k = 0; k < files.size(); ++k) placement_order[k] = k;
-  if (options.data_order == DataOrder::reverse_entry_order) {
-    std::reverse(placement_order.begin(), placement_order.end());
-  }
-  std::uint64_t cursor = index_size(numbered.size(), files.size(), layout.name_pool.size());
+  layout.data.reserve(files.size());
+  std::uint64_t cursor = index_size(count, files.size(), layout.name_pool.size());
   layout.total_size = cursor;
-  for (std::size_t ordinal : placement_order) {
+  const bool reverse = options.data_order == DataOrder::reverse_entry_order;
+  for (std::size_t k = 0; k < files.size(); ++k) {
+    const std::size_t ordinal = reverse ? files.size() - 1 - k : k;
     std::uint64_t position = align_up(cursor);
     if (position / kDataAlignment > std::numeric_limits<std::uint32_t>::max()) {
       return Error::because("the data reach beyond 64 GiB, which the offset table can't name");
@@ -182,27 +203,33 @@ Result<ArchiveLayout> lay_out(const std::vector<SourceNode>& top_level, const Wr
 
 Error write_archive(const ArchiveLayout& layout, const ArchiveSink& sink, FileSource* files,
                     const ArchiveRewind& rewind) {
-  std::vector<std::uint8_t> index(kHeaderSize + layout.entries.size() * kEntryRecordSize +
-                                  layout.sizes.size() * kSizeRecordSize +
-                                  layout.offsets.size() * kOffsetWordSize);
-  std::uint8_t* at = index.data();
-  encode_header(layout.header, at);
-  at += kHeaderSize;
+  // The tables go out a block at a time, not encoded whole beside the layout.
+  std::vector<std::uint8_t> block(kTableBlock);
+  std::size_t used = 0;
+  Error error;
+  auto put = [&](std::size_t size, auto encode) {
+    if (used + size > block.size()) {
+      if (error.ok()) error = sink(reinterpret_cast<const char*>(block.data()), used);
+      used = 0;
+    }
+    encode(block.data() + used);
+    used += size;
+  };
+  put(kHeaderSize, [&](std::uint8_t* at) { encode_header(layout.header, at); });
   for (const EntryRecord& entry : layout.entries) {
-    encode_entry(entry, at);
-    at += kEntryRecordSize;
+    put(kEntryRecordSize, [&](std::uint8_t* at) { encode_entry(entry, at); });
   }
   for (const SizeRecord& size : layout.sizes) {
-    encode_size(size, at);
-    at += kSizeRecordSize;
+    put(kSizeRecordSize, [&](std::uint8_t* at) { encode_size(size, at); });
   }
   for (std::uint32_t offset : layout.offsets) {
-    store_u32(at, offset);
-    at += kOffsetWordSize;
+    put(kOffsetWordSize, [&](std::uint8_t* at) { store_u32(at, offset); });
   }
-  Error error = sink(reinterpret_cast<const char*>(index.data()), index.size());
+  if (error.ok()) error = sink(reinterpret_cast<const char*>(block.data()), used);
   if (error.ok()) error = sink(layout.name_pool.data(), layout.name_pool.size());
-  std::uint64_t written = index.size() + layout.name_pool.size();
+  const std::uint64_t tables = kHeaderSize + layout.entries.size() * kEntryRecordSize +
+                               layout.sizes.size() * kSizeRecordSize + layout.offsets.size() * kOffsetWordSize;
+  std::uint64_t written = tables + layout.name_pool.size();
   static const std::string kZeros(kDataAlignment, '\0');
   std::vector<char> chunk;
   // The files read next are asked for ahead, so that the disk works on

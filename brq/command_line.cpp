@@ -33,11 +33,12 @@ constexpr std::string_view kGeneralHelpBeforeMount =
     "Commands:\n"
     "  list ARCHIVE [PATH...]             the entries, in extraction order\n"
     "  check ARCHIVE                      check the index and every file's data range\n"
-    "  extract ARCHIVE DEST [PATH...]     extract everything or the named entries\n"
+    "  extract ARCHIVE [DEST [PATH...]]   extract everything or the named entries\n"
     "  cat ARCHIVE PATH...                files' bytes to standard output\n"
     "  diff A B                           what changed from one archive or folder\n"
     "                                     to another\n"
-    "  pack DIR ARCHIVE                   build an archive from a folder\n";
+    "  pack DIR ARCHIVE                   build an archive from a folder\n"
+    "  pack [-C DIR] -o ARCHIVE PATH...   ... or from files and folders in it\n";
 constexpr std::string_view kGeneralHelpMount =
     "  mount ARCHIVE MOUNTPOINT           show an archive as a read-only folder\n";
 constexpr std::string_view kGeneralHelpAfterMount =
@@ -101,12 +102,13 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "Exit status: 0 the archive is sound, 1 it can't be opened or its index is\n"
      "unusable, 2 some entries have problems.\n"},
     {Command::extract, "extract", 1, kAny,
-     "Usage: brq extract [options] ARCHIVE DEST [PATH...]\n"
+     "Usage: brq extract [options] ARCHIVE [DEST [PATH...]]\n"
      "\n"
      "Extracts everything, or only the entries PATHs name (paths or patterns;\n"
      "a folder brings everything below it), into DEST, with the same safety\n"
-     "rules as Kelvarin_Extract. A file already there is replaced in one step.\n"
-     "A missing DEST is made with its missing parents, as by 'mkdir -p'.\n"
+     "rules as Kelvarin_Extract. Without DEST, into the current folder, as\n"
+     "tar does. A file already there is replaced in one step. A missing DEST\n"
+     "is made with its missing parents, as by 'mkdir -p'.\n"
      "Prints each file's path.\n"
      "\n"
      "  -q, --quiet        don't print each file's path\n"
@@ -179,10 +181,15 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "an entry can't be read or compared), 64 wrong command line.\n"},
     {Command::pack, "pack", 1, kAny,
      "Usage: brq pack [options] DIR ARCHIVE\n"
+     "       brq pack [options] [-C DIR] -o ARCHIVE PATH...\n"
      "\n"
-     "Writes the folder DIR and everything in it as the archive ARCHIVE: the\n"
-     "root has an empty name, each folder's entries are sorted bytewise by\n"
-     "name, and the same tree always gives the same bytes. What an archive\n"
+     "Writes the folder DIR and everything in it as the archive ARCHIVE; or,\n"
+     "as tar -C does, the files and folders PATHs name below DIR (by default\n"
+     "the current folder), each under its PATH in the archive, merged into\n"
+     "one tree (a PATH given twice, or inside another, writes nothing). An\n"
+     "ARCHIVE '-' is standard output. The root has an empty name, each\n"
+     "folder's entries are sorted bytewise by name, and the same tree always\n"
+     "gives the same bytes. What an archive\n"
      "can't hold is named and left out, and the rest packed (status 2): links,\n"
      "devices, files of 2 GiB or more, names Kelvarin_Extract refuses or that\n"
      "are not UTF-8. Names Windows can't hold (CON.txt, 'a?.txt', a trailing\n"
@@ -192,6 +199,11 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "only a file: ARCHIVE naming a link, a device, a pipe or a socket is\n"
      "refused and left as it is.\n"
      "\n"
+     "  -C, --directory DIR take the PATHs below DIR\n"
+     "  -o, --output ARCHIVE  the archive to write ('-': standard output,\n"
+     "                      refused on a terminal)\n"
+     "  --exclude PATTERN   leave out what PATTERN names, with all it holds, as\n"
+     "                      extract does (by its path in the archive)\n"
      "  -h, --dereference   follow links to files and folders inside DIR; one\n"
      "                      leading out of DIR, nowhere, or to a folder it lies\n"
      "                      in is left out\n"
@@ -202,8 +214,8 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "  --no-progress       never show it (by default it shows when standard\n"
      "                      error is a terminal)\n"
      "\n"
-     "Exit status: 0 written, 1 the folder can't be read or the archive can't\n"
-     "be written, 2 some entries were left out, or names Windows can't hold\n"
+     "Exit status: 0 written, 1 the folder or a PATH can't be read or the\n"
+     "archive can't be written, 2 some entries were left out, or names Windows can't hold\n"
      "refused the pack (nothing written).\n"},
     {Command::mount, "mount", 2, 2,
      "Usage: brq mount [-f] ARCHIVE MOUNTPOINT\n"

@@ -64,7 +64,7 @@ _brq() {
     extract) options="-q --quiet -v --verbose --skip-existing --json -j --jobs --exclude --ignore-case --progress --no-progress" ;;
     cat) options="--exclude --ignore-case --progress --no-progress" ;;
     diff) options="--json --order --all" ;;
-    pack) options="-h --dereference --allow-unportable --progress --no-progress" ;;
+    pack) options="-C --directory -o --output --exclude -h --dereference --allow-unportable --progress --no-progress" ;;
     mount) options="-f --foreground" ;;
     help | --help | -h)
       [ "$COMP_CWORD" -eq 2 ] && mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
@@ -72,15 +72,19 @@ _brq() {
     *) return 0 ;;
   esac
 
-  # Which operand the word is: options may stand anywhere, --exclude takes
-  # the word after it, and "--" ends the options.
-  local i word operand=0 options_ended=0 archive=
+  # Which operand the word is: options may stand anywhere, --exclude, -j,
+  # -C and -o take the word after it, and "--" ends the options. Given -o,
+  # pack's operands are all paths to pack.
+  local i word operand=0 options_ended=0 archive= output=0
   for ((i = 2; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
     if [ $options_ended = 0 ] && [ "$word" = "--" ]; then
       options_ended=1
-    elif [ $options_ended = 0 ] && [ "$word" = "--exclude" ]; then
+    elif [ $options_ended = 0 ] && [[ $word == @(--exclude|-j|--jobs|-C|--directory|-o|--output) ]]; then
+      [[ $word == @(-o|--output) ]] && output=1
       ((i++))
+    elif [ $options_ended = 0 ] && [[ $word == -o?* || $word == --output=* ]]; then
+      output=1
     elif [ $options_ended = 1 ] || [ "${word:0:1}" != "-" ] || [ ${#word} -lt 2 ]; then
       [ $operand = 0 ] && [ "$command" != pack ] && archive=$(_brq_unquote "$word")
       ((operand++))
@@ -95,8 +99,19 @@ _brq() {
   # What the operand is: a .brq file, a folder, or an entry of the archive.
   local role=entry
   [ "$prev" = "--exclude" ] && [ $options_ended = 0 ] && operand=-1
+  [ "$command" = pack ] && [ $output = 1 ] && operand=-2
+  if [ $options_ended = 0 ]; then
+    case $command:$prev in
+      pack:-C | pack:--directory) operand=-3 ;;
+      pack:-o | pack:--output) operand=-4 ;;
+      extract:-j | extract:--jobs | pack:--exclude) return 0 ;;
+    esac
+  fi
   case $command:$operand in
     *:-1) role=entry ;;
+    pack:-2) role=path ;;
+    pack:-3) role=folder ;;
+    pack:-4) role=archive ;;
     list:0 | check:0 | extract:0 | cat:0 | diff:0 | diff:1 | mount:0 | pack:1) role=archive ;;
     extract:1 | pack:0 | mount:1) role=folder ;;
     check:* | diff:* | pack:* | mount:*) return 0 ;;
@@ -108,6 +123,8 @@ _brq() {
       mapfile -t COMPREPLY < <(compgen -d -- "$cur"; compgen -f -X '!*.[bB][rR][qQ]' -- "$cur") ;;
     folder)
       mapfile -t COMPREPLY < <(compgen -d -- "$cur") ;;
+    path)
+      mapfile -t COMPREPLY < <(compgen -f -- "$cur") ;;
     entry)
       [ -n "$archive" ] || return 0
       mapfile -t COMPREPLY < <(_brq_entries "$(_brq_unquote "${COMP_WORDS[0]}")" "$archive" \

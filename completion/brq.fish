@@ -14,7 +14,8 @@ function __brq_command_is
 end
 
 # The operands typed so far after the command: options may stand anywhere,
-# --exclude takes the word after it, and "--" ends the options.
+# --exclude, -j, -C and -o take the word after them, and "--" ends the
+# options.
 function __brq_operands
     set -l words (commandline -opc)[3..]
     set -l options_ended 0
@@ -24,7 +25,7 @@ function __brq_operands
             set skip 0
         else if test $options_ended = 0 -a "$word" = --
             set options_ended 1
-        else if test $options_ended = 0 -a "$word" = --exclude
+        else if test $options_ended = 0; and contains -- $word --exclude -j --jobs -C --directory -o --output
             set skip 1
         else if test $options_ended = 1; or not string match -qr -- '^-.' $word
             echo $word
@@ -37,6 +38,11 @@ end
 function __brq_operand_is
     set -l words (commandline -opc) ""
     set -l role none
+    # Given -o, pack's operands are all paths to pack.
+    if test "$words[2]" = pack; and string match -qr -- '^(-o|--output)' $words
+        test path = $argv[1]
+        return
+    end
     switch $words[2]:(count (__brq_operands))
         case list:0 check:0 extract:0 cat:0 diff:0 diff:1 mount:0 pack:1
             set role archive
@@ -102,9 +108,14 @@ complete -c brq -n '__brq_command_is diff' -l order -d 'Name folders whose entri
 complete -c brq -n '__brq_command_is diff' -l all -d 'A line for every entry of a folder on one side only'
 complete -c brq -n '__brq_command_is pack' -s h -l dereference -d 'Follow links inside the folder'
 complete -c brq -n '__brq_command_is pack' -l allow-unportable -d 'Store names Windows cannot hold'
+complete -c brq -n '__brq_command_is pack' -s C -l directory -x -a '(__fish_complete_directories)' \
+    -d 'Take the paths below a folder'
+complete -c brq -n '__brq_command_is pack' -s o -l output -r -d 'The archive to write'
+complete -c brq -n '__brq_command_is pack' -l exclude -x -d 'Leave out what a pattern names'
 complete -c brq -n '__brq_command_is mount' -s f -l foreground -d 'Stay in the foreground'
 
 # Operands: archives, folders, entries.
 complete -c brq -n '__brq_operand_is archive' -a '(__fish_complete_suffix .brq)'
 complete -c brq -n '__brq_operand_is folder' -a '(__fish_complete_directories)'
 complete -c brq -n '__brq_operand_is entry' -a '(__brq_entries)'
+complete -c brq -n '__brq_operand_is path' -F
