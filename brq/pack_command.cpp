@@ -27,12 +27,12 @@ constexpr std::size_t kWriteBlock = 1u << 20;
 class CountedSource final : public FileSource {
  public:
   CountedSource(FolderSource& files, ProgressLine& progress) : files_(files), progress_(progress) {}
-  Error open(const SourceNode& node, platform::FileHandle& file) override {
-    progress_.file_started(node.size);
-    return files_.open(node, file);
+  Error open(std::size_t file, platform::FileHandle& handle) override {
+    progress_.file_started(files_.file_size(file));
+    return files_.open(file, handle);
   }
-  void read_ahead(const SourceNode& node) override { files_.read_ahead(node); }
-  std::string path_of(const SourceNode& node) const override { return files_.path_of(node); }
+  void read_ahead(std::size_t file) override { files_.read_ahead(file); }
+  std::string path_of(std::size_t file) const override { return files_.path_of(file); }
 
  private:
   FolderSource& files_;
@@ -215,11 +215,11 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
   FolderSource files(std::move(root), line.has_output && line.directory.empty() ? "." : folder);
   ScanReport report;
   const SelectionMatcher excludes({{}, line.excludes, false});
-  Result<SourceNode> scanned = files.scan(
+  const Error scanned = files.scan(
       {!line.allow_unportable, line.dereference, line.excludes.empty() ? nullptr : &excludes}, chosen.value(),
       report);
   if (!scanned.ok()) {
-    print(streams.err, error_line("Unable to read " + folder + ": " + cause_of(scanned.error())));
+    print(streams.err, error_line("Unable to read " + folder + ": " + cause_of(scanned)));
     return kStatusUnusable;
   }
   // A PATH that is not there makes another archive than the one asked for.
@@ -230,8 +230,6 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
     print(streams.err, error_line("Nothing written: a path to pack is not there"));
     return kStatusUnusable;
   }
-  std::vector<SourceNode> top_level;
-  top_level.push_back(std::move(scanned.value()));
   // By what the folders are, not how they are spelt: a link or a bind
   // mount leads to the same folder under another name.
   if (!request.to_stream && files.holds_folder(place.identity)) {
@@ -255,14 +253,14 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
     return kStatusEntriesFailed;
   }
 
-  Result<ArchiveLayout> laid_out = lay_out(top_level);
+  Result<ArchiveLayout> laid_out = lay_out(files);
   if (!laid_out.ok()) {
     print(streams.err, error_line("Unable to pack " + folder + ": " + cause_of(laid_out.error())));
     return kStatusUnusable;
   }
   const ArchiveLayout& layout = laid_out.value();
   ProgressTotals totals{layout.data.size(), 0};
-  for (const PlacedData& placed : layout.data) totals.bytes += placed.source->size;
+  for (const PlacedData& placed : layout.data) totals.bytes += files.file_size(placed.file);
   ProgressLine progress(
       streams.err, progress_enabled(line.progress, platform::is_terminal(streams.err), false),
       totals, line.progress == ProgressChoice::always);
