@@ -632,6 +632,29 @@ TEST(BrqPack, PathsBelowAFolderExclusionsAndStandardOutput) {
   EXPECT_FALSE(fs::exists(dir / "b.brq"));
 }
 
+// A tree is held in a few numbers an entry, not an object each: 20,000
+// empty files take less than 100 bytes each at the peak of a pack, over
+// what packing one file takes.
+TEST(BrqPack, MemoryStaysBelowAHundredBytesAnEntry) {
+  TempDir dir;
+  constexpr int kFolders = 20, kFiles = 1000;
+  for (int folder = 0; folder < kFolders; ++folder) {
+    const fs::path path = dir / "big" / ("d" + std::to_string(folder));
+    fs::create_directories(path);
+    for (int file = 0; file < kFiles; ++file) write_file(path / ("f" + std::to_string(file)), "");
+  }
+  fs::create_directories(dir / "small");
+  write_file(dir / "small" / "f", "");
+  const auto pack = [&](const std::string& tree) {
+    return run_in_child([&] { return brq({"pack", utf8(dir / tree), utf8(dir / (tree + ".brq"))}).status; });
+  };
+  const Child small = pack("small"), big = pack("big");
+  if (!big.ran) GTEST_SKIP() << "needs a child process to measure";
+  EXPECT_EQ(std::make_pair(small.status, big.status), std::make_pair(0, 0));
+  EXPECT_LT((big.peak_kib - small.peak_kib) * 1024, std::uint64_t{100} * kFolders * kFiles)
+      << big.peak_kib << " KiB against " << small.peak_kib;
+}
+
 // Reading ahead holds files open; where the process may hold few, a file
 // it could not open ahead is opened at its turn, not taken for unreadable.
 TEST(BrqPack, ReadingAheadStepsBackWhenFewFilesMayBeOpen) {
