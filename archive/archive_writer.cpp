@@ -124,7 +124,7 @@ std::size_t number_entries(const SourceTree& tree, EntryOrder order, std::vector
 // its number and size and only its times tell that what was read may mix
 // two versions, a state never on disk. Read again once, the file is stored
 // whole; if it changes again it is not stored at all.
-Error copy_file(const PlacedData& placed, std::uint64_t size, FileSource& files, const ArchiveSink& sink,
+Error copy_file(const PlacedData& placed, std::uint64_t size, TreeFiles& files, const ArchiveSink& sink,
                 const ArchiveRewind& rewind, std::vector<char>& chunk) {
   platform::FileHandle file;
   Error error = files.open(placed.file, file);
@@ -244,8 +244,47 @@ Result<ArchiveLayout> lay_out(const SourceTree& tree, const WriterOptions& optio
   return layout;
 }
 
+namespace {
+
+// The files of a layout of SourceNodes, by their numbers (their nodes'
+// addresses), read through the FileSource of those nodes.
+class NodeFiles final : public TreeFiles {
+ public:
+  explicit NodeFiles(FileSource& files) : files_(files) {}
+  Error open(std::size_t file, platform::FileHandle& handle) override { return files_.open(node(file), handle); }
+  void read_ahead(std::size_t file) override { files_.read_ahead(node(file)); }
+  std::string path_of(std::size_t file) const override { return files_.path_of(node(file)); }
+
+ private:
+  static const SourceNode& node(std::size_t file) { return *reinterpret_cast<const SourceNode*>(file); }
+  FileSource& files_;
+};
+
+Error write_tables_and_data(const ArchiveLayout& layout, const ArchiveSink& sink, TreeFiles* files,
+                            const ArchiveRewind& rewind);
+
+}  // namespace
+
 Error write_archive(const ArchiveLayout& layout, const ArchiveSink& sink, FileSource* files,
                     const ArchiveRewind& rewind) {
+  // Its file numbers are nodes' addresses only in a layout of SourceNodes.
+  if (files != nullptr && layout.tree != &kSourceNodes) {
+    return Error::because("files by their nodes for a tree not made of SourceNodes");
+  }
+  if (files == nullptr) return write_tables_and_data(layout, sink, nullptr, rewind);
+  NodeFiles nodes(*files);
+  return write_tables_and_data(layout, sink, &nodes, rewind);
+}
+
+Error write_archive(const ArchiveLayout& layout, const ArchiveSink& sink, TreeFiles& files,
+                    const ArchiveRewind& rewind) {
+  return write_tables_and_data(layout, sink, &files, rewind);
+}
+
+namespace {
+
+Error write_tables_and_data(const ArchiveLayout& layout, const ArchiveSink& sink, TreeFiles* files,
+                            const ArchiveRewind& rewind) {
   // The tables go out a block at a time, not encoded whole beside the layout.
   std::vector<std::uint8_t> block(kTableBlock);
   std::size_t used = 0;
@@ -310,6 +349,8 @@ Error write_archive(const ArchiveLayout& layout, const ArchiveSink& sink, FileSo
   }
   return error;
 }
+
+}  // namespace
 
 std::string archive_bytes(const ArchiveLayout& layout) {
   std::string bytes;

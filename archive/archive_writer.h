@@ -41,7 +41,7 @@ class SourceTree {
     std::string_view name;
     bool is_folder = false;
     std::uint64_t size = 0;  // a file's
-    std::size_t id = 0;      // a folder's for next_child, a file's for file_size, bytes and FileSource
+    std::size_t id = 0;      // a folder's for next_child, a file's for file_size, bytes and TreeFiles
   };
   // Where next_child goes on from; zero before the first child.
   struct Cursor {
@@ -56,14 +56,15 @@ class SourceTree {
   // past it; false after the last.
   virtual bool next_child(std::size_t folder, Cursor& cursor, Node& node) const = 0;
   virtual std::uint64_t file_size(std::size_t file) const = 0;
-  // A file's bytes where the tree holds them; null where a FileSource reads them.
+  // A file's bytes where the tree holds them; null where TreeFiles read them.
   virtual const std::string* bytes(std::size_t /*file*/) const { return nullptr; }
 };
 
-// Where the bytes of files on disk come from, by the numbers the tree gave.
-class FileSource {
+// Where the bytes of a SourceTree's files on disk come from, by the
+// numbers the tree gave them.
+class TreeFiles {
  public:
-  virtual ~FileSource() = default;
+  virtual ~TreeFiles() = default;
   // Opens the file, to read its bytes from 0.
   virtual Error open(std::size_t file, platform::FileHandle& handle) = 0;
   // The file will be read soon: its bytes may be asked of the disk now,
@@ -71,6 +72,19 @@ class FileSource {
   virtual void read_ahead(std::size_t /*file*/) {}
   // The file's path, for messages.
   virtual std::string path_of(std::size_t file) const = 0;
+};
+
+// The same for a tree of SourceNodes, by the nodes of its files.
+class FileSource {
+ public:
+  virtual ~FileSource() = default;
+  // Opens the file `node` stands for, to read its `size` bytes from 0.
+  virtual Error open(const SourceNode& node, platform::FileHandle& file) = 0;
+  // The file `node` stands for will be read soon: its bytes may be asked
+  // of the disk now, while others are read.
+  virtual void read_ahead(const SourceNode& /*node*/) {}
+  // The file's path, for messages.
+  virtual std::string path_of(const SourceNode& node) const = 0;
 };
 
 enum class EntryOrder { depth_first, breadth_first };
@@ -122,11 +136,14 @@ using ArchiveSink = std::function<Error(const char* bytes, std::size_t length)>;
 using ArchiveRewind = std::function<Error(std::uint64_t position)>;
 
 // Writes the layout through `sink` in file order, the bytes of files the
-// tree doesn't hold read through `files`. Fails when `sink` does, or when a file can't
+// tree doesn't hold read through `files` (of a layout of SourceNodes). Fails when `sink` does, or when a file can't
 // be read as laid out (it may have changed since). A file that changed as
 // it was read, keeping its size, is read once more where `rewind` is
 // given, and fails when it changes again.
 Error write_archive(const ArchiveLayout& layout, const ArchiveSink& sink, FileSource* files = nullptr,
+                    const ArchiveRewind& rewind = {});
+// The same for a layout of any SourceTree, its files read through `files`.
+Error write_archive(const ArchiveLayout& layout, const ArchiveSink& sink, TreeFiles& files,
                     const ArchiveRewind& rewind = {});
 
 // The layout as one byte string (tests' fixtures).

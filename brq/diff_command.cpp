@@ -28,7 +28,7 @@ struct Record {
   std::uint64_t size = 0;
   std::uint64_t sequence = 0;         // in walk order
   std::uint32_t entry = 0;            // an archive's
-  std::size_t file = 0;               // a folder's file, by its number in the scan
+  const SourceNode* node = nullptr;   // a folder's
 };
 
 // Paths in tree order: a folder's entries right after it, before any name
@@ -124,7 +124,7 @@ class ArchiveSide final : public Side, private PlanVisitor {
   void add(const EntryVisit& visit) {
     const std::int32_t size = index_.node(visit.entry).file_size;
     records_.push_back({listed_path(visit), visit.is_folder, visit.is_folder ? 0 : static_cast<std::uint64_t>(size),
-                        records_.size(), visit.entry, 0});
+                        records_.size(), visit.entry, nullptr});
   }
 
   ArchiveIndex index_;
@@ -141,7 +141,7 @@ class FolderSide final : public Side {
       : Side(name), files_(std::move(folder), std::move(name)) {}
 
   Error open(const Record& file, Data& data) override {
-    Error opened = files_.open(file.file, data.opened);
+    Error opened = files_.open(*file.node, data.opened);
     data.file = &data.opened;
     data.position = 0;
     return opened;
@@ -150,9 +150,9 @@ class FolderSide final : public Side {
  private:
   bool add_records(const Streams& streams) override {
     ScanReport report;
-    const Error scanned = files_.scan({false, false}, report);
+    Result<SourceNode> scanned = files_.scan({false, false}, report);
     if (!scanned.ok()) {
-      print(streams.err, error_line("Unable to read " + name_ + ": " + cause_of(scanned)));
+      print(streams.err, error_line("Unable to read " + name_ + ": " + cause_of(scanned.error())));
       return false;
     }
     // Found a folder at a time, the last first: told in tree order.
@@ -161,25 +161,24 @@ class FolderSide final : public Side {
     for (const Error& problem : report.left_out) {
       print(streams.err, error_line(problem.path() + ": " + cause_of(problem)));
     }
+    root_ = std::move(scanned.value());
     // The root is the destination of an extraction: its entries' paths
     // begin with their own names.
-    SourceTree::Node node;
-    SourceTree::Cursor top;
-    files_.next_child(files_.top_level(), top, node);
-    std::vector<std::pair<std::size_t, std::string>> pending{{node.id, ""}};
+    std::vector<std::pair<const SourceNode*, std::string>> pending{{&root_, ""}};
     while (!pending.empty()) {
       const auto [folder, path] = pending.back();
       pending.pop_back();
-      for (SourceTree::Cursor cursor; files_.next_child(folder, cursor, node);) {
-        std::string child_path = path.empty() ? std::string(node.name) : path + "/" + std::string(node.name);
-        records_.push_back({child_path, node.is_folder, node.size, records_.size(), 0, node.id});
-        if (node.is_folder) pending.emplace_back(node.id, std::move(child_path));
+      for (const SourceNode& child : folder->children) {
+        const std::string child_path = path.empty() ? child.name : path + "/" + child.name;
+        records_.push_back({child_path, child.is_folder, child.size, records_.size(), 0, &child});
+        if (child.is_folder) pending.emplace_back(&child, child_path);
       }
     }
     return report.left_out.empty();
   }
 
   FolderSource files_;
+  SourceNode root_;
 };
 
 // The operand as a folder where it is one, else as an archive; null, once

@@ -100,8 +100,35 @@ FolderSource::FolderSource(platform::Folder root, std::string shown)
   folders_.push_back({0, 0, 0, 0, 0, identity});
 }
 
-Error FolderSource::scan(const ScanOptions& options, ScanReport& report) {
-  return scan(options, kWholeFolder, report);
+Result<SourceNode> FolderSource::scan(const ScanOptions& options, ScanReport& report) {
+  Error scanned = scan(options, kWholeFolder, report);
+  if (!scanned.ok()) return scanned;
+  SourceNode root = source_folder("");
+  // A folder's children are made whole before the folders below them, so
+  // that their addresses stay put.
+  std::vector<std::pair<SourceNode*, std::size_t>> pending{{&root, 0}};
+  Node node;
+  while (!pending.empty()) {
+    const auto [folder, expansion] = pending.back();
+    pending.pop_back();
+    std::vector<std::size_t> below;
+    for (Cursor cursor; next_child(expansion, cursor, node);) {
+      if (node.is_folder) {
+        below.push_back(node.id);
+        folder->children.push_back(source_folder(std::string(node.name)));
+        continue;
+      }
+      SourceNode& file = folder->children.emplace_back();
+      file.name = node.name;
+      file.disk_file = node.id;
+      file.size = node.size;
+    }
+    std::size_t next = 0;
+    for (SourceNode& child : folder->children) {
+      if (child.is_folder) pending.emplace_back(&child, below[next++]);
+    }
+  }
+  return root;
 }
 
 Error FolderSource::scan(const ScanOptions& options, const ChosenPaths& chosen, ScanReport& report) {

@@ -62,16 +62,18 @@ struct ScanReport {
 // the root alone, with an empty name; each folder's entries sorted
 // bytewise by name. Held compactly, every name in one pool and each file
 // in a few numbers, so that a million files take a few tens of megabytes.
-class FolderSource final : public SourceTree, public FileSource {
+class FolderSource final : public SourceTree, public TreeFiles, public FileSource {
  public:
   // `shown` is the folder as typed, the start of every path in messages.
   FolderSource(platform::Folder root, std::string shown);
 
-  // Scans the whole tree below the root, or only the `chosen` paths below
-  // it, less what `report` says is left out. Fails only when the root
-  // itself can't be listed, or the names outgrow what the tree can number.
-  Error scan(const ScanOptions& options, ScanReport& report);
+  // Scans the `chosen` paths below the root, less what `report` says is
+  // left out, into the tree this is. Fails only when the root itself can't
+  // be listed, or the names outgrow what the tree can number.
   Error scan(const ScanOptions& options, const ChosenPaths& chosen, ScanReport& report);
+  // The whole tree below the root scanned, as SourceNodes: each file's
+  // `disk_file` its number here.
+  Result<SourceNode> scan(const ScanOptions& options, ScanReport& report);
 
   // Whether `folder` is the root or a folder below it that was scanned.
   bool holds_folder(const platform::FileIdentity& folder) const;
@@ -83,6 +85,9 @@ class FolderSource final : public SourceTree, public FileSource {
   Error open(std::size_t file, platform::FileHandle& handle) override;
   void read_ahead(std::size_t file) override;
   std::string path_of(std::size_t file) const override;
+  Error open(const SourceNode& node, platform::FileHandle& file) override { return open(node.disk_file, file); }
+  void read_ahead(const SourceNode& node) override { read_ahead(node.disk_file); }
+  std::string path_of(const SourceNode& node) const override { return path_of(node.disk_file); }
 
  private:
   static constexpr std::size_t kNowhere = static_cast<std::size_t>(-1);

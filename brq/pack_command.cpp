@@ -24,7 +24,7 @@ namespace {
 constexpr std::size_t kWriteBlock = 1u << 20;
 
 // The scanned files, each counted on the progress line as it is opened.
-class CountedSource final : public FileSource {
+class CountedSource final : public TreeFiles {
  public:
   CountedSource(FolderSource& files, ProgressLine& progress) : files_(files), progress_(progress) {}
   Error open(std::size_t file, platform::FileHandle& handle) override {
@@ -85,7 +85,7 @@ class BlockedOutput {
 // Writes the layout as `name` in `folder` through the file writer every
 // output goes through: it takes its name only once complete. A file read
 // again is written again over its first reading.
-Error write_atomically(const ArchiveLayout& layout, FileSource& files, const platform::Folder& folder,
+Error write_atomically(const ArchiveLayout& layout, TreeFiles& files, const platform::Folder& folder,
                        const std::string& name, ProgressLine& progress) {
   platform::NativeString final_name, temp_name;
   platform::native_name(name, final_name);
@@ -107,7 +107,7 @@ Error write_atomically(const ArchiveLayout& layout, FileSource& files, const pla
           progress.advance(length);
           return output.add(bytes, length);
         },
-        &files, rewind);
+        files, rewind);
   }
   if (error.ok()) error = output.flush();
   if (error.ok()) return file.finish(folder, temp_name, final_name);
@@ -118,7 +118,7 @@ Error write_atomically(const ArchiveLayout& layout, FileSource& files, const pla
 // Writes the layout to `stream` in one pass: a pipe can't be taken back,
 // so a file that changes as it is read fails the pack instead of being
 // read again.
-Error write_to_stream(const ArchiveLayout& layout, FileSource& files, std::FILE* stream, ProgressLine& progress) {
+Error write_to_stream(const ArchiveLayout& layout, TreeFiles& files, std::FILE* stream, ProgressLine& progress) {
   BlockedOutput output(
       [&](const char* bytes, std::size_t length) { return platform::write_stream(stream, {bytes, length}); });
   Error error = write_archive(
@@ -127,7 +127,7 @@ Error write_to_stream(const ArchiveLayout& layout, FileSource& files, std::FILE*
         progress.advance(length);
         return output.add(bytes, length);
       },
-      &files);
+      files);
   if (error.ok()) error = output.flush();
   if (error.ok()) error = platform::flush_stream(stream);
   return error;

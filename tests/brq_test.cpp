@@ -890,9 +890,9 @@ TEST(BrqPack, FilesChangedAfterTheScanAreRefusedNotPacked) {
     ASSERT_TRUE(platform::open_folder(utf8(dir / "src"), root).ok());
     brq::FolderSource files(std::move(root), utf8(dir / "src"));
     brq::ScanReport report;
-    ASSERT_TRUE(files.scan({}, report).ok());
+    const std::vector<SourceNode> tree = {files.scan({}, report).value()};
     ASSERT_TRUE(report.left_out.empty() && report.unportable.empty());
-    const ArchiveLayout layout = lay_out(files).value();
+    const ArchiveLayout layout = lay_out(tree).value();
     std::string written;
     if (!row.during) row.change(dir.path(), 0);
     const Error error = write_archive(
