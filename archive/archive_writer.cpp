@@ -133,7 +133,7 @@ Error copy_file(const PlacedData& placed, std::uint64_t size, TreeFiles& files, 
   error = platform::identify(file, before);
   for (bool again = static_cast<bool>(rewind); error.ok(); again = false) {
     Error sunk;
-    error = platform::read_range(file, 0, size, chunk, [&](const char* bytes, std::size_t length) {
+    error = platform::read_range(file, files.start(placed.file), size, chunk, [&](const char* bytes, std::size_t length) {
       sunk = sink(bytes, length);
       return sunk;
     });
@@ -245,20 +245,6 @@ Result<ArchiveLayout> lay_out(const SourceTree& tree, const WriterOptions& optio
 }
 
 namespace {
-
-// The files of a layout of SourceNodes, by their numbers (their nodes'
-// addresses), read through the FileSource of those nodes.
-class NodeFiles final : public TreeFiles {
- public:
-  explicit NodeFiles(FileSource& files) : files_(files) {}
-  Error open(std::size_t file, platform::FileHandle& handle) override { return files_.open(node(file), handle); }
-  void read_ahead(std::size_t file) override { files_.read_ahead(node(file)); }
-  std::string path_of(std::size_t file) const override { return files_.path_of(node(file)); }
-
- private:
-  static const SourceNode& node(std::size_t file) { return *reinterpret_cast<const SourceNode*>(file); }
-  FileSource& files_;
-};
 
 Error write_tables_and_data(const ArchiveLayout& layout, const ArchiveSink& sink, TreeFiles* files,
                             const ArchiveRewind& rewind);

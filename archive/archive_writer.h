@@ -65,8 +65,10 @@ class SourceTree {
 class TreeFiles {
  public:
   virtual ~TreeFiles() = default;
-  // Opens the file, to read its bytes from 0.
+  // Opens the file, to read its bytes from start().
   virtual Error open(std::size_t file, platform::FileHandle& handle) = 0;
+  // Where those bytes begin in what open() gives: 0 for a file of its own.
+  virtual std::uint64_t start(std::size_t /*file*/) const { return 0; }
   // The file will be read soon: its bytes may be asked of the disk now,
   // while others are read.
   virtual void read_ahead(std::size_t /*file*/) {}
@@ -78,13 +80,32 @@ class TreeFiles {
 class FileSource {
  public:
   virtual ~FileSource() = default;
-  // Opens the file `node` stands for, to read its `size` bytes from 0.
+  // Opens the file `node` stands for, to read its `size` bytes from start().
   virtual Error open(const SourceNode& node, platform::FileHandle& file) = 0;
+  // Where those bytes begin in what open() gives: 0 for a file of its own,
+  // elsewhere for a file that lies inside another (an archive's).
+  virtual std::uint64_t start(const SourceNode& /*node*/) const { return 0; }
   // The file `node` stands for will be read soon: its bytes may be asked
   // of the disk now, while others are read.
   virtual void read_ahead(const SourceNode& /*node*/) {}
   // The file's path, for messages.
   virtual std::string path_of(const SourceNode& node) const = 0;
+};
+
+// The files of a layout of SourceNodes, by the numbers lay_out gave them
+// (their nodes' addresses), read through the FileSource of those nodes.
+// Only for such a layout.
+class NodeFiles final : public TreeFiles {
+ public:
+  explicit NodeFiles(FileSource& files) : files_(files) {}
+  Error open(std::size_t file, platform::FileHandle& handle) override { return files_.open(node(file), handle); }
+  void read_ahead(std::size_t file) override { files_.read_ahead(node(file)); }
+  std::uint64_t start(std::size_t file) const override { return files_.start(node(file)); }
+  std::string path_of(std::size_t file) const override { return files_.path_of(node(file)); }
+
+ private:
+  static const SourceNode& node(std::size_t file) { return *reinterpret_cast<const SourceNode*>(file); }
+  FileSource& files_;
 };
 
 enum class EntryOrder { depth_first, breadth_first };

@@ -10,6 +10,7 @@
 #include "brq/commands.h"
 #include "brq/json_text.h"
 #include "brq/text_output.h"
+#include "extract/unused_bytes.h"
 
 namespace kelvarin::brq {
 namespace {
@@ -21,6 +22,7 @@ struct Summary {
   std::uint64_t files = 0;
   std::uint64_t bytes = 0;
   std::uint64_t unreachable = 0;  // linked from nowhere
+  std::uint64_t unused = 0;       // in no file's data: see unused_bytes
 };
 
 // The report in either form: "problem: ..." lines, the summary, notes and
@@ -52,7 +54,7 @@ class Report {
     if (json_) {
       document_.end_array().key("entries").number(counts.entries).key("folders").number(counts.folders);
       document_.key("files").number(counts.files).key("bytes").number(counts.bytes);
-      document_.key("unreachable").number(counts.unreachable);
+      document_.key("unreachable").number(counts.unreachable).key("unused").number(counts.unused);
       out_.add(document_.key("notes").begin_array(JsonWriter::Items::one_per_line).take());
       summarised_ = true;
       return;
@@ -61,6 +63,8 @@ class Report {
                        "folders      " + std::to_string(counts.folders) + "\n" +
                        "files        " + std::to_string(counts.files) + "\n" +
                        "total bytes  " + std::to_string(counts.bytes) + "\n";
+    // Shown only where there are some, as brq pack leaves none.
+    if (counts.unused > 0) text += "unused bytes " + std::to_string(counts.unused) + "\n";
     if (counts.unreachable > 0) {
       text += "unreachable  " + std::to_string(counts.unreachable) + " (linked from nowhere; never extracted)\n";
     }
@@ -209,6 +213,7 @@ Summary summary_of(const ArchiveIndex& index, const ExtractionPlan& plan) {
   }
   counts.entries = counts.folders + counts.files;
   counts.unreachable = index.entry_count() - counts.entries;
+  counts.unused = unused_bytes(index, plan);
   return counts;
 }
 

@@ -38,7 +38,13 @@ constexpr std::string_view kGeneralHelpBeforeMount =
     "  diff A B                           what changed from one archive or folder\n"
     "                                     to another\n"
     "  pack DIR ARCHIVE                   build an archive from a folder\n"
-    "  pack [-C DIR] -o ARCHIVE PATH...   ... or from files and folders in it\n";
+    "  pack [-C DIR] -o ARCHIVE PATH...   ... or from files and folders in it\n"
+    "  add ARCHIVE [-C DIR] PATH...       add or replace files and folders\n"
+    "  rm ARCHIVE PATH...                 remove entries\n"
+    "  mv ARCHIVE FROM TO                 rename or move an entry\n"
+    "  sync ARCHIVE FOLDER                make the archive hold exactly FOLDER\n"
+    "  compact ARCHIVE                    rewrite an archive as brq pack would write\n"
+    "                                     its extraction, giving back unused bytes\n";
 constexpr std::string_view kGeneralHelpMount =
     "  mount ARCHIVE MOUNTPOINT           show an archive as a read-only folder\n";
 constexpr std::string_view kGeneralHelpAfterMount =
@@ -56,7 +62,7 @@ constexpr std::string_view kGeneralHelpAfterMount =
     "2 some entries failed, 64 wrong command line ('diff': 0 the same,\n"
     "1 different, 2 trouble).\n";
 
-constexpr std::array<CommandInfo, 7> kCommands = {{
+constexpr std::array<CommandInfo, 12> kCommands = {{
     {Command::list, "list", 1, kAny,
      "Usage: brq list [options] ARCHIVE [PATH...]\n"
      "\n"
@@ -85,11 +91,12 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "Checks the whole index without writing anything: counts, links, names,\n"
      "sizes, and that every file's data lie inside the archive and after the\n"
      "index. Prints each problem found and a summary (entries, folders, files,\n"
-     "total bytes).\n"
+     "total bytes, and the bytes no file's data cover where there are some:\n"
+     "'brq compact' gives them back).\n"
      "\n"
      "  --json   one JSON document instead:\n"
      "           {\"problems\": [{\"index\", \"path\", \"problem\"}, ...], \"entries\",\n"
-     "            \"folders\", \"files\", \"bytes\", \"unreachable\",\n"
+     "            \"folders\", \"files\", \"bytes\", \"unreachable\", \"unused\",\n"
      "            \"notes\": [{\"note\", \"entries\"}, ...],\n"
      "            \"verdict\": \"sound\"|\"problems\"|\"unusable\"}\n"
      "  -v, --verbose   a file for each line where the archive is cut short,\n"
@@ -217,6 +224,27 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "Exit status: 0 written, 1 the folder or a PATH can't be read or the\n"
      "archive can't be written, 2 some entries were left out, or names\n"
      "Windows can't hold refused the pack (nothing written).\n"},
+    {Command::compact, "compact", 1, 1,
+     "Usage: brq compact [options] ARCHIVE\n"
+     "\n"
+     "Rewrites ARCHIVE as brq pack would write the tree its extraction leaves,\n"
+     "without extracting it: the bytes no file's data cover ('unused bytes' in\n"
+     "'brq check') are given back, and so are files hidden by a later one of\n"
+     "their name and entries linked from nowhere. The new archive is written\n"
+     "beside the old one under a temporary name and takes its name in one\n"
+     "step when complete; until then, and if anything fails, the old one stays\n"
+     "as it was. An archive with entries an extraction leaves out (damaged,\n"
+     "or names it refuses) is refused, each of them named, and left as it is.\n"
+     "\n"
+     "  --drop-damaged      write it without the entries an extraction leaves out\n"
+     "  --progress          show the progress line on standard error, and its\n"
+     "                      last state however short the run\n"
+     "  --no-progress       never show it (by default it shows when standard\n"
+     "                      error is a terminal)\n"
+     "\n"
+     "Exit status: 0 rewritten, 1 the archive is unusable or can't be written\n"
+     "(left as it was), 2 entries an extraction leaves out refused the rewrite\n"
+     "(left as it was) or, with --drop-damaged, were dropped.\n"},
     {Command::mount, "mount", 2, 2,
      "Usage: brq mount [-f] ARCHIVE MOUNTPOINT\n"
      "\n"
@@ -231,6 +259,144 @@ constexpr std::array<CommandInfo, 7> kCommands = {{
      "\n"
      "Exit status: 0 mounted, 1 unusable archive or the mount failed (nothing\n"
      "mounted), 2 mounted with some entries left out.\n"},
+    {Command::add, "add", 2, kAny,
+     "Usage: brq add [options] ARCHIVE [-C DIR] PATH...\n"
+     "\n"
+     "Adds the files and folders PATHs name on disk to ARCHIVE, each under\n"
+     "its PATH; an entry of that path is replaced, a folder with all it holds\n"
+     "(what only the archive holds there is removed). With -C DIR, the PATHs\n"
+     "are taken relative to DIR, as by tar. What brq pack leaves out is left\n"
+     "out here too; a name Windows can't hold refuses the edit.\n"
+     "\n"
+     "  -C, --directory DIR take the PATHs relative to DIR\n"
+     "  --exclude PATTERN   leave out what PATTERN names on disk, with all it holds\n"
+     "  -h, --dereference   follow links to files and folders, as pack does\n"
+     "  --allow-unportable  store names Windows can't hold, and names that\n"
+     "                      differ only in case, all the same\n"
+     "  -n, --dry-run       print what would change, change nothing\n"
+     "  -q, --quiet         don't print the changes\n"
+     "  --json              the changes as one JSON document instead:\n"
+     "           {\"changes\": [{\"change\": \"added\"|\"removed\"|\"changed\"|\"moved\",\n"
+     "                          \"path\", \"to\", \"entries\"}, ...]}\n"
+     "  --drop-damaged      leave out of the archive what an extraction leaves\n"
+     "                      out (damaged entries, names it refuses); without it\n"
+     "                      such an archive is refused, nothing changed\n"
+     "  --progress          show the progress line on standard error, and its\n"
+     "                      last state however short the run\n"
+     "  --no-progress       never show it\n"
+     "\n"
+     "One line per change: '+ PATH' added, '- PATH' removed, '~ PATH' replaced,\n"
+     "'FROM -> TO' moved; a folder added or removed as one line with how many\n"
+     "entries it holds. The new archive is written beside the old one and put\n"
+     "in its place in one step: killed at any moment, the edit leaves the old\n"
+     "archive or the new one, whole. Data of unchanged files are not rewritten\n"
+     "but copied (or shared) by the kernel; bytes no entry uses any more stay\n"
+     "until the archive is packed again. An edit already changing ARCHIVE\n"
+     "refuses a second one.\n"
+     "\n"
+     "Exit status: 0 changed (or nothing to change), 1 the archive can't be\n"
+     "used or written, or another edit holds it (nothing changed), 2 some\n"
+     "PATH names nothing or was left out, or the edit was refused.\n"},
+    {Command::rm, "rm", 2, kAny,
+     "Usage: brq rm [options] ARCHIVE PATH...\n"
+     "\n"
+     "Removes the entries PATHs name (paths or patterns, as extract takes\n"
+     "them), each folder with all it holds. A PATH that names nothing is an\n"
+     "error (status 2); the others are still removed.\n"
+     "\n"
+     "  -n, --dry-run       print what would change, change nothing\n"
+     "  -q, --quiet         don't print the changes\n"
+     "  --json              the changes as one JSON document instead:\n"
+     "           {\"changes\": [{\"change\": \"added\"|\"removed\"|\"changed\"|\"moved\",\n"
+     "                          \"path\", \"to\", \"entries\"}, ...]}\n"
+     "  --drop-damaged      leave out of the archive what an extraction leaves\n"
+     "                      out (damaged entries, names it refuses); without it\n"
+     "                      such an archive is refused, nothing changed\n"
+     "  --progress          show the progress line on standard error, and its\n"
+     "                      last state however short the run\n"
+     "  --no-progress       never show it\n"
+     "\n"
+     "One line per change: '+ PATH' added, '- PATH' removed, '~ PATH' replaced,\n"
+     "'FROM -> TO' moved; a folder added or removed as one line with how many\n"
+     "entries it holds. The new archive is written beside the old one and put\n"
+     "in its place in one step: killed at any moment, the edit leaves the old\n"
+     "archive or the new one, whole. Data of unchanged files are not rewritten\n"
+     "but copied (or shared) by the kernel; bytes no entry uses any more stay\n"
+     "until the archive is packed again. An edit already changing ARCHIVE\n"
+     "refuses a second one.\n"
+     "\n"
+     "Exit status: 0 changed (or nothing to change), 1 the archive can't be\n"
+     "used or written, or another edit holds it (nothing changed), 2 some\n"
+     "PATH names nothing or was left out, or the edit was refused.\n"},
+    {Command::mv, "mv", 3, 3,
+     "Usage: brq mv [options] ARCHIVE FROM TO\n"
+     "\n"
+     "Renames or moves the entry FROM (a folder with all it holds) to the path\n"
+     "TO, making the folders missing on the way. An entry already at TO\n"
+     "refuses the move, with nothing changed.\n"
+     "\n"
+     "  --allow-unportable  store names Windows can't hold, and names that\n"
+     "                      differ only in case, all the same\n"
+     "  -n, --dry-run       print what would change, change nothing\n"
+     "  -q, --quiet         don't print the changes\n"
+     "  --json              the changes as one JSON document instead:\n"
+     "           {\"changes\": [{\"change\": \"added\"|\"removed\"|\"changed\"|\"moved\",\n"
+     "                          \"path\", \"to\", \"entries\"}, ...]}\n"
+     "  --drop-damaged      leave out of the archive what an extraction leaves\n"
+     "                      out (damaged entries, names it refuses); without it\n"
+     "                      such an archive is refused, nothing changed\n"
+     "  --progress          show the progress line on standard error, and its\n"
+     "                      last state however short the run\n"
+     "  --no-progress       never show it\n"
+     "\n"
+     "One line per change: '+ PATH' added, '- PATH' removed, '~ PATH' replaced,\n"
+     "'FROM -> TO' moved; a folder added or removed as one line with how many\n"
+     "entries it holds. The new archive is written beside the old one and put\n"
+     "in its place in one step: killed at any moment, the edit leaves the old\n"
+     "archive or the new one, whole. Data of unchanged files are not rewritten\n"
+     "but copied (or shared) by the kernel; bytes no entry uses any more stay\n"
+     "until the archive is packed again. An edit already changing ARCHIVE\n"
+     "refuses a second one.\n"
+     "\n"
+     "Exit status: 0 changed (or nothing to change), 1 the archive can't be\n"
+     "used or written, or another edit holds it (nothing changed), 2 some\n"
+     "PATH names nothing or was left out, or the edit was refused.\n"},
+    {Command::sync, "sync", 2, 2,
+     "Usage: brq sync [options] ARCHIVE FOLDER\n"
+     "\n"
+     "Makes ARCHIVE hold exactly FOLDER's tree, as brq pack would store it:\n"
+     "what is new is added, files whose size or bytes differ are replaced\n"
+     "(bytes are read only where the sizes agree), and what FOLDER lacks is\n"
+     "removed.\n"
+     "\n"
+     "  --exclude PATTERN   leave out what PATTERN names on disk, with all it holds\n"
+     "  -h, --dereference   follow links to files and folders, as pack does\n"
+     "  --allow-unportable  store names Windows can't hold, and names that\n"
+     "                      differ only in case, all the same\n"
+     "  -n, --dry-run       print what would change, change nothing\n"
+     "  -q, --quiet         don't print the changes\n"
+     "  --json              the changes as one JSON document instead:\n"
+     "           {\"changes\": [{\"change\": \"added\"|\"removed\"|\"changed\"|\"moved\",\n"
+     "                          \"path\", \"to\", \"entries\"}, ...]}\n"
+     "  --drop-damaged      leave out of the archive what an extraction leaves\n"
+     "                      out (damaged entries, names it refuses); without it\n"
+     "                      such an archive is refused, nothing changed\n"
+     "  --progress          show the progress line on standard error, and its\n"
+     "                      last state however short the run\n"
+     "  --no-progress       never show it\n"
+     "\n"
+     "One line per change: '+ PATH' added, '- PATH' removed, '~ PATH' replaced,\n"
+     "'FROM -> TO' moved; a folder added or removed as one line with how many\n"
+     "entries it holds. The new archive is written beside the old one and put\n"
+     "in its place in one step: killed at any moment, the edit leaves the old\n"
+     "archive or the new one, whole. Data of unchanged files are not rewritten\n"
+     "but copied (or shared) by the kernel; bytes no entry uses any more stay\n"
+     "until the archive is packed again. An edit already changing ARCHIVE\n"
+     "refuses a second one.\n"
+     "\n"
+     "Exit status: 0 changed (or nothing to change), 1 the archive can't be\n"
+     "used or written, or another edit holds it (nothing changed), 2 some\n"
+     "PATH names nothing or was left out, or the edit was refused.\n"},
 }};
 
 constexpr unsigned bit(Command command) { return 1u << static_cast<unsigned>(command); }
@@ -245,15 +411,18 @@ struct OptionInfo {
 };
 
 constexpr unsigned kSelecting = bit(Command::list) | bit(Command::extract) | bit(Command::cat);
-constexpr unsigned kExcluding = kSelecting | bit(Command::pack);
-constexpr unsigned kWriting = bit(Command::extract) | bit(Command::cat) | bit(Command::pack);
+constexpr unsigned kEditing = bit(Command::add) | bit(Command::rm) | bit(Command::mv) | bit(Command::sync);
+constexpr unsigned kFromDisk = bit(Command::add) | bit(Command::sync);
+constexpr unsigned kExcluding = kSelecting | kFromDisk | bit(Command::pack);
+constexpr unsigned kWriting =
+    bit(Command::extract) | bit(Command::cat) | bit(Command::pack) | bit(Command::compact) | kEditing;
 
-constexpr std::array<OptionInfo, 19> kOptions = {{
-    {"--json", "", bit(Command::list) | bit(Command::check) | bit(Command::extract) | bit(Command::diff), "",
+constexpr std::array<OptionInfo, 21> kOptions = {{
+    {"--json", "", bit(Command::list) | bit(Command::check) | bit(Command::extract) | bit(Command::diff) | kEditing, "",
      [](CommandLine& line, std::string_view) { line.json = true; return true; }},
     {"--human", "-h", bit(Command::list), "",
      [](CommandLine& line, std::string_view) { line.human = true; return true; }},
-    {"--quiet", "-q", bit(Command::extract), "",
+    {"--quiet", "-q", bit(Command::extract) | kEditing, "",
      [](CommandLine& line, std::string_view) { line.quiet = true; return true; }},
     {"--verbose", "-v", bit(Command::check) | bit(Command::extract), "",
      [](CommandLine& line, std::string_view) { line.verbose = true; return true; }},
@@ -262,9 +431,9 @@ constexpr std::array<OptionInfo, 19> kOptions = {{
     {"--order", "", bit(Command::diff), "",
      [](CommandLine& line, std::string_view) { line.order = true; return true; }},
     {"--all", "", bit(Command::diff), "", [](CommandLine& line, std::string_view) { return line.all = true; }},
-    {"--allow-unportable", "", bit(Command::pack), "",
+    {"--allow-unportable", "", bit(Command::pack) | kFromDisk | bit(Command::mv), "",
      [](CommandLine& line, std::string_view) { line.allow_unportable = true; return true; }},
-    {"--dereference", "-h", bit(Command::pack), "",
+    {"--dereference", "-h", bit(Command::pack) | kFromDisk, "",
      [](CommandLine& line, std::string_view) { line.dereference = true; return true; }},
     {"--ignore-case", "", kSelecting, "",
      [](CommandLine& line, std::string_view) { line.ignore_case = true; return true; }},
@@ -282,8 +451,6 @@ constexpr std::array<OptionInfo, 19> kOptions = {{
        static_assert(platform::kMaxJobs == 64, "the help and the messages say 64");
        return error == std::errc() && end == value.data() + value.size() && jobs >= 1 && jobs <= platform::kMaxJobs;
      }},
-    {"--directory", "-C", bit(Command::pack), "a folder",
-     [](CommandLine& line, std::string_view value) { line.directory = value; return !value.empty(); }},
     {"--output", "-o", bit(Command::pack), "an archive",
      [](CommandLine& line, std::string_view value) {
        line.has_output = true;
@@ -292,6 +459,15 @@ constexpr std::array<OptionInfo, 19> kOptions = {{
      }},
     {"--foreground", "-f", bit(Command::mount), "",
      [](CommandLine& line, std::string_view) { line.foreground = true; return true; }},
+    {"--dry-run", "-n", kEditing, "",
+     [](CommandLine& line, std::string_view) { return line.dry_run = true; }},
+    {"--drop-damaged", "", kEditing | bit(Command::compact), "",
+     [](CommandLine& line, std::string_view) { return line.drop_damaged = true; }},
+    {"--directory", "-C", bit(Command::add) | bit(Command::pack), "a folder",
+     [](CommandLine& line, std::string_view value) {
+       line.directory = value;
+       return !value.empty();
+     }},
     {"--help", "", ~0u, "", [](CommandLine& line, std::string_view) { return line.help = true; }},
 }};
 
@@ -312,7 +488,10 @@ const CommandInfo* info_of(Command command) {
 // The option `arg` names for `command`; "-h" is --help except where it
 // means --human, as for ls and du, or --dereference, as for tar.
 const OptionInfo* find_option(std::string_view arg, Command command) {
-  if (arg == "-h" && command != Command::list && command != Command::pack) arg = "--help";
+  if (arg == "-h" && command != Command::list && command != Command::pack && command != Command::add &&
+      command != Command::sync) {
+    arg = "--help";
+  }
   for (const OptionInfo& option : kOptions) {
     if ((option.commands & bit(command)) != 0 &&
         (arg == option.name || (!option.short_name.empty() && arg == option.short_name))) {

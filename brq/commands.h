@@ -68,6 +68,9 @@ int extract_archive(const CommandLine& line, const Streams& streams);
 int cat_files(const CommandLine& line, const Streams& streams);
 int diff_archives(const CommandLine& line, const Streams& streams);
 int pack_folder(const CommandLine& line, const Streams& streams);
+// add, rm, mv and sync.
+int edit_archive(const CommandLine& line, const Streams& streams);
+int compact_archive(const CommandLine& line, const Streams& streams);
 int mount_archive(const std::string& archive, const std::string& mountpoint, bool foreground,
                   const Streams& streams);
 

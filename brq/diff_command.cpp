@@ -257,11 +257,6 @@ Change one_side(char mark, const std::vector<Record>& records, std::vector<Recor
   return change;
 }
 
-std::string entries_text(std::int64_t entries) {
-  if (entries == 0) return " (empty)";
-  return " (" + std::to_string(entries) + (entries == 1 ? " entry)" : " entries)");
-}
-
 bool print_changes(const std::vector<Change>& changes, bool json, const Streams& streams) {
   TextOutput out(streams);
   JsonWriter document;
@@ -278,7 +273,7 @@ bool print_changes(const std::vector<Change>& changes, bool json, const Streams&
     } else {
       text = std::string(1, change.mark) + " " + (change.path.empty() ? std::string("/") : one_line(change.path));
       if (change.is_folder) text += "/";
-      if (change.entries >= 0) text += entries_text(change.entries);
+      if (change.entries >= 0) text += entries_text(static_cast<std::uint64_t>(change.entries));
       text += "\n";
     }
     out.add(text);

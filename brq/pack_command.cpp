@@ -5,9 +5,9 @@
 // archive under its name.
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 
 #include "archive/archive_writer.h"
+#include "brq/archive_file.h"
 #include "brq/commands.h"
 #include "brq/folder_source.h"
 #include "brq/progress_line.h"
@@ -19,119 +19,6 @@
 
 namespace kelvarin::brq {
 namespace {
-
-// Writes go out in blocks of this size, not one call per name or padding.
-constexpr std::size_t kWriteBlock = 1u << 20;
-
-// The scanned files, each counted on the progress line as it is opened.
-class CountedSource final : public TreeFiles {
- public:
-  CountedSource(FolderSource& files, ProgressLine& progress) : files_(files), progress_(progress) {}
-  Error open(std::size_t file, platform::FileHandle& handle) override {
-    progress_.file_started(files_.file_size(file));
-    return files_.open(file, handle);
-  }
-  void read_ahead(std::size_t file) override { files_.read_ahead(file); }
-  std::string path_of(std::size_t file) const override { return files_.path_of(file); }
-
- private:
-  FolderSource& files_;
-  ProgressLine& progress_;
-};
-
-// Gathers the archive's bytes into blocks of kWriteBlock for `put`, so
-// that names and padding don't cost a call each.
-class BlockedOutput {
- public:
-  explicit BlockedOutput(std::function<Error(const char*, std::size_t)> put) : put_(std::move(put)) {
-    block_.reserve(kWriteBlock);
-  }
-  Error add(const char* bytes, std::size_t length) {
-    if (block_.size() + length > kWriteBlock) {
-      Error flushed = flush();
-      if (!flushed.ok()) return flushed;
-    }
-    if (length >= kWriteBlock) {
-      on_disk_ += length;
-      return put_(bytes, length);
-    }
-    block_.insert(block_.end(), bytes, bytes + length);
-    return {};
-  }
-  Error flush() {
-    Error written = put_(block_.data(), block_.size());
-    on_disk_ += block_.size();
-    block_.clear();
-    return written;
-  }
-  // Drops what was given from `position` on; false when some of it is no
-  // longer held (already put).
-  bool take_back(std::uint64_t position) {
-    if (position < on_disk_) return false;
-    block_.resize(static_cast<std::size_t>(position - on_disk_));
-    return true;
-  }
-  void restart_at(std::uint64_t position) {
-    block_.clear();
-    on_disk_ = position;
-  }
-
- private:
-  std::function<Error(const char*, std::size_t)> put_;
-  std::vector<char> block_;
-  std::uint64_t on_disk_ = 0;  // where the block goes
-};
-
-// Writes the layout as `name` in `folder` through the file writer every
-// output goes through: it takes its name only once complete. A file read
-// again is written again over its first reading.
-Error write_atomically(const ArchiveLayout& layout, TreeFiles& files, const platform::Folder& folder,
-                       const std::string& name, ProgressLine& progress) {
-  platform::NativeString final_name, temp_name;
-  platform::native_name(name, final_name);
-  const TemporaryName temp(name, false);
-  temp_name.assign(temp.text().begin(), temp.text().end());
-  platform::FileSystem& disk = platform::os_file_system();
-  platform::NewFile file(disk);
-  Error error = file.begin(folder, temp_name);
-  BlockedOutput output([&](const char* bytes, std::size_t length) { return disk.write(file.handle(), bytes, length); });
-  auto rewind = [&](std::uint64_t position) {
-    if (output.take_back(position)) return Error{};
-    output.restart_at(position);
-    return disk.set_position(file.handle(), position);
-  };
-  if (error.ok()) {
-    error = write_archive(
-        layout,
-        [&](const char* bytes, std::size_t length) {
-          progress.advance(length);
-          return output.add(bytes, length);
-        },
-        files, rewind);
-  }
-  if (error.ok()) error = output.flush();
-  if (error.ok()) return file.finish(folder, temp_name, final_name);
-  file.abandon(folder, temp_name);
-  return error;
-}
-
-// Writes the layout to `stream` in one pass: a pipe can't be taken back,
-// so a file that changes as it is read fails the pack instead of being
-// read again.
-Error write_to_stream(const ArchiveLayout& layout, TreeFiles& files, std::FILE* stream, ProgressLine& progress) {
-  BlockedOutput output(
-      [&](const char* bytes, std::size_t length) { return platform::write_stream(stream, {bytes, length}); });
-  Error error = write_archive(
-      layout,
-      [&](const char* bytes, std::size_t length) {
-        progress.advance(length);
-        return output.add(bytes, length);
-      },
-      files);
-  if (error.ok()) error = output.flush();
-  if (error.ok()) error = platform::flush_stream(stream);
-  return error;
-}
 
 // What to pack from where, and where to: "DIR ARCHIVE" is DIR's whole
 // tree, "-C DIR -o ARCHIVE PATH..." the PATHs below DIR.
@@ -259,14 +146,11 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
     return kStatusUnusable;
   }
   const ArchiveLayout& layout = laid_out.value();
-  ProgressTotals totals{layout.data.size(), 0};
-  for (const PlacedData& placed : layout.data) totals.bytes += files.file_size(placed.file);
-  ProgressLine progress(
-      streams.err, progress_enabled(line.progress, platform::is_terminal(streams.err), false),
-      totals, line.progress == ProgressChoice::always);
-  CountedSource counted(files, progress);
-  error = request.to_stream ? write_to_stream(layout, counted, streams.out, progress)
-                            : write_atomically(layout, counted, place.folder, place.name, progress);
+  ProgressLine progress(streams.err, progress_enabled(line.progress, platform::is_terminal(streams.err), false),
+                        progress_totals(layout), line.progress == ProgressChoice::always);
+  error = request.to_stream ? write_archive_stream(layout, files, streams.out, progress)
+                            : write_archive_file(layout, static_cast<TreeFiles&>(files), place.folder, place.name,
+                                                 progress);
   progress.finish();
   if (!error.ok()) {
     // A file that can't be read names itself; anything else is the archive's.

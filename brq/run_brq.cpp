@@ -25,8 +25,15 @@ int run_command(const CommandLine& line, const Streams& streams) {
       return diff_archives(line, streams);
     case Command::pack:
       return pack_folder(line, streams);
+    case Command::compact:
+      return compact_archive(line, streams);
     case Command::mount:
       return mount_archive(line.operands[0], line.operands[1], line.foreground, streams);
+    case Command::add:
+    case Command::rm:
+    case Command::mv:
+    case Command::sync:
+      return edit_archive(line, streams);
     case Command::none:
       break;
   }

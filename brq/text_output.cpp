@@ -29,4 +29,9 @@ std::string human_size(std::uint64_t bytes) {
   return text;
 }
 
+std::string entries_text(std::uint64_t entries) {
+  if (entries == 0) return " (empty)";
+  return " (" + std::to_string(entries) + (entries == 1 ? " entry)" : " entries)");
+}
+
 }  // namespace kelvarin::brq

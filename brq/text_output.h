@@ -28,6 +28,10 @@ class TextOutput {
   Error failure_;
 };
 
+// " (97 entries)", " (1 entry)", " (empty)": what a folder on one side
+// only holds, after its path.
+std::string entries_text(std::uint64_t entries);
+
 // "1023", "1.5K", "12M": powers of 1024, as ls -h and du -h print them.
 std::string human_size(std::uint64_t bytes);
 

@@ -45,7 +45,7 @@ _brq() {
   local cur=${COMP_WORDS[COMP_CWORD]}
   local prev=
   [ "$COMP_CWORD" -gt 0 ] && prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local commands="list check extract cat diff pack mount help"
+  local commands="list check extract cat diff pack add rm mv sync compact mount help"
   COMPREPLY=()
 
   if [ "$COMP_CWORD" -eq 1 ]; then
@@ -65,7 +65,12 @@ _brq() {
     cat) options="--exclude --ignore-case --progress --no-progress" ;;
     diff) options="--json --order --all" ;;
     pack) options="-C --directory -o --output --exclude -h --dereference --allow-unportable --progress --no-progress" ;;
+    compact) options="--drop-damaged --progress --no-progress" ;;
     mount) options="-f --foreground" ;;
+    add) options="-C --directory -n --dry-run -q --quiet --json --exclude -h --dereference --allow-unportable --drop-damaged --progress --no-progress" ;;
+    sync) options="-n --dry-run -q --quiet --json --exclude -h --dereference --allow-unportable --drop-damaged --progress --no-progress" ;;
+    rm) options="-n --dry-run -q --quiet --json --drop-damaged --progress --no-progress" ;;
+    mv) options="-n --dry-run -q --quiet --json --allow-unportable --drop-damaged --progress --no-progress" ;;
     help | --help | -h)
       [ "$COMP_CWORD" -eq 2 ] && mapfile -t COMPREPLY < <(compgen -W "$commands" -- "$cur")
       return 0 ;;
@@ -99,22 +104,26 @@ _brq() {
   # What the operand is: a .brq file, a folder, or an entry of the archive.
   local role=entry
   [ "$prev" = "--exclude" ] && [ $options_ended = 0 ] && operand=-1
-  [ "$command" = pack ] && [ $output = 1 ] && operand=-2
+  [ "$command" = pack ] && [ $output = 1 ] && operand=-3
   if [ $options_ended = 0 ]; then
+    case $prev in
+      -C | --directory) operand=-2 ;;
+      -o | --output) [ "$command" = pack ] && operand=-4 ;;
+    esac
     case $command:$prev in
-      pack:-C | pack:--directory) operand=-3 ;;
-      pack:-o | pack:--output) operand=-4 ;;
       extract:-j | extract:--jobs | pack:--exclude) return 0 ;;
     esac
   fi
   case $command:$operand in
+    *:-2) role=folder ;;
+    add:-1 | sync:-1) role=path ;;
     *:-1) role=entry ;;
-    pack:-2) role=path ;;
-    pack:-3) role=folder ;;
+    pack:-3) role=path ;;
     pack:-4) role=archive ;;
-    list:0 | check:0 | extract:0 | cat:0 | diff:0 | diff:1 | mount:0 | pack:1) role=archive ;;
-    extract:1 | pack:0 | mount:1) role=folder ;;
-    check:* | diff:* | pack:* | mount:*) return 0 ;;
+    list:0 | check:0 | extract:0 | cat:0 | diff:0 | diff:1 | mount:0 | pack:1 | add:0 | rm:0 | mv:0 | sync:0 | compact:0) role=archive ;;
+    extract:1 | pack:0 | mount:1 | sync:1) role=folder ;;
+    add:*) role=path ;;
+    check:* | diff:* | pack:* | compact:* | mount:* | sync:* | mv:[2-9]*) return 0 ;;
   esac
 
   compopt -o filenames 2>/dev/null

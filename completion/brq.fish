@@ -5,7 +5,7 @@
 # Installed as share/fish/vendor_completions.d/brq.fish, where fish looks
 # for the completions of packages.
 
-set -l commands list check extract cat diff pack mount help
+set -l commands list check extract cat diff pack add rm mv sync compact mount help
 
 # Whether the command on the line is one of $argv ("" for none yet).
 function __brq_command_is
@@ -25,7 +25,7 @@ function __brq_operands
             set skip 0
         else if test $options_ended = 0 -a "$word" = --
             set options_ended 1
-        else if test $options_ended = 0; and contains -- $word --exclude -j --jobs -C --directory -o --output
+        else if test $options_ended = 0; and contains -- "$word" --exclude -j --jobs -C --directory -o --output
             set skip 1
         else if test $options_ended = 1; or not string match -qr -- '^-.' $word
             echo $word
@@ -44,11 +44,13 @@ function __brq_operand_is
         return
     end
     switch $words[2]:(count (__brq_operands))
-        case list:0 check:0 extract:0 cat:0 diff:0 diff:1 mount:0 pack:1
+        case list:0 check:0 extract:0 cat:0 diff:0 diff:1 mount:0 pack:1 add:0 rm:0 mv:0 sync:0 compact:0
             set role archive
-        case extract:1 pack:0 mount:1
+        case extract:1 pack:0 mount:1 sync:1
             set role folder
-        case 'list:*' 'extract:*' 'cat:*'
+        case 'add:*'
+            set role path
+        case 'list:*' 'extract:*' 'cat:*' 'rm:*' mv:1 mv:2
             set role entry
     end
     test $role = $argv[1]
@@ -86,36 +88,44 @@ complete -c brq -n '__brq_command_is ""' -a extract -d 'Extract everything or th
 complete -c brq -n '__brq_command_is ""' -a cat -d "Files' bytes to standard output"
 complete -c brq -n '__brq_command_is ""' -a diff -d 'What changed from one archive or folder to another'
 complete -c brq -n '__brq_command_is ""' -a pack -d 'Build an archive from a folder'
+complete -c brq -n '__brq_command_is ""' -a add -d 'Add or replace files and folders'
+complete -c brq -n '__brq_command_is ""' -a rm -d 'Remove entries'
+complete -c brq -n '__brq_command_is ""' -a mv -d 'Rename or move an entry'
+complete -c brq -n '__brq_command_is ""' -a sync -d 'Make the archive hold exactly a folder'
+complete -c brq -n '__brq_command_is ""' -a compact -d 'Rewrite an archive as brq pack would write its extraction'
 complete -c brq -n '__brq_command_is ""' -a mount -d 'Show an archive as a read-only folder'
 complete -c brq -n '__brq_command_is ""' -a help -d 'The help of a command'
 complete -c brq -n '__brq_command_is help' -a "$commands[1..-2]"
 
 # Options, each for the commands that take it.
 complete -c brq -n "__brq_command_is $commands[1..-2]" -l help -d 'Print the help'
-complete -c brq -n '__brq_command_is list check extract diff' -l json -d 'One JSON document'
+complete -c brq -n '__brq_command_is list check extract diff add rm mv sync' -l json -d 'One JSON document'
 complete -c brq -n '__brq_command_is list' -s h -l human -d 'Sizes in K, M, G, T'
 complete -c brq -n '__brq_command_is list extract cat' -l exclude -x -a '(__brq_entries)' \
     -d 'Leave out what a pattern names'
 complete -c brq -n '__brq_command_is list extract cat' -l ignore-case -d 'Paths and patterns match in any case'
-complete -c brq -n '__brq_command_is extract' -s q -l quiet -d 'No file lines'
+complete -c brq -n '__brq_command_is extract add rm mv sync' -s q -l quiet -d 'No file or change lines'
 complete -c brq -n '__brq_command_is check extract' -s v -l verbose -d 'A line for every failure'
 complete -c brq -n '__brq_command_is extract' -l skip-existing -d 'Leave what is there alone'
 complete -c brq -n '__brq_command_is extract' -s j -l jobs -x -a '1 2 4 8' -d 'Files written at once'
-complete -c brq -n '__brq_command_is extract cat pack' -l progress \
+complete -c brq -n '__brq_command_is extract cat pack add rm mv sync compact' -l progress \
     -d 'Draw the progress line wherever standard error goes'
-complete -c brq -n '__brq_command_is extract cat pack' -l no-progress -d 'Never draw the progress line'
+complete -c brq -n '__brq_command_is extract cat pack add rm mv sync compact' -l no-progress -d 'Never draw the progress line'
 complete -c brq -n '__brq_command_is diff' -l order -d 'Name folders whose entries changed order'
 complete -c brq -n '__brq_command_is diff' -l all -d 'A line for every entry of a folder on one side only'
-complete -c brq -n '__brq_command_is pack' -s h -l dereference -d 'Follow links inside the folder'
-complete -c brq -n '__brq_command_is pack' -l allow-unportable -d 'Store names Windows cannot hold'
-complete -c brq -n '__brq_command_is pack' -s C -l directory -x -a '(__fish_complete_directories)' \
+complete -c brq -n '__brq_command_is pack add sync' -s h -l dereference -d 'Follow links inside the folder'
+complete -c brq -n '__brq_command_is pack add mv sync' -l allow-unportable -d 'Store names Windows cannot hold'
+complete -c brq -n '__brq_command_is add rm mv sync' -s n -l dry-run -d 'Print what would change, change nothing'
+complete -c brq -n '__brq_command_is add rm mv sync compact' -l drop-damaged -d 'Leave out what an extraction leaves out'
+complete -c brq -n '__brq_command_is pack add sync' -l exclude -r -d 'Leave out what a pattern names'
+complete -c brq -n '__brq_command_is pack add' -s C -l directory -x -a '(__fish_complete_directories)' \
     -d 'Take the paths below a folder'
 complete -c brq -n '__brq_command_is pack' -s o -l output -r -d 'The archive to write'
-complete -c brq -n '__brq_command_is pack' -l exclude -x -d 'Leave out what a pattern names'
 complete -c brq -n '__brq_command_is mount' -s f -l foreground -d 'Stay in the foreground'
 
 # Operands: archives, folders, entries.
 complete -c brq -n '__brq_operand_is archive' -a '(__fish_complete_suffix .brq)'
 complete -c brq -n '__brq_operand_is folder' -a '(__fish_complete_directories)'
+complete -c brq -n '__brq_operand_is path' -F
 complete -c brq -n '__brq_operand_is entry' -a '(__brq_entries)'
 complete -c brq -n '__brq_operand_is path' -F

@@ -101,6 +101,11 @@ Error open_archive(std::string_view utf8_path, FileHandle& archive);
 Error read_at(const FileHandle& file, std::uint64_t position, void* buffer, std::size_t length,
               std::size_t& got);
 
+// A second handle on the file `file` is open on, which closes on its own:
+// something that takes a handle to own can be given one on a file that
+// stays open here.
+Error duplicate(const FileHandle& file, FileHandle& copy);
+
 // Asks the OS to read all of `file` into its cache in the background, so
 // that reading it later finds it there; where the OS can't, nothing.
 void read_ahead(const FileHandle& file);

@@ -208,6 +208,13 @@ Error open_archive(std::string_view utf8_path, FileHandle& archive) {
   return {};
 }
 
+Error duplicate(const FileHandle& file, FileHandle& copy) {
+  const int fd = ::fcntl(fd_of(file), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return from_errno(Error::Step::open);
+  copy = FileHandle(fd);
+  return {};
+}
+
 void read_ahead(const FileHandle& file) {
 #ifdef POSIX_FADV_WILLNEED
   ::posix_fadvise(fd_of(file), 0, 0, POSIX_FADV_WILLNEED);

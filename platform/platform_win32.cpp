@@ -401,6 +401,16 @@ Error open_archive(std::string_view utf8_path, FileHandle& archive) {
   return {};
 }
 
+Error duplicate(const FileHandle& file, FileHandle& copy) {
+  HANDLE handle = nullptr;
+  if (!::DuplicateHandle(::GetCurrentProcess(), handle_of(file), ::GetCurrentProcess(), &handle, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+    return last_error(Step::open);
+  }
+  copy = owned(handle);
+  return {};
+}
+
 // Windows reads ahead of a file being read by itself; nothing asks it to
 // start on the next one.
 void read_ahead(const FileHandle&) {}

@@ -93,9 +93,7 @@ TEST(SafeOutput, WhatStandsInTheWayIsLeftAlone) {
       dir / "a.brq", {source_folder("", {source_file("was_folder", "file bytes"),
                                          source_folder("was_file", {source_file("x", "x"), source_file("y", "y")}),
                                          source_file("ok", "ok")})});
-  fs::create_directories(dir / "out" / "was_folder");
-  write_file(dir / "out" / "was_folder" / "inner", "inner");
-  write_file(dir / "out" / "was_file", "a file");
+  make_tree(dir / "out", {{"was_folder/inner", "inner"}, {"was_file", "a file"}});
   const RunResult run = kelvarin({"e", utf8(archive), utf8(dir / "out")});
   EXPECT_EQ(run.status, 2);
   // Nothing is tried inside the folder that is a file: one line for all.
@@ -123,11 +121,8 @@ TEST(SafeOutput, LeftoversAreRemovedWholeWithoutFollowingLinks) {
   TempDir dir;
   const fs::path archive = write_archive(dir / "a.brq", {source_folder("", {source_folder("d", {source_file("x", "new x")})})});
   const fs::path leftover = dir / "out" / temporary_name("d", true);
-  fs::create_directories(leftover / "deep" / "deeper");
-  fs::create_directories(dir / "outside");
-  write_file(dir / "outside" / "kept", "outside");
-  write_file(leftover / "x", "half");
-  write_file(leftover / "deep" / "deeper" / "y", "old y");
+  make_tree(dir / "outside", {{"kept", "outside"}});
+  make_tree(leftover, {{"x", "half"}, {"deep/deeper/y", "old y"}});
   fs::create_hard_link(dir / "outside" / "kept", leftover / "deep" / "hard");
   std::error_code no_symlinks;
   fs::create_directory_symlink(dir / "outside", leftover / "deep" / "soft", no_symlinks);
@@ -135,8 +130,7 @@ TEST(SafeOutput, LeftoversAreRemovedWholeWithoutFollowingLinks) {
   EXPECT_EQ(snapshot(dir / "outside"), (Tree{{"kept", "outside"}}));
   EXPECT_EQ(snapshot(dir / "out"), (Tree{{"d", "<dir>"}, {"d/x", "new x"}}));
 
-  fs::create_directories(dir / "left" / "a" / "b");
-  write_file(dir / "left" / "a" / "b" / "f", "x");
+  make_tree(dir / "left", {{"a/b/f", "x"}});
   write_file(dir / "file", "z");
   platform::Folder folder;
   ASSERT_TRUE(platform::open_folder(utf8(dir.path()), folder).ok());

@@ -1,6 +1,6 @@
 // An archive that can't be opened or whose index can't be used: every
-// command names it once, in one line, with its status, and creates
-// nothing.
+// command names it once, in one line, with its status, and creates or
+// changes nothing.
 #include <gtest/gtest.h>
 
 #include "platform/mount.h"
@@ -38,6 +38,7 @@ TEST(UnusableArchive, EveryCommandNamesItOnceInOneLine) {
   layout.entries[2].next_sibling = 7;
   write_layout(dir / "link.brq", layout);
 
+  const Tree before = snapshot(dir.path());
   for (const char* name : {"missing.brq", "short.brq", "cut.brq", "count.brq", "cycle.brq", "link.brq"}) {
     const std::string archive = utf8(dir / name);
     struct Command {
@@ -52,6 +53,7 @@ TEST(UnusableArchive, EveryCommandNamesItOnceInOneLine) {
         {{"check", archive}, 1},
         {{"extract", archive, utf8(dir / "out")}, 1},
         {{"cat", archive, "x"}, 1},
+        {{"compact", archive}, 1},
         {{"diff", archive, utf8(good)}, 2},
         {{"diff", utf8(good), archive}, 2},
     };
@@ -66,6 +68,7 @@ TEST(UnusableArchive, EveryCommandNamesItOnceInOneLine) {
       EXPECT_FALSE(fs::exists(dir / "out")) << what;
     }
   }
+  EXPECT_TRUE(snapshot(dir.path()) == before);
 }
 
 // A tar, zip, gzip, 7z or xz file given for an archive: the line that

@@ -91,6 +91,18 @@ Tree snapshot(const fs::path& root) {
   return tree;
 }
 
+void make_tree(const fs::path& root, const Tree& tree) {
+  fs::create_directories(root);
+  for (const auto& [path, bytes] : tree) {
+    if (bytes == "<dir>") {
+      fs::create_directories(root / utf8_path(path));
+    } else {
+      fs::create_directories((root / utf8_path(path)).parent_path());
+      write_file(root / utf8_path(path), bytes);
+    }
+  }
+}
+
 fs::path write_archive(const fs::path& path, const std::vector<SourceNode>& top_level,
                        const WriterOptions& options) {
   Result<ArchiveLayout> layout = lay_out(top_level, options);
@@ -106,15 +118,23 @@ fs::path write_layout(const fs::path& path, const ArchiveLayout& layout) {
 
 namespace {
 
-// `run` given an argv of `program` and `args`, and two files for its
-// streams (not std::tmpfile(): on Windows it writes to the drive's root).
-RunResult capture(const char* program, const std::vector<std::string>& args,
-                  const std::function<int(int, char**, std::FILE*, std::FILE*)>& run) {
-  std::vector<std::string> words{program};
+// `program` and `args` as a C argv, over `words`, which must outlive it.
+std::vector<char*> argv_of(const char* program, const std::vector<std::string>& args,
+                           std::vector<std::string>& words) {
+  words = {program};
   words.insert(words.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
+  return argv;
+}
+
+// `run` given an argv of `program` and `args`, and two files for its
+// streams (not std::tmpfile(): on Windows it writes to the drive's root).
+RunResult capture(const char* program, const std::vector<std::string>& args,
+                  const std::function<int(int, char**, std::FILE*, std::FILE*)>& run) {
+  std::vector<std::string> words;
+  std::vector<char*> argv = argv_of(program, args, words);
   TempDir scratch;
   RunResult result;
   std::FILE* out = std::fopen((scratch / "out").string().c_str(), "wb");
@@ -131,17 +151,21 @@ RunResult capture(const char* program, const std::vector<std::string>& args,
 }  // namespace
 
 int run_kelvarin(const std::vector<std::string>& args, std::FILE* out) {
-  std::vector<std::string> words{"Kelvarin_Extract"};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
+  std::vector<std::string> words;
+  std::vector<char*> argv = argv_of("Kelvarin_Extract", args, words);
   return run_extract(static_cast<int>(words.size()), argv.data(), out);
 }
 
 RunResult kelvarin(const std::vector<std::string>& args) {
   return capture("Kelvarin_Extract", args,
                  [](int argc, char** argv, std::FILE* out, std::FILE*) { return run_extract(argc, argv, out); });
+}
+
+Tree kelvarin_tree(const fs::path& archive, const fs::path& out) {
+  const RunResult run = kelvarin({"e", utf8(archive), utf8(out)});
+  Tree tree = snapshot(out);
+  if (run.status != 0) tree["<status>"] = std::to_string(run.status) + "\n" + run.out;
+  return tree;
 }
 
 RunResult brq(const std::vector<std::string>& args) {

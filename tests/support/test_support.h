@@ -54,6 +54,8 @@ std::string pattern(std::size_t size, unsigned seed);
 // folder, the bytes for a file.
 using Tree = std::map<std::string, std::string>;
 Tree snapshot(const fs::path& root);
+// Makes what `tree` describes below `root`, as snapshot() gives it back.
+void make_tree(const fs::path& root, const Tree& tree);
 
 fs::path write_archive(const fs::path& path, const std::vector<SourceNode>& top_level,
                        const WriterOptions& options = {});
@@ -71,6 +73,9 @@ RunResult kelvarin(const std::vector<std::string>& args);
 RunResult brq(const std::vector<std::string>& args);
 // Kelvarin_Extract's entry function with `args`, its lines to `out`.
 int run_kelvarin(const std::vector<std::string>& args, std::FILE* out);
+// What Kelvarin_Extract makes of `archive` in `out`, with an entry
+// "<status>" when it ends with any status but 0.
+Tree kelvarin_tree(const fs::path& archive, const fs::path& out);
 
 // An extraction through the engine, Kelvarin_Extract's lines collected.
 // `before` runs once the index is loaded, `on_file` as each file is
