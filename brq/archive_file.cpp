@@ -7,6 +7,7 @@
 
 #include "names/entry_name.h"
 #include "platform/file_system.h"
+#include "platform/process.h"
 
 namespace kelvarin::brq {
 namespace {
@@ -15,28 +16,73 @@ namespace {
 constexpr std::size_t kWriteBlock = 1u << 20;
 
 // The files, each counted on the progress line as it is opened.
-class CountedSource final : public FileSource {
+class CountedFiles final : public TreeFiles {
  public:
-  CountedSource(FileSource& files, ProgressLine& progress) : files_(files), progress_(progress) {}
-  Error open(const SourceNode& node, platform::FileHandle& file) override {
-    progress_.file_started(node.size);
-    return files_.open(node, file);
+  CountedFiles(const ArchiveLayout& layout, TreeFiles& files, ProgressLine& progress)
+      : layout_(layout), files_(files), progress_(progress) {}
+  Error open(std::size_t file, platform::FileHandle& handle) override {
+    progress_.file_started(layout_.tree->file_size(file));
+    return files_.open(file, handle);
   }
-  void read_ahead(const SourceNode& node) override { files_.read_ahead(node); }
-  std::uint64_t start(const SourceNode& node) const override { return files_.start(node); }
-  std::string path_of(const SourceNode& node) const override { return files_.path_of(node); }
+  void read_ahead(std::size_t file) override { files_.read_ahead(file); }
+  std::uint64_t start(std::size_t file) const override { return files_.start(file); }
+  std::string path_of(std::size_t file) const override { return files_.path_of(file); }
 
  private:
-  FileSource& files_;
+  const ArchiveLayout& layout_;
+  TreeFiles& files_;
   ProgressLine& progress_;
+};
+
+// Gathers the archive's bytes into blocks of kWriteBlock for `put`, so
+// that names and padding don't cost a call each.
+class BlockedOutput {
+ public:
+  explicit BlockedOutput(std::function<Error(const char*, std::size_t)> put) : put_(std::move(put)) {
+    block_.reserve(kWriteBlock);
+  }
+  Error add(const char* bytes, std::size_t length) {
+    if (block_.size() + length > kWriteBlock) {
+      Error flushed = flush();
+      if (!flushed.ok()) return flushed;
+    }
+    if (length >= kWriteBlock) {
+      on_disk_ += length;
+      return put_(bytes, length);
+    }
+    block_.insert(block_.end(), bytes, bytes + length);
+    return {};
+  }
+  Error flush() {
+    Error written = put_(block_.data(), block_.size());
+    on_disk_ += block_.size();
+    block_.clear();
+    return written;
+  }
+  // Drops what was given from `position` on; false when some of it is no
+  // longer held (already put).
+  bool take_back(std::uint64_t position) {
+    if (position < on_disk_) return false;
+    block_.resize(static_cast<std::size_t>(position - on_disk_));
+    return true;
+  }
+  void restart_at(std::uint64_t position) {
+    block_.clear();
+    on_disk_ = position;
+  }
+
+ private:
+  std::function<Error(const char*, std::size_t)> put_;
+  std::vector<char> block_;
+  std::uint64_t on_disk_ = 0;  // where the block goes
 };
 
 }  // namespace
 
-Error write_archive_file(const ArchiveLayout& layout, FileSource& source, const platform::Folder& folder,
+Error write_archive_file(const ArchiveLayout& layout, TreeFiles& source, const platform::Folder& folder,
                          const std::string& name, ProgressLine& progress,
                          const std::function<void()>& before_naming) {
-  CountedSource files(source, progress);
+  CountedFiles files(layout, source, progress);
   platform::NativeString final_name, temp_name;
   platform::native_name(name, final_name);
   const TemporaryName temp(name, false);
@@ -44,23 +90,11 @@ Error write_archive_file(const ArchiveLayout& layout, FileSource& source, const 
   platform::FileSystem& disk = platform::os_file_system();
   platform::NewFile file(disk);
   Error error = file.begin(folder, temp_name);
-  std::vector<char> block;
-  block.reserve(kWriteBlock);
-  std::uint64_t on_disk = 0;  // where the block goes
-  auto flush = [&] {
-    Error written = disk.write(file.handle(), block.data(), block.size());
-    on_disk += block.size();
-    block.clear();
-    return written;
-  };
+  BlockedOutput output([&](const char* bytes, std::size_t length) { return disk.write(file.handle(), bytes, length); });
   // A file read again is written again over its first reading.
   auto rewind = [&](std::uint64_t position) {
-    if (position >= on_disk) {
-      block.resize(static_cast<std::size_t>(position - on_disk));
-      return Error{};
-    }
-    block.clear();
-    on_disk = position;
+    if (output.take_back(position)) return Error{};
+    output.restart_at(position);
     return disk.set_position(file.handle(), position);
   };
   if (error.ok()) {
@@ -68,31 +102,43 @@ Error write_archive_file(const ArchiveLayout& layout, FileSource& source, const 
         layout,
         [&](const char* bytes, std::size_t length) {
           progress.advance(length);
-          if (block.size() + length > kWriteBlock) {
-            Error flushed = flush();
-            if (!flushed.ok()) return flushed;
-          }
-          if (length >= kWriteBlock) {
-            on_disk += length;
-            return disk.write(file.handle(), bytes, length);
-          }
-          block.insert(block.end(), bytes, bytes + length);
-          return Error{};
+          return output.add(bytes, length);
         },
-        &files, rewind);
+        files, rewind);
   }
-  if (error.ok()) error = flush();
+  if (error.ok()) error = output.flush();
   if (error.ok() && before_naming) before_naming();
   if (error.ok()) return file.finish(folder, temp_name, final_name);
   file.abandon(folder, temp_name);
   return error;
 }
 
+Error write_archive_file(const ArchiveLayout& layout, FileSource& files, const platform::Folder& folder,
+                         const std::string& name, ProgressLine& progress,
+                         const std::function<void()>& before_naming) {
+  NodeFiles nodes(files);
+  return write_archive_file(layout, nodes, folder, name, progress, before_naming);
+}
+
+Error write_archive_stream(const ArchiveLayout& layout, TreeFiles& source, std::FILE* stream, ProgressLine& progress) {
+  CountedFiles files(layout, source, progress);
+  BlockedOutput output(
+      [&](const char* bytes, std::size_t length) { return platform::write_stream(stream, {bytes, length}); });
+  Error error = write_archive(
+      layout,
+      [&](const char* bytes, std::size_t length) {
+        progress.advance(length);
+        return output.add(bytes, length);
+      },
+      files);
+  if (error.ok()) error = output.flush();
+  if (error.ok()) error = platform::flush_stream(stream);
+  return error;
+}
+
 ProgressTotals progress_totals(const ArchiveLayout& layout) {
   ProgressTotals totals{layout.data.size(), 0};
-  for (const PlacedData& placed : layout.data) {
-    totals.bytes += placed.source->disk_file == kInMemory ? placed.source->bytes.size() : placed.source->size;
-  }
+  for (const PlacedData& placed : layout.data) totals.bytes += layout.tree->file_size(placed.file);
   return totals;
 }
 

@@ -2,6 +2,7 @@
 // command; "--" ends them, so operands may begin with '-'.
 #include "brq/command_line.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstddef>
@@ -32,11 +33,12 @@ constexpr std::string_view kGeneralHelpBeforeMount =
     "Commands:\n"
     "  list ARCHIVE [PATH...]             the entries, in extraction order\n"
     "  check ARCHIVE                      check the index and every file's data range\n"
-    "  extract ARCHIVE DEST [PATH...]     extract everything or the named entries\n"
+    "  extract ARCHIVE [DEST [PATH...]]   extract everything or the named entries\n"
     "  cat ARCHIVE PATH...                files' bytes to standard output\n"
     "  diff A B                           what changed from one archive or folder\n"
     "                                     to another\n"
     "  pack DIR ARCHIVE                   build an archive from a folder\n"
+    "  pack [-C DIR] -o ARCHIVE PATH...   ... or from files and folders in it\n"
     "  add ARCHIVE [-C DIR] PATH...       add or replace files and folders\n"
     "  rm ARCHIVE PATH...                 remove entries\n"
     "  mv ARCHIVE FROM TO                 rename or move an entry\n"
@@ -106,13 +108,14 @@ constexpr std::array<CommandInfo, 12> kCommands = {{
      "\n"
      "Exit status: 0 the archive is sound, 1 it can't be opened or its index is\n"
      "unusable, 2 some entries have problems.\n"},
-    {Command::extract, "extract", 2, kAny,
-     "Usage: brq extract [options] ARCHIVE DEST [PATH...]\n"
+    {Command::extract, "extract", 1, kAny,
+     "Usage: brq extract [options] ARCHIVE [DEST [PATH...]]\n"
      "\n"
      "Extracts everything, or only the entries PATHs name (paths or patterns;\n"
      "a folder brings everything below it), into DEST, with the same safety\n"
-     "rules as Kelvarin_Extract. A file already there is replaced in one step.\n"
-     "A missing DEST is made with its missing parents, as by 'mkdir -p'.\n"
+     "rules as Kelvarin_Extract. Without DEST, into the current folder, as\n"
+     "tar does. A file already there is replaced in one step. A missing DEST\n"
+     "is made with its missing parents, as by 'mkdir -p'.\n"
      "Prints each file's path.\n"
      "\n"
      "  -q, --quiet        don't print each file's path\n"
@@ -183,21 +186,31 @@ constexpr std::array<CommandInfo, 12> kCommands = {{
      "\n"
      "Exit status: 0 the same, 1 different, 2 trouble (an archive is unusable,\n"
      "an entry can't be read or compared), 64 wrong command line.\n"},
-    {Command::pack, "pack", 2, 2,
+    {Command::pack, "pack", 1, kAny,
      "Usage: brq pack [options] DIR ARCHIVE\n"
+     "       brq pack [options] [-C DIR] -o ARCHIVE PATH...\n"
      "\n"
-     "Writes the folder DIR and everything in it as the archive ARCHIVE: the\n"
-     "root has an empty name, each folder's entries are sorted bytewise by\n"
-     "name, and the same tree always gives the same bytes. What an archive\n"
-     "can't hold is named and left out, and the rest packed (status 2): links,\n"
-     "devices, files of 2 GiB or more, names Kelvarin_Extract refuses or that\n"
-     "are not UTF-8. Names Windows can't hold (CON.txt, 'a?.txt', a trailing\n"
-     "dot or space...) or that differ only in case within a folder refuse the\n"
-     "whole pack, and so does an ARCHIVE inside DIR. The archive is written\n"
-     "under a temporary name and renamed into place when complete; it replaces\n"
-     "only a file: ARCHIVE naming a link, a device, a pipe or a socket is\n"
-     "refused and left as it is.\n"
+     "Writes the folder DIR and everything in it as the archive ARCHIVE; or,\n"
+     "as tar -C does, the files and folders PATHs name below DIR (by default\n"
+     "the current folder), each under its PATH in the archive, merged into\n"
+     "one tree (a PATH given twice, or inside another, writes nothing). An\n"
+     "ARCHIVE '-' is standard output. The root has an empty name, each\n"
+     "folder's entries are sorted bytewise by name, and the same tree always\n"
+     "gives the same bytes. What an archive can't hold is named and left out,\n"
+     "and the rest packed (status 2): links, devices, files of 2 GiB or more,\n"
+     "names Kelvarin_Extract refuses or that are not UTF-8. Names Windows\n"
+     "can't hold (CON.txt, 'a?.txt', a trailing dot or space...) or that\n"
+     "differ only in case within a folder refuse the whole pack, and so does\n"
+     "an ARCHIVE inside DIR. The archive is written under a temporary name\n"
+     "and renamed into place when complete; it replaces only a file: ARCHIVE\n"
+     "naming a link, a device, a pipe or a socket is refused and left as it\n"
+     "is.\n"
      "\n"
+     "  -C DIR              take the PATHs below DIR (--directory DIR)\n"
+     "  -o ARCHIVE          the archive to write; '-' is standard output,\n"
+     "                      refused on a terminal (--output ARCHIVE)\n"
+     "  --exclude PATTERN   leave out what PATTERN names, with all it holds, as\n"
+     "                      extract does (by its path in the archive)\n"
      "  -h, --dereference   follow links to files and folders inside DIR; one\n"
      "                      leading out of DIR, nowhere, or to a folder it lies\n"
      "                      in is left out\n"
@@ -208,9 +221,9 @@ constexpr std::array<CommandInfo, 12> kCommands = {{
      "  --no-progress       never show it (by default it shows when standard\n"
      "                      error is a terminal)\n"
      "\n"
-     "Exit status: 0 written, 1 the folder can't be read or the archive can't\n"
-     "be written, 2 some entries were left out, or names Windows can't hold\n"
-     "refused the pack (nothing written).\n"},
+     "Exit status: 0 written, 1 the folder or a PATH can't be read or the\n"
+     "archive can't be written, 2 some entries were left out, or names\n"
+     "Windows can't hold refused the pack (nothing written).\n"},
     {Command::compact, "compact", 1, 1,
      "Usage: brq compact [options] ARCHIVE\n"
      "\n"
@@ -400,10 +413,11 @@ struct OptionInfo {
 constexpr unsigned kSelecting = bit(Command::list) | bit(Command::extract) | bit(Command::cat);
 constexpr unsigned kEditing = bit(Command::add) | bit(Command::rm) | bit(Command::mv) | bit(Command::sync);
 constexpr unsigned kFromDisk = bit(Command::add) | bit(Command::sync);
+constexpr unsigned kExcluding = kSelecting | kFromDisk | bit(Command::pack);
 constexpr unsigned kWriting =
     bit(Command::extract) | bit(Command::cat) | bit(Command::pack) | bit(Command::compact) | kEditing;
 
-constexpr std::array<OptionInfo, 20> kOptions = {{
+constexpr std::array<OptionInfo, 21> kOptions = {{
     {"--json", "", bit(Command::list) | bit(Command::check) | bit(Command::extract) | bit(Command::diff) | kEditing, "",
      [](CommandLine& line, std::string_view) { line.json = true; return true; }},
     {"--human", "-h", bit(Command::list), "",
@@ -423,7 +437,7 @@ constexpr std::array<OptionInfo, 20> kOptions = {{
      [](CommandLine& line, std::string_view) { line.dereference = true; return true; }},
     {"--ignore-case", "", kSelecting, "",
      [](CommandLine& line, std::string_view) { line.ignore_case = true; return true; }},
-    {"--exclude", "", kSelecting | kFromDisk, "a pattern",
+    {"--exclude", "", kExcluding, "a pattern",
      [](CommandLine& line, std::string_view value) { line.excludes.emplace_back(value); return true; }},
     {"--progress", "", kWriting, "",
      [](CommandLine& line, std::string_view) { line.progress = ProgressChoice::always; return true; }},
@@ -437,13 +451,19 @@ constexpr std::array<OptionInfo, 20> kOptions = {{
        static_assert(platform::kMaxJobs == 64, "the help and the messages say 64");
        return error == std::errc() && end == value.data() + value.size() && jobs >= 1 && jobs <= platform::kMaxJobs;
      }},
+    {"--output", "-o", bit(Command::pack), "an archive",
+     [](CommandLine& line, std::string_view value) {
+       line.has_output = true;
+       line.output = value;
+       return !value.empty();
+     }},
     {"--foreground", "-f", bit(Command::mount), "",
      [](CommandLine& line, std::string_view) { line.foreground = true; return true; }},
     {"--dry-run", "-n", kEditing, "",
      [](CommandLine& line, std::string_view) { return line.dry_run = true; }},
     {"--drop-damaged", "", kEditing | bit(Command::compact), "",
      [](CommandLine& line, std::string_view) { return line.drop_damaged = true; }},
-    {"--directory", "-C", bit(Command::add), "a folder",
+    {"--directory", "-C", bit(Command::add) | bit(Command::pack), "a folder",
      [](CommandLine& line, std::string_view value) {
        line.directory = value;
        return !value.empty();
@@ -483,6 +503,78 @@ const OptionInfo* find_option(std::string_view arg, Command command) {
 
 bool is_help(std::string_view arg) { return arg == "--help" || arg == "-h"; }
 
+Error unknown_option(std::string_view arg, const CommandInfo& info) {
+  return Error::because("unknown option '" + std::string(arg) + "' for " + std::string(info.name));
+}
+
+Error needs_value(std::string_view arg, const OptionInfo& option) {
+  return Error::because("option '" + std::string(arg) + "' needs " + std::string(option.value));
+}
+
+Error wrong_value(std::string_view arg, const OptionInfo& option, std::string_view value) {
+  return Error::because("option '" + std::string(arg) + "' takes " + std::string(option.value) + ", not '" +
+                        std::string(value) + "'");
+}
+
+// One argument of short options, joined as getopt joins them: "-qv" is
+// "-q -v", and an option that takes a value takes the rest of the
+// argument ("-j2", "-qj2"), or the next argument when nothing is left
+// ("-qj 2").
+Error parse_short_options(std::string_view arg, int argc, const char* const* argv, int& i, const CommandInfo& info,
+                          CommandLine& line) {
+  for (std::size_t at = 1; at < arg.size(); ++at) {
+    const std::string letter{'-', arg[at]};
+    const OptionInfo* option = find_option(letter, info.command);
+    if (option == nullptr) return unknown_option(arg.size() == 2 ? arg : letter, info);
+    std::string_view value;
+    if (!option->value.empty()) {
+      if (at + 1 < arg.size()) {
+        value = arg.substr(at + 1);
+      } else if (i + 1 < argc) {
+        value = argv[++i];
+      } else {
+        return needs_value(letter, *option);
+      }
+      at = arg.size();
+    }
+    if (!option->apply(line, value)) return wrong_value(letter, *option, value);
+  }
+  return {};
+}
+
+// Whether `path` names something below the folder it is taken from, as
+// every PATH of pack must, being its path in the archive as well: not
+// from the top ("/x", "C:x") and not up ("..").
+bool stays_below(std::string_view path) {
+  if (path.empty() || path[0] == '/' || path[0] == '\\' || (path.size() >= 2 && path[1] == ':')) return false;
+  for (std::size_t start = 0; start <= path.size();) {
+    const std::size_t end = std::min(path.find_first_of("/\\", start), path.size());
+    if (path.substr(start, end - start) == "..") return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+// pack takes "DIR ARCHIVE", or, given -o ARCHIVE, PATHs from the current
+// folder or -C's.
+Error check_pack_operands(const CommandLine& line) {
+  if (line.has_output) {
+    for (const std::string& path : line.operands) {
+      if (!stays_below(path)) {
+        return Error::because("pack takes PATHs below its folder (-C DIR), not '" + path + "'");
+      }
+    }
+    return {};
+  }
+  if (!line.directory.empty()) return Error::because("pack -C needs the archive as -o ARCHIVE");
+  if (line.operands.size() != 2) {
+    return Error::because("pack takes DIR ARCHIVE, or -o ARCHIVE and PATHs, not " +
+                          std::to_string(line.operands.size()) + (line.operands.size() == 1 ? " operand" : " operands"));
+  }
+  if (line.operands[0].empty()) return Error::because("the folder to pack can't be empty");
+  return {};
+}
+
 }  // namespace
 
 Error parse_command_line(int argc, const char* const* argv, CommandLine& line) {
@@ -517,23 +609,25 @@ Error parse_command_line(int argc, const char* const* argv, CommandLine& line) {
       options_ended = true;
       continue;
     }
+    if (!arg.starts_with("--")) {
+      Error joined = parse_short_options(arg, argc, argv, i, *info, line);
+      if (!joined.ok()) return joined;
+      continue;
+    }
     // "--exclude=PATTERN" as well as "--exclude PATTERN".
-    const std::size_t equals = arg.starts_with("--") ? arg.find('=') : std::string_view::npos;
+    const std::size_t equals = arg.find('=');
     const OptionInfo* option = find_option(arg.substr(0, equals), info->command);
     if (option == nullptr || (equals != std::string_view::npos && option->value.empty())) {
-      return Error::because("unknown option '" + std::string(arg) + "' for " + std::string(info->name));
+      return unknown_option(arg, *info);
     }
     std::string_view value;
     if (equals != std::string_view::npos) {
       value = arg.substr(equals + 1);
     } else if (!option->value.empty()) {
-      if (i + 1 >= argc) return Error::because("option '" + std::string(arg) + "' needs " + std::string(option->value));
+      if (i + 1 >= argc) return needs_value(arg, *option);
       value = argv[++i];
     }
-    if (!option->apply(line, value)) {
-      return Error::because("option '" + std::string(arg) + "' takes " + std::string(option->value) + ", not '" +
-                            std::string(value) + "'");
-    }
+    if (!option->apply(line, value)) return wrong_value(arg, *option, value);
   }
   if (line.help) return {};
   if (line.operands.size() < info->min_operands) {
@@ -543,6 +637,12 @@ Error parse_command_line(int argc, const char* const* argv, CommandLine& line) {
     return Error::because(std::string(info->name) + " takes " + std::to_string(info->max_operands) +
                           (info->max_operands == 1 ? " operand" : " operands") + ", not " +
                           std::to_string(line.operands.size()));
+  }
+  // Into the current folder, as tar, unzip and 7z extract.
+  if (info->command == Command::extract && line.operands.size() == 1) line.operands.emplace_back(".");
+  if (info->command == Command::pack) {
+    Error pack_form = check_pack_operands(line);
+    if (!pack_form.ok()) return pack_form;
   }
   // An empty destination would turn every output path into one from the
   // file system's root.

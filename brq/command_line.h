@@ -33,10 +33,12 @@ struct CommandLine {
   bool ignore_case = false;       // list, extract, cat: paths and patterns
   ProgressChoice progress = ProgressChoice::automatic;  // extract, cat, pack, compact
   unsigned jobs = 0;  // extract -j: workers writing at once; 0 the default
-  std::vector<std::string> excludes;                    // list, extract, cat
+  std::vector<std::string> excludes;                    // list, extract, cat, pack
+  bool has_output = false;  // pack -o given: the operands are PATHs
+  std::string output;       // pack -o: the archive, "-" for standard output
   bool foreground = false;        // mount -f: stay in the foreground
   bool dry_run = false;           // add, rm, mv, sync -n: tell the changes, make none
-  std::string directory;          // add -C: where the PATHs are taken from
+  std::string directory;          // add, pack -C: where the PATHs are taken from
   std::vector<std::string> operands;
 };
 

@@ -5,11 +5,14 @@
 // meanwhile is refused, not read.
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/archive_writer.h"
+#include "names/entry_selection.h"
 #include "platform/files.h"
 
 namespace kelvarin::brq {
@@ -22,6 +25,23 @@ struct ScanOptions {
   // one leading out of the tree, nowhere, or to a folder it lies in (a
   // loop) is left out.
   bool dereference = false;
+  // What is left out, silently, with all it holds (its paths are those it
+  // has in the archive); null leaves nothing out.
+  const SelectionMatcher* excludes = nullptr;
+};
+
+// The paths below the root that a scan takes, each with all it holds, as
+// a tree of names: a node that is not `whole` stands for a folder on the
+// way, of which only its children are taken.
+struct ChosenPaths {
+  std::string name;
+  bool whole = true;
+  std::vector<ChosenPaths> children;
+
+  // The tree of `paths` (relative, in entry paths' form after
+  // normalise_entry_path; "." or "" the whole root), or an Error naming a
+  // path given twice or lying inside another one given.
+  static Result<ChosenPaths> of(const std::vector<std::string>& paths);
 };
 
 // What the scan found that can't go into an archive as it stands, each
@@ -34,53 +54,101 @@ struct ScanReport {
   // Kept in the tree, but told (ScanOptions::portable): a name Windows
   // can't hold, or names in one folder that differ only in case.
   std::vector<Error> unportable;
+  // Chosen paths that are not there, or lead through a file.
+  std::vector<Error> missing;
 };
 
-class FolderSource final : public FileSource {
+// The tree a scan found, as the archive writer reads it: the top level is
+// the root alone, with an empty name; each folder's entries sorted
+// bytewise by name. Held compactly, every name in one pool and each file
+// in a few numbers, so that a million files take a few tens of megabytes.
+class FolderSource final : public SourceTree, public TreeFiles, public FileSource {
  public:
   // `shown` is the folder as typed, the start of every path in messages.
   FolderSource(platform::Folder root, std::string shown);
 
-  // The whole tree below the root, the root's name empty and each folder's
-  // entries sorted bytewise by name, less what `report` says is left out.
-  // Fails only when the root itself can't be listed.
+  // Scans the `chosen` paths below the root, less what `report` says is
+  // left out, into the tree this is. Fails only when the root itself can't
+  // be listed, or the names outgrow what the tree can number.
+  Error scan(const ScanOptions& options, const ChosenPaths& chosen, ScanReport& report);
+  // The whole tree below the root scanned, as SourceNodes: each file's
+  // `disk_file` its number here.
   Result<SourceNode> scan(const ScanOptions& options, ScanReport& report);
 
   // Whether `folder` is the root or a folder below it that was scanned.
   bool holds_folder(const platform::FileIdentity& folder) const;
 
-  Error open(const SourceNode& node, platform::FileHandle& file) override;
-  void read_ahead(const SourceNode& node) override;
-  std::string path_of(const SourceNode& node) const override;
+  std::size_t top_level() const override { return kTopLevel; }
+  bool next_child(std::size_t folder, Cursor& cursor, Node& node) const override;
+  std::uint64_t file_size(std::size_t file) const override { return files_[file].size; }
+
+  Error open(std::size_t file, platform::FileHandle& handle) override;
+  void read_ahead(std::size_t file) override;
+  std::string path_of(std::size_t file) const override;
+  Error open(const SourceNode& node, platform::FileHandle& file) override { return open(node.disk_file, file); }
+  void read_ahead(const SourceNode& node) override { read_ahead(node.disk_file); }
+  std::string path_of(const SourceNode& node) const override { return path_of(node.disk_file); }
 
  private:
-  struct Scanned {
-    std::size_t folder;  // the folder holding it; the root holds itself
-    std::string name;
+  static constexpr std::size_t kNowhere = static_cast<std::size_t>(-1);
+  static constexpr std::size_t kTopLevel = kNowhere;
+
+  struct Folder {
+    std::uint32_t folder;      // the folder holding it; the root holds itself
+    std::uint32_t name;        // in names_
+    std::uint32_t first_item;  // its items are items_[first_item, first_item + item_count)
+    std::uint32_t item_count;
+    std::uint32_t first_file;  // the first of files_ found in it
     platform::FileIdentity identity;
   };
   // What a scanned folder holds, sorted by name.
+  enum class Kind : std::uint32_t { file, folder, link, dropped };
   struct Item {
-    enum class Kind { file, folder, link, dropped };
-    std::string name;
-    Kind kind;
-    std::size_t id;  // in files_, folders_ or links_
+    std::uint32_t name;  // in names_
+    Kind kind : 2;
+    std::uint32_t id : 30;  // in files_, folders_ or links_: fewer than an archive's entries
+  };
+  // A file as scanned: what it must still be when it is read.
+  struct File {
+    std::uint64_t inode;
+    std::uint64_t stamp;  // of its device and times: stamp_of
+    std::uint32_t size;
+    std::uint32_t item;   // in items_, for its name
   };
   // A link to follow: where it stands, and what it leads to once resolved.
   struct Link {
     std::size_t folder;
-    std::string name;
+    std::size_t item;
     platform::FileIdentity target;
     std::size_t to_file;    // in files_, or kNowhere
     std::size_t to_folder;  // in folders_, or kNowhere
   };
-  static constexpr std::size_t kNowhere = static_cast<std::size_t>(-1);
+  // A folder of the tree stored: the scanned folder whose items it holds,
+  // and its own folders, numbered together. A folder reached through a
+  // link is one more of these, holding all it holds.
+  struct Expansion {
+    std::uint32_t folder;
+    std::uint32_t holder;  // the expansion holding it, or the root's own number
+    std::uint32_t first_below;
+  };
+  // A subfolder still to scan: its place among the items, and what of it
+  // is chosen.
+  struct Pending {
+    std::size_t item;
+    const ChosenPaths* chosen;
+  };
 
-  Error scan_folders(const ScanOptions& options, ScanReport& report);
+  static std::uint64_t stamp_of(const platform::FileIdentity& identity);
+  std::string_view name_of(std::uint32_t name) const;
+  Error add_name(const std::string& name, std::uint32_t& offset);
+  Error scan_folders(const ScanOptions& options, const ChosenPaths& chosen, ScanReport& report);
   Error list_items(const platform::Folder& folder, std::size_t id, const ScanOptions& options,
-                   ScanReport& report, std::vector<std::size_t>& subfolders);
+                   const ChosenPaths& chosen, ScanReport& report, std::vector<Pending>& subfolders);
+  void keep_chosen(std::vector<platform::FolderItem>& listing, std::size_t id, const ChosenPaths& chosen,
+                   ScanReport& report) const;
   void resolve_links(ScanReport& report);
-  SourceNode build_tree(ScanReport& report) const;
+  void expand_folders(ScanReport& report);
+  std::size_t folder_of_file(std::size_t file) const;
 
   // The folders open below the root down to the last one a file was
   // opened in: folders[i] is scanned folder ids[i].
@@ -90,18 +158,20 @@ class FolderSource final : public FileSource {
   };
 
   std::string folder_path(std::size_t folder) const;
-  // Opens the file `node` stands for through `chain`: the folders on the
-  // way from the root, each checked to be the one scanned, kept open for
-  // the next file.
-  Error open_through(Chain& chain, const SourceNode& node, platform::FileHandle& file,
-                     platform::FileIdentity& identity);
+  // The folder's path inside the archive ("" for the root).
+  std::string archive_path(std::size_t folder) const;
+  // Opens `file` through `chain`: the folders on the way from the root,
+  // each checked to be the one scanned, kept open for the next file.
+  Error open_through(Chain& chain, std::size_t file, platform::FileHandle& handle, platform::FileIdentity& identity);
 
   std::string shown_;
   platform::Folder root_;
-  std::vector<Scanned> folders_;  // [0] is the root
-  std::vector<std::vector<Item>> items_;  // by folder
-  std::vector<Scanned> files_;
+  std::string names_;              // every name, one after the other
+  std::vector<Folder> folders_;    // [0] is the root
+  std::vector<Item> items_;        // by folder
+  std::vector<File> files_;
   std::vector<Link> links_;
+  std::vector<Expansion> expansions_;  // [0] is the root's
   Chain reading_;  // of the file being read
   Chain ahead_;    // of the files asked for ahead of it
   // The files asked for ahead, opened and kept open until they are read:

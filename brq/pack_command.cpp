@@ -18,29 +18,40 @@
 #include "platform/process.h"
 
 namespace kelvarin::brq {
+namespace {
 
-int pack_folder(const CommandLine& line, const Streams& streams) {
-  const std::string& folder = line.operands[0];
-  const std::string& archive = line.operands[1];
-  platform::Folder root;
-  Error error = platform::open_folder(folder, root);
-  if (!error.ok()) {
-    print(streams.err, error_line(folder + " is not a folder: " + cause_of(error)));
-    return kStatusUnusable;
-  }
-  platform::Folder archive_folder;
-  std::string archive_name;
-  error = platform::open_parent_folder(archive, archive_folder, archive_name);
+// What to pack from where, and where to: "DIR ARCHIVE" is DIR's whole
+// tree, "-C DIR -o ARCHIVE PATH..." the PATHs below DIR.
+struct PackRequest {
+  std::string folder;
+  std::vector<std::string> paths;
+  std::string archive;
+  bool to_stream;  // ARCHIVE "-": standard output
+};
+
+PackRequest request_of(const CommandLine& line) {
+  if (!line.has_output) return {line.operands[0], {"."}, line.operands[1], line.operands[1] == "-"};
+  return {line.directory.empty() ? "." : line.directory, line.operands, line.output, line.output == "-"};
+}
+
+// Where the archive goes: the folder to hold it and its name there, or
+// nothing written and the status to end with, its line printed.
+struct ArchivePlace {
+  platform::Folder folder;
+  std::string name;
+  platform::FileIdentity identity;  // of the folder
+};
+
+int find_archive_place(const std::string& archive, ArchivePlace& place, const Streams& streams) {
+  Error error = platform::open_parent_folder(archive, place.folder, place.name);
   platform::NativeString native_name;
-  platform::native_name(archive_name, native_name);
+  platform::native_name(place.name, native_name);
   platform::Folder existing;
-  if (error.ok() && (archive_name.empty() ||
-                     platform::open_subfolder(archive_folder, native_name, existing).ok())) {
+  if (error.ok() && (place.name.empty() || platform::open_subfolder(place.folder, native_name, existing).ok())) {
     print(streams.err, error_line(archive + " is a folder; name the archive to write"));
     return kStatusUnusable;
   }
-  platform::FileIdentity archive_folder_identity;
-  if (error.ok()) error = platform::identify(archive_folder.handle, archive_folder_identity);
+  if (error.ok()) error = platform::identify(place.folder.handle, place.identity);
   if (!error.ok()) {
     print(streams.err, error_line("Unable to write " + archive + ": " + cause_of(error)));
     return kStatusUnusable;
@@ -49,26 +60,66 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
   // device, a pipe or a socket (a name the system may need), and not a
   // link, whose target the user should name instead.
   platform::FileIdentity there;
-  if (platform::identify_in(archive_folder, native_name, there).ok() && !there.is_regular) {
+  if (platform::identify_in(place.folder, native_name, there).ok() && !there.is_regular) {
     print(streams.err, error_line(archive + (there.is_link ? " is a symbolic link; name the file it leads to"
                                                            : " is not a regular file (a device, a pipe or a "
                                                              "socket); brq pack replaces only a file") +
                                   ", so nothing was written"));
     return kStatusUnusable;
   }
+  return kStatusSuccess;
+}
 
-  FolderSource files(std::move(root), folder);
-  ScanReport report;
-  Result<SourceNode> scanned = files.scan({!line.allow_unportable, line.dereference}, report);
-  if (!scanned.ok()) {
-    print(streams.err, error_line("Unable to read " + folder + ": " + cause_of(scanned.error())));
+}  // namespace
+
+int pack_folder(const CommandLine& line, const Streams& streams) {
+  const PackRequest request = request_of(line);
+  const std::string& folder = request.folder;
+  const std::string& archive = request.archive;
+  // As tar does: an archive on the screen is of no use to anyone.
+  if (request.to_stream && platform::is_terminal(streams.out)) {
+    print(streams.err, "brq: refusing to write an archive to a terminal; redirect standard output\n"
+                       "Try 'brq pack --help'.\n");
+    return kStatusUsage;
+  }
+  Result<ChosenPaths> chosen = ChosenPaths::of(request.paths);
+  if (!chosen.ok()) {
+    print(streams.err, error_line("Nothing written: " + cause_of(chosen.error())));
     return kStatusUnusable;
   }
-  std::vector<SourceNode> top_level;
-  top_level.push_back(std::move(scanned.value()));
+  platform::Folder root;
+  Error error = platform::open_folder(folder, root);
+  if (!error.ok()) {
+    print(streams.err, error_line(folder + " is not a folder: " + cause_of(error)));
+    return kStatusUnusable;
+  }
+  ArchivePlace place;
+  if (!request.to_stream) {
+    const int status = find_archive_place(archive, place, streams);
+    if (status != kStatusSuccess) return status;
+  }
+
+  FolderSource files(std::move(root), line.has_output && line.directory.empty() ? "." : folder);
+  ScanReport report;
+  const SelectionMatcher excludes({{}, line.excludes, false});
+  const Error scanned = files.scan(
+      {!line.allow_unportable, line.dereference, line.excludes.empty() ? nullptr : &excludes}, chosen.value(),
+      report);
+  if (!scanned.ok()) {
+    print(streams.err, error_line("Unable to read " + folder + ": " + cause_of(scanned)));
+    return kStatusUnusable;
+  }
+  // A PATH that is not there makes another archive than the one asked for.
+  if (!report.missing.empty()) {
+    for (const Error& missing : report.missing) {
+      print(streams.err, error_line(missing.path() + ": " + cause_of(missing)));
+    }
+    print(streams.err, error_line("Nothing written: a path to pack is not there"));
+    return kStatusUnusable;
+  }
   // By what the folders are, not how they are spelt: a link or a bind
   // mount leads to the same folder under another name.
-  if (files.holds_folder(archive_folder_identity)) {
+  if (!request.to_stream && files.holds_folder(place.identity)) {
     print(streams.err, error_line(archive + " lies inside " + folder +
                                   ", so it would be packed into its next version; write it elsewhere"));
     return kStatusUnusable;
@@ -89,7 +140,7 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
     return kStatusEntriesFailed;
   }
 
-  Result<ArchiveLayout> laid_out = lay_out(top_level);
+  Result<ArchiveLayout> laid_out = lay_out(files);
   if (!laid_out.ok()) {
     print(streams.err, error_line("Unable to pack " + folder + ": " + cause_of(laid_out.error())));
     return kStatusUnusable;
@@ -97,23 +148,33 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
   const ArchiveLayout& layout = laid_out.value();
   ProgressLine progress(streams.err, progress_enabled(line.progress, platform::is_terminal(streams.err), false),
                         progress_totals(layout), line.progress == ProgressChoice::always);
-  error = write_archive_file(layout, files, archive_folder, archive_name, progress);
+  error = request.to_stream ? write_archive_stream(layout, files, streams.out, progress)
+                            : write_archive_file(layout, static_cast<TreeFiles&>(files), place.folder, place.name,
+                                                 progress);
   progress.finish();
   if (!error.ok()) {
     // A file that can't be read names itself; anything else is the archive's.
+    if (request.to_stream && error.path().empty()) {
+      if (!platform::reader_gone(error)) {
+        print(streams.err, error_line("Unable to write to standard output: " + cause_of(error)));
+      }
+      return kStatusUnusable;
+    }
     if (error.path().empty()) error.during(Error::Step::write).on(archive);
     print(streams.err, error_line(error.message()));
     return kStatusUnusable;
   }
   const std::size_t files_count = layout.data.size();
   const std::size_t left_out = report.left_out.size();
-  TextOutput out(streams);
+  // Standard output carries the archive itself.
+  const Streams summary_streams{request.to_stream ? streams.err : streams.out, streams.err};
+  TextOutput out(summary_streams);
   const std::size_t folders = layout.entries.size() - files_count;
   out.add("Packed " + std::to_string(layout.entries.size()) + " entries (" + std::to_string(files_count) +
           (files_count == 1 ? " file, " : " files, ") + std::to_string(folders) +
           (folders == 1 ? " folder), " : " folders), ") +
           std::to_string(layout.total_size) + " bytes" +
-          (left_out == 0 ? std::string() : ", " + std::to_string(left_out) + " left out") + ": " + one_line(archive) +
+          (left_out == 0 ? std::string() : ", " + std::to_string(left_out) + " left out") + ": " + (request.to_stream ? std::string("standard output") : one_line(archive)) +
           "\n");
   return out.finish() && left_out == 0 ? kStatusSuccess : kStatusEntriesFailed;
 }

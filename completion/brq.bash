@@ -64,7 +64,7 @@ _brq() {
     extract) options="-q --quiet -v --verbose --skip-existing --json -j --jobs --exclude --ignore-case --progress --no-progress" ;;
     cat) options="--exclude --ignore-case --progress --no-progress" ;;
     diff) options="--json --order --all" ;;
-    pack) options="-h --dereference --allow-unportable --progress --no-progress" ;;
+    pack) options="-C --directory -o --output --exclude -h --dereference --allow-unportable --progress --no-progress" ;;
     compact) options="--drop-damaged --progress --no-progress" ;;
     mount) options="-f --foreground" ;;
     add) options="-C --directory -n --dry-run -q --quiet --json --exclude -h --dereference --allow-unportable --drop-damaged --progress --no-progress" ;;
@@ -77,15 +77,19 @@ _brq() {
     *) return 0 ;;
   esac
 
-  # Which operand the word is: options may stand anywhere, --exclude takes
-  # the word after it, and "--" ends the options.
-  local i word operand=0 options_ended=0 archive=
+  # Which operand the word is: options may stand anywhere, --exclude, -j,
+  # -C and -o take the word after it, and "--" ends the options. Given -o,
+  # pack's operands are all paths to pack.
+  local i word operand=0 options_ended=0 archive= output=0
   for ((i = 2; i < COMP_CWORD; i++)); do
     word=${COMP_WORDS[i]}
     if [ $options_ended = 0 ] && [ "$word" = "--" ]; then
       options_ended=1
-    elif [ $options_ended = 0 ] && { [ "$word" = "--exclude" ] || [ "$word" = "-C" ] || [ "$word" = "--directory" ]; }; then
+    elif [ $options_ended = 0 ] && [[ $word == @(--exclude|-j|--jobs|-C|--directory|-o|--output) ]]; then
+      [[ $word == @(-o|--output) ]] && output=1
       ((i++))
+    elif [ $options_ended = 0 ] && [[ $word == -o?* || $word == --output=* ]]; then
+      output=1
     elif [ $options_ended = 1 ] || [ "${word:0:1}" != "-" ] || [ ${#word} -lt 2 ]; then
       [ $operand = 0 ] && [ "$command" != pack ] && archive=$(_brq_unquote "$word")
       ((operand++))
@@ -100,11 +104,22 @@ _brq() {
   # What the operand is: a .brq file, a folder, or an entry of the archive.
   local role=entry
   [ "$prev" = "--exclude" ] && [ $options_ended = 0 ] && operand=-1
-  { [ "$prev" = "-C" ] || [ "$prev" = "--directory" ]; } && [ $options_ended = 0 ] && operand=-2
+  [ "$command" = pack ] && [ $output = 1 ] && operand=-3
+  if [ $options_ended = 0 ]; then
+    case $prev in
+      -C | --directory) operand=-2 ;;
+      -o | --output) [ "$command" = pack ] && operand=-4 ;;
+    esac
+    case $command:$prev in
+      extract:-j | extract:--jobs | pack:--exclude) return 0 ;;
+    esac
+  fi
   case $command:$operand in
     *:-2) role=folder ;;
     add:-1 | sync:-1) role=path ;;
     *:-1) role=entry ;;
+    pack:-3) role=path ;;
+    pack:-4) role=archive ;;
     list:0 | check:0 | extract:0 | cat:0 | diff:0 | diff:1 | mount:0 | pack:1 | add:0 | rm:0 | mv:0 | sync:0 | compact:0) role=archive ;;
     extract:1 | pack:0 | mount:1 | sync:1) role=folder ;;
     add:*) role=path ;;

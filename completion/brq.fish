@@ -14,7 +14,8 @@ function __brq_command_is
 end
 
 # The operands typed so far after the command: options may stand anywhere,
-# --exclude takes the word after it, and "--" ends the options.
+# --exclude, -j, -C and -o take the word after them, and "--" ends the
+# options.
 function __brq_operands
     set -l words (commandline -opc)[3..]
     set -l options_ended 0
@@ -24,7 +25,7 @@ function __brq_operands
             set skip 0
         else if test $options_ended = 0 -a "$word" = --
             set options_ended 1
-        else if test $options_ended = 0; and contains -- "$word" --exclude -C --directory
+        else if test $options_ended = 0; and contains -- "$word" --exclude -j --jobs -C --directory -o --output
             set skip 1
         else if test $options_ended = 1; or not string match -qr -- '^-.' $word
             echo $word
@@ -37,6 +38,11 @@ end
 function __brq_operand_is
     set -l words (commandline -opc) ""
     set -l role none
+    # Given -o, pack's operands are all paths to pack.
+    if test "$words[2]" = pack; and string match -qr -- '^(-o|--output)' $words
+        test path = $argv[1]
+        return
+    end
     switch $words[2]:(count (__brq_operands))
         case list:0 check:0 extract:0 cat:0 diff:0 diff:1 mount:0 pack:1 add:0 rm:0 mv:0 sync:0 compact:0
             set role archive
@@ -111,9 +117,10 @@ complete -c brq -n '__brq_command_is pack add sync' -s h -l dereference -d 'Foll
 complete -c brq -n '__brq_command_is pack add mv sync' -l allow-unportable -d 'Store names Windows cannot hold'
 complete -c brq -n '__brq_command_is add rm mv sync' -s n -l dry-run -d 'Print what would change, change nothing'
 complete -c brq -n '__brq_command_is add rm mv sync compact' -l drop-damaged -d 'Leave out what an extraction leaves out'
-complete -c brq -n '__brq_command_is add sync' -l exclude -r -d 'Leave out what a pattern names'
-complete -c brq -n '__brq_command_is add' -s C -l directory -x -a '(__fish_complete_directories)' \
-    -d 'Take the paths relative to a folder'
+complete -c brq -n '__brq_command_is pack add sync' -l exclude -r -d 'Leave out what a pattern names'
+complete -c brq -n '__brq_command_is pack add' -s C -l directory -x -a '(__fish_complete_directories)' \
+    -d 'Take the paths below a folder'
+complete -c brq -n '__brq_command_is pack' -s o -l output -r -d 'The archive to write'
 complete -c brq -n '__brq_command_is mount' -s f -l foreground -d 'Stay in the foreground'
 
 # Operands: archives, folders, entries.
@@ -121,3 +128,4 @@ complete -c brq -n '__brq_operand_is archive' -a '(__fish_complete_suffix .brq)'
 complete -c brq -n '__brq_operand_is folder' -a '(__fish_complete_directories)'
 complete -c brq -n '__brq_operand_is path' -F
 complete -c brq -n '__brq_operand_is entry' -a '(__brq_entries)'
+complete -c brq -n '__brq_operand_is path' -F

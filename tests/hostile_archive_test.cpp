@@ -96,11 +96,11 @@ TEST(HostileArchive, ArchiveCutAtEveryByte) {
 // SourceNodes would take the call stack down with it when destroyed, and
 // all the folders share their name in the pool.
 std::string nested_archive(std::uint32_t depth, const std::string& name = "d") {
-  static const SourceNode leaf = source_file("leaf", "L");
-  ArchiveLayout layout;
+  static const std::vector<SourceNode> leaf = {source_file("leaf", "L")};
+  ArchiveLayout layout = lay_out(leaf).value();  // its bytes are the leaf's
   const std::uint32_t entries = depth + 2;
-  layout.entries.resize(entries);
-  layout.sizes.resize(entries);
+  layout.entries.assign(entries, {});
+  layout.sizes.assign(entries, {});
   layout.name_pool = std::string(1, '\0') + name + std::string(1, '\0') + "leaf" + std::string(1, '\0');
   for (std::uint32_t i = 0; i + 1 < entries; ++i) {
     layout.entries[i].first_child = static_cast<std::int32_t>(i + 1);
@@ -113,7 +113,7 @@ std::string nested_archive(std::uint32_t depth, const std::string& name = "d") {
   layout.header.name_pool_size = static_cast<std::uint32_t>(layout.name_pool.size());
   const std::uint64_t data = (index_size(entries, 1, layout.name_pool.size()) + 15) / 16 * 16;
   layout.offsets = {static_cast<std::uint32_t>(data / 16)};
-  layout.data = {{data, &leaf}};
+  layout.data = {{data, file_number(leaf[0])}};
   return archive_bytes(layout);
 }
 

@@ -241,7 +241,17 @@ TEST(CommandLine, BrqsArguments) {
       {{"extract", "--quiet", "a", "d"}, "", Command::extract, {"a", "d"}, false, false, true},
       {{"extract", "a", ""}, "the destination folder can't be empty"},
       {{"list", "--", "-a.brq"}, "", Command::list, {"-a.brq"}}, {{"list", "-"}, "", Command::list, {"-"}},
-      {{"pack", "s", "a", "b"}, "pack takes 2 operands, not 3"},
+      {{"pack", "s", "a", "b"}, "pack takes DIR ARCHIVE, or -o ARCHIVE and PATHs, not 3 operands"},
+      {{"pack", "s"}, "pack takes DIR ARCHIVE, or -o ARCHIVE and PATHs, not 1 operand"},
+      {{"pack", "-C", "d", "s", "a"}, "pack -C needs the archive as -o ARCHIVE"},
+      {{"pack", "-o", "a"}, "pack needs more operands"},
+      {{"pack", "-Cd", "-o-", "s", "t/u"}, "", Command::pack, {"s", "t/u"}},
+      {{"pack", "-o", "a", "s/../.."}, "pack takes PATHs below its folder (-C DIR), not 's/../..'"},
+      {{"pack", "-o", "a", "/s"}, "pack takes PATHs below its folder (-C DIR), not '/s'"},
+      {{"extract", "a"}, "", Command::extract, {"a", "."}},
+      {{"extract", "-qj2", "a"}, "", Command::extract, {"a", "."}, false, false, true},
+      {{"extract", "-qx", "a"}, "unknown option '-x' for extract"},
+      {{"extract", "-qj"}, "option '-j' needs a number of workers from 1 to 64"},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv{"brq"};
@@ -269,15 +279,22 @@ TEST(CommandLine, BrqsArguments) {
            {{"brq", "--version", "x"}, "unknown command '--version'"}}) {
     EXPECT_EQ(brq::parse_command_line(static_cast<int>(args.size()), args.data(), line).cause(), error) << args[1];
   }
-  // Workers: a number from 1 to 64, in either form.
-  argv = {"brq", "extract", "-j", "3", "a", "d", "--jobs=64"};
-  EXPECT_TRUE(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line).ok());
-  EXPECT_EQ(line.jobs, 64u);
+  // Workers: a number from 1 to 64, in any form getopt takes.
+  for (const std::vector<const char*>& jobs : std::vector<std::vector<const char*>>{
+           {"brq", "extract", "-j", "3", "a", "d"}, {"brq", "extract", "-j3", "a"}, {"brq", "extract", "-qj", "3", "a"},
+           {"brq", "extract", "a", "--jobs=3"}}) {
+    EXPECT_TRUE(brq::parse_command_line(static_cast<int>(jobs.size()), jobs.data(), line).ok()) << jobs[2];
+    EXPECT_EQ(line.jobs, 3u) << jobs[2];
+  }
   for (const char* jobs : {"0", "65", "2x", "", "-1"}) {
     argv = {"brq", "extract", "-j", jobs, "a", "d"};
     EXPECT_EQ(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line).cause(),
               "option '-j' takes a number of workers from 1 to 64, not '" + std::string(jobs) + "'");
   }
+  argv = {"brq", "pack", "-hC", "d", "--exclude", "*.bak", "--output=-", "x"};
+  EXPECT_TRUE(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line).ok());
+  EXPECT_EQ(std::make_tuple(line.dereference, line.directory, line.excludes, line.output),
+            std::make_tuple(true, std::string("d"), std::vector<std::string>{"*.bak"}, std::string("-")));
   argv = {"brq", "extract", "-h", "a"};
   EXPECT_TRUE(brq::parse_command_line(static_cast<int>(argv.size()), argv.data(), line).ok());
   EXPECT_TRUE(line.help);
