@@ -486,11 +486,20 @@ Error ArchiveEdit::write(platform::FileSystem& disk, const EditTarget& target,
   std::vector<char> buffer;
   if (error.ok() && edited.keeps_data) {
     // The old data in one range, in the kernel: where the file system
-    // shares blocks, the whole blocks of it are shared, not copied.
+    // shares blocks, the whole blocks of it are shared, not copied. The
+    // kernel shares blocks only from a block's start on both sides (the
+    // shift keeps the two in step): the bytes before the first whole block
+    // are copied apart.
     error = pad_to(static_cast<std::uint64_t>(static_cast<std::int64_t>(edited.kept_begin) + edited.shift));
-    const std::uint64_t length = edited.kept_end - edited.kept_begin;
-    if (error.ok()) error = disk.copy_range(index_.archive(), edited.kept_begin, length, file.handle(), buffer);
-    if (error.ok()) advance(length);
+    const std::uint64_t whole_blocks = std::min(edited.kept_end, (edited.kept_begin + kBlock - 1) / kBlock * kBlock);
+    const std::uint64_t head = whole_blocks - edited.kept_begin;
+    if (error.ok()) error = disk.copy_range(index_.archive(), edited.kept_begin, head, file.handle(), buffer);
+    if (error.ok()) advance(head);
+    const std::uint64_t rest = edited.kept_end - whole_blocks;
+    if (error.ok()) {
+      error = disk.copy_range(index_.archive(), whole_blocks, rest, file.handle(), buffer, platform::CopyWay::share_blocks);
+    }
+    if (error.ok()) advance(rest);
   }
   for (std::size_t ordinal = 0; error.ok() && ordinal < edited.files.size(); ++ordinal) {
     const EditNode& node = *edited.files[ordinal];

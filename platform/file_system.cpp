@@ -185,8 +185,8 @@ Error FileSystem::set_position(const FileHandle& file, std::uint64_t position) {
 }
 
 Error FileSystem::copy_range(const FileHandle& from, std::uint64_t position, std::uint64_t length,
-                             const FileHandle& to, std::vector<char>& buffer) {
-  const std::uint64_t done = os::copy_in_kernel(from, position, length, to);
+                             const FileHandle& to, std::vector<char>& buffer, CopyWay way) {
+  const std::uint64_t done = os::copy_in_kernel(from, position, length, to, way);
   Error copied = read_range(from, position + done, length - done, buffer,
                             [&](const char* bytes, std::size_t chunk) {
                               return write(to, bytes, chunk).during(Error::Step::write);

@@ -100,9 +100,11 @@ class FileSystem {
   // Copies `length` bytes from `position` in `from` to the position of
   // `to`: in the kernel where the OS can, else through `buffer`, which is
   // grown to kCopyChunk once and reused. A source that ends too soon is a
-  // failed read.
+  // failed read. With CopyWay::share_blocks, between two files of one file
+  // system that shares blocks (XFS, btrfs), whole blocks at the same offset
+  // within a block on both sides are shared instead of copied.
   virtual Error copy_range(const FileHandle& from, std::uint64_t position, std::uint64_t length,
-                           const FileHandle& to, std::vector<char>& buffer);
+                           const FileHandle& to, std::vector<char>& buffer, CopyWay way = CopyWay::stream);
 
   // Closes a file written through this interface; a failure there is a
   // failed write.
@@ -167,8 +169,8 @@ class FileSystemWrapper : public FileSystem {
     return target_.set_position(file, position);
   }
   Error copy_range(const FileHandle& from, std::uint64_t position, std::uint64_t length,
-                   const FileHandle& to, std::vector<char>& buffer) override {
-    return target_.copy_range(from, position, length, to, buffer);
+                   const FileHandle& to, std::vector<char>& buffer, CopyWay way = CopyWay::stream) override {
+    return target_.copy_range(from, position, length, to, buffer, way);
   }
   Error close(FileHandle& file) override { return target_.close(file); }
 

@@ -82,6 +82,10 @@ struct Folder {
 // 1000 × 1024, the program's fixed chunk.
 inline constexpr std::size_t kCopyChunk = 1'024'000;
 
+// How a range is copied: as a stream of bytes, or with whole blocks shared
+// between the two files where the file system can (FileSystem::copy_range).
+enum class CopyWay { stream, share_blocks };
+
 // One name in the OS's form, into `out` (reused by the caller, so that a
 // name per file costs no allocation once it has grown).
 void native_name(std::string_view utf8, NativeString& out);

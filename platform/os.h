@@ -35,7 +35,7 @@ Error set_position(const FileHandle& file, std::uint64_t position);
 // Copies in the kernel what it can, from the start; returns how many bytes
 // that was (the caller copies the rest through memory).
 std::uint64_t copy_in_kernel(const FileHandle& from, std::uint64_t position, std::uint64_t length,
-                             const FileHandle& to);
+                             const FileHandle& to, CopyWay way);
 
 // Takes an exclusive advisory lock on `file` at once, or fails with
 // Error::is_locked; `held` keeps it until it is closed. On Windows the

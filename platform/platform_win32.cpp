@@ -700,7 +700,7 @@ Error os::replace_file(const Folder& folder, const NativeString& from, const Nat
 }
 
 // No copy in the kernel here: the bytes go through memory.
-std::uint64_t os::copy_in_kernel(const FileHandle&, std::uint64_t, std::uint64_t, const FileHandle&) {
+std::uint64_t os::copy_in_kernel(const FileHandle&, std::uint64_t, std::uint64_t, const FileHandle&, CopyWay) {
   return 0;
 }
 

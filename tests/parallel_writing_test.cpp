@@ -186,12 +186,12 @@ class SlowLargeFiles final : public platform::FileSystemWrapper {
     return FileSystemWrapper::name_folder(parent, folder, from, to);
   }
   Error copy_range(const platform::FileHandle& from, std::uint64_t position, std::uint64_t length,
-                   const platform::FileHandle& to, std::vector<char>& buffer) override {
+                   const platform::FileHandle& to, std::vector<char>& buffer, platform::CopyWay way) override {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
     while (length > 1000 && waiting_for_names_ < 200 && std::chrono::steady_clock::now() < until) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    return FileSystemWrapper::copy_range(from, position, length, to, buffer);
+    return FileSystemWrapper::copy_range(from, position, length, to, buffer, way);
   }
 
   std::atomic<int> waiting_for_names_{0};
