@@ -541,7 +541,40 @@ Error os::link_unnamed_file(const FileHandle& file, const Folder& folder, const 
   return {};
 }
 
+namespace {
+
+// Below this a rename that replaces a file costs nothing worth avoiding.
+constexpr off_t kLargeReplacement = off_t{16} << 20;
+
+// ext4 writes a new file's blocks out before a rename that puts it over
+// another file (its auto_da_alloc), which for an edited archive of 1 GiB
+// took 0.37 s of an edit's 0.8. Exchanging the two names, then removing the
+// old file under the temporary name, leaves the same name on the same new
+// file at once, and a killed run leaves the old one as a leftover. Only a
+// regular file is removed so: anything else put there meanwhile is
+// exchanged back, and the plain rename decides. False where it didn't.
+bool exchange_and_remove(int folder, const NativeString& from, const NativeString& to) {
+#ifdef RENAME_EXCHANGE
+  struct stat incoming {}, replaced {};
+  if (::fstatat(folder, from.c_str(), &incoming, AT_SYMLINK_NOFOLLOW) != 0 || incoming.st_size < kLargeReplacement ||
+      ::fstatat(folder, to.c_str(), &replaced, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(replaced.st_mode)) {
+    return false;
+  }
+  if (::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_EXCHANGE) != 0) return false;
+  if (::unlinkat(folder, from.c_str(), 0) == 0) return true;
+  ::renameat2(folder, from.c_str(), folder, to.c_str(), RENAME_EXCHANGE);
+#else
+  (void)folder;
+  (void)from;
+  (void)to;
+#endif
+  return false;
+}
+
+}  // namespace
+
 Error os::replace_file(const Folder& folder, const NativeString& from, const NativeString& to) {
+  if (exchange_and_remove(fd_of(folder), from, to)) return {};
   if (::renameat(fd_of(folder), from.c_str(), fd_of(folder), to.c_str()) != 0) {
     return from_errno(Error::Step::rename);
   }
