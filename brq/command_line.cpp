@@ -62,6 +62,34 @@ constexpr std::string_view kGeneralHelpAfterMount =
     "2 some entries failed, 64 wrong command line ('diff': 0 the same,\n"
     "1 different, 2 trouble).\n";
 
+// What the help of every edit ends with (a macro, so that each help
+// stays one string literal).
+#define KELVARIN_EDIT_HELP                                                          \
+  "  -n, --dry-run       print what would change, change nothing\n"                 \
+  "  -q, --quiet         don't print the changes\n"                                 \
+  "  --json              the changes as one JSON document instead:\n"               \
+  "           {\"changes\": [{\"change\": \"added\"|\"removed\"|\"changed\"|\"moved\",\n" \
+  "                          \"path\", \"to\", \"entries\"}, ...]}\n"                  \
+  "  --drop-damaged      leave out of the archive what an extraction leaves\n"      \
+  "                      out (damaged entries, names it refuses); without it\n"     \
+  "                      such an archive is refused, nothing changed\n"             \
+  "  --progress          show the progress line on standard error, and its\n"      \
+  "                      last state however short the run\n"                        \
+  "  --no-progress       never show it\n"                                            \
+  "\n"                                                                               \
+  "One line per change: '+ PATH' added, '- PATH' removed, '~ PATH' replaced,\n"     \
+  "'FROM -> TO' moved; a folder added or removed as one line with how many\n"       \
+  "entries it holds. The new archive is written beside the old one and put\n"       \
+  "in its place in one step: killed at any moment, the edit leaves the old\n"       \
+  "archive or the new one, whole. Data of unchanged files are not rewritten\n"      \
+  "but copied (or shared) by the kernel; bytes no entry uses any more stay\n"       \
+  "until 'brq compact' gives them back. An edit already changing ARCHIVE\n"        \
+  "refuses a second one.\n"                                                          \
+  "\n"                                                                               \
+  "Exit status: 0 changed (or nothing to change), 1 the archive can't be\n"         \
+  "used or written, or another edit holds it (nothing changed), 2 some\n"           \
+  "PATH names nothing or was left out, or the edit was refused.\n"
+
 constexpr std::array<CommandInfo, 12> kCommands = {{
     {Command::list, "list", 1, kAny,
      "Usage: brq list [options] ARCHIVE [PATH...]\n"
@@ -273,30 +301,7 @@ constexpr std::array<CommandInfo, 12> kCommands = {{
      "  -h, --dereference   follow links to files and folders, as pack does\n"
      "  --allow-unportable  store names Windows can't hold, and names that\n"
      "                      differ only in case, all the same\n"
-     "  -n, --dry-run       print what would change, change nothing\n"
-     "  -q, --quiet         don't print the changes\n"
-     "  --json              the changes as one JSON document instead:\n"
-     "           {\"changes\": [{\"change\": \"added\"|\"removed\"|\"changed\"|\"moved\",\n"
-     "                          \"path\", \"to\", \"entries\"}, ...]}\n"
-     "  --drop-damaged      leave out of the archive what an extraction leaves\n"
-     "                      out (damaged entries, names it refuses); without it\n"
-     "                      such an archive is refused, nothing changed\n"
-     "  --progress          show the progress line on standard error, and its\n"
-     "                      last state however short the run\n"
-     "  --no-progress       never show it\n"
-     "\n"
-     "One line per change: '+ PATH' added, '- PATH' removed, '~ PATH' replaced,\n"
-     "'FROM -> TO' moved; a folder added or removed as one line with how many\n"
-     "entries it holds. The new archive is written beside the old one and put\n"
-     "in its place in one step: killed at any moment, the edit leaves the old\n"
-     "archive or the new one, whole. Data of unchanged files are not rewritten\n"
-     "but copied (or shared) by the kernel; bytes no entry uses any more stay\n"
-     "until the archive is packed again. An edit already changing ARCHIVE\n"
-     "refuses a second one.\n"
-     "\n"
-     "Exit status: 0 changed (or nothing to change), 1 the archive can't be\n"
-     "used or written, or another edit holds it (nothing changed), 2 some\n"
-     "PATH names nothing or was left out, or the edit was refused.\n"},
+     KELVARIN_EDIT_HELP},
     {Command::rm, "rm", 2, kAny,
      "Usage: brq rm [options] ARCHIVE PATH...\n"
      "\n"
@@ -304,30 +309,7 @@ constexpr std::array<CommandInfo, 12> kCommands = {{
      "them), each folder with all it holds. A PATH that names nothing is an\n"
      "error (status 2); the others are still removed.\n"
      "\n"
-     "  -n, --dry-run       print what would change, change nothing\n"
-     "  -q, --quiet         don't print the changes\n"
-     "  --json              the changes as one JSON document instead:\n"
-     "           {\"changes\": [{\"change\": \"added\"|\"removed\"|\"changed\"|\"moved\",\n"
-     "                          \"path\", \"to\", \"entries\"}, ...]}\n"
-     "  --drop-damaged      leave out of the archive what an extraction leaves\n"
-     "                      out (damaged entries, names it refuses); without it\n"
-     "                      such an archive is refused, nothing changed\n"
-     "  --progress          show the progress line on standard error, and its\n"
-     "                      last state however short the run\n"
-     "  --no-progress       never show it\n"
-     "\n"
-     "One line per change: '+ PATH' added, '- PATH' removed, '~ PATH' replaced,\n"
-     "'FROM -> TO' moved; a folder added or removed as one line with how many\n"
-     "entries it holds. The new archive is written beside the old one and put\n"
-     "in its place in one step: killed at any moment, the edit leaves the old\n"
-     "archive or the new one, whole. Data of unchanged files are not rewritten\n"
-     "but copied (or shared) by the kernel; bytes no entry uses any more stay\n"
-     "until the archive is packed again. An edit already changing ARCHIVE\n"
-     "refuses a second one.\n"
-     "\n"
-     "Exit status: 0 changed (or nothing to change), 1 the archive can't be\n"
-     "used or written, or another edit holds it (nothing changed), 2 some\n"
-     "PATH names nothing or was left out, or the edit was refused.\n"},
+     KELVARIN_EDIT_HELP},
     {Command::mv, "mv", 3, 3,
      "Usage: brq mv [options] ARCHIVE FROM TO\n"
      "\n"
@@ -337,30 +319,7 @@ constexpr std::array<CommandInfo, 12> kCommands = {{
      "\n"
      "  --allow-unportable  store names Windows can't hold, and names that\n"
      "                      differ only in case, all the same\n"
-     "  -n, --dry-run       print what would change, change nothing\n"
-     "  -q, --quiet         don't print the changes\n"
-     "  --json              the changes as one JSON document instead:\n"
-     "           {\"changes\": [{\"change\": \"added\"|\"removed\"|\"changed\"|\"moved\",\n"
-     "                          \"path\", \"to\", \"entries\"}, ...]}\n"
-     "  --drop-damaged      leave out of the archive what an extraction leaves\n"
-     "                      out (damaged entries, names it refuses); without it\n"
-     "                      such an archive is refused, nothing changed\n"
-     "  --progress          show the progress line on standard error, and its\n"
-     "                      last state however short the run\n"
-     "  --no-progress       never show it\n"
-     "\n"
-     "One line per change: '+ PATH' added, '- PATH' removed, '~ PATH' replaced,\n"
-     "'FROM -> TO' moved; a folder added or removed as one line with how many\n"
-     "entries it holds. The new archive is written beside the old one and put\n"
-     "in its place in one step: killed at any moment, the edit leaves the old\n"
-     "archive or the new one, whole. Data of unchanged files are not rewritten\n"
-     "but copied (or shared) by the kernel; bytes no entry uses any more stay\n"
-     "until the archive is packed again. An edit already changing ARCHIVE\n"
-     "refuses a second one.\n"
-     "\n"
-     "Exit status: 0 changed (or nothing to change), 1 the archive can't be\n"
-     "used or written, or another edit holds it (nothing changed), 2 some\n"
-     "PATH names nothing or was left out, or the edit was refused.\n"},
+     KELVARIN_EDIT_HELP},
     {Command::sync, "sync", 2, 2,
      "Usage: brq sync [options] ARCHIVE FOLDER\n"
      "\n"
@@ -373,30 +332,7 @@ constexpr std::array<CommandInfo, 12> kCommands = {{
      "  -h, --dereference   follow links to files and folders, as pack does\n"
      "  --allow-unportable  store names Windows can't hold, and names that\n"
      "                      differ only in case, all the same\n"
-     "  -n, --dry-run       print what would change, change nothing\n"
-     "  -q, --quiet         don't print the changes\n"
-     "  --json              the changes as one JSON document instead:\n"
-     "           {\"changes\": [{\"change\": \"added\"|\"removed\"|\"changed\"|\"moved\",\n"
-     "                          \"path\", \"to\", \"entries\"}, ...]}\n"
-     "  --drop-damaged      leave out of the archive what an extraction leaves\n"
-     "                      out (damaged entries, names it refuses); without it\n"
-     "                      such an archive is refused, nothing changed\n"
-     "  --progress          show the progress line on standard error, and its\n"
-     "                      last state however short the run\n"
-     "  --no-progress       never show it\n"
-     "\n"
-     "One line per change: '+ PATH' added, '- PATH' removed, '~ PATH' replaced,\n"
-     "'FROM -> TO' moved; a folder added or removed as one line with how many\n"
-     "entries it holds. The new archive is written beside the old one and put\n"
-     "in its place in one step: killed at any moment, the edit leaves the old\n"
-     "archive or the new one, whole. Data of unchanged files are not rewritten\n"
-     "but copied (or shared) by the kernel; bytes no entry uses any more stay\n"
-     "until the archive is packed again. An edit already changing ARCHIVE\n"
-     "refuses a second one.\n"
-     "\n"
-     "Exit status: 0 changed (or nothing to change), 1 the archive can't be\n"
-     "used or written, or another edit holds it (nothing changed), 2 some\n"
-     "PATH names nothing or was left out, or the edit was refused.\n"},
+     KELVARIN_EDIT_HELP},
 }};
 
 constexpr unsigned bit(Command command) { return 1u << static_cast<unsigned>(command); }
