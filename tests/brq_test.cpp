@@ -631,6 +631,13 @@ TEST(BrqPack, PathsBelowAFolderExclusionsAndStandardOutput) {
 // empty files take less than 100 bytes each at the peak of a pack, over
 // what packing one file takes.
 TEST(BrqPack, MemoryStaysBelowAHundredBytesAnEntry) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer's shadow memory is not the program's";
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+  GTEST_SKIP() << "AddressSanitizer's shadow memory is not the program's";
+#endif
+#endif
   TempDir dir;
   constexpr int kFolders = 20, kFiles = 1000;
   for (int folder = 0; folder < kFolders; ++folder) {
