@@ -138,6 +138,12 @@ std::string refusal_text(const EditRefusal& refusal) {
     case EditRefusal::Kind::case_twin:
       return path + ": differs only in case from " + refusal.other +
              ", and on Windows only one of them would survive (--allow-unportable stores it)";
+    case EditRefusal::Kind::too_deep:
+      return path + ": " + refusal.other + " would lie inside more than " + std::to_string(kMaxFolderDepth) +
+             " folders, more than an extraction takes";
+    case EditRefusal::Kind::path_too_long:
+      return path + ": " + refusal.other + " would be longer than " + std::to_string(kMaxPathBytes) +
+             " bytes, more than an extraction takes";
     case EditRefusal::Kind::none:
       break;
   }

@@ -193,7 +193,7 @@ Error take_for_edit(const ArchiveIndex& index, EditTarget& target, bool& replace
   replaced = false;
   Error error = platform::open_parent_folder(index.path(), target.folder, target.name);
   if (!error.ok()) return error;
-  error = platform::os_file_system().lock(index.archive(), target.lock);
+  error = platform::lock_for_change(index.archive(), target.lock);
   if (!error.ok()) return error;
   platform::NativeString native;
   platform::native_name(target.name, native);
@@ -251,6 +251,60 @@ void ArchiveEdit::remove(const SelectionRequest& request, std::vector<EditChange
   for (std::size_t i = 0; i < found.size(); ++i) {
     if (!found[i]) missing.push_back(i);
   }
+}
+
+namespace {
+
+// The deepest folder below a tree (how many folders down) and its longest
+// path below it, each with the path that reaches it.
+struct Reach {
+  std::uint32_t depth = 0;
+  std::string deepest;
+  std::string longest;
+};
+
+const std::string& name_of(const SourceNode& node, const SourceNode&) { return node.name; }
+const std::string& name_of(const std::pair<const std::string, std::unique_ptr<EditNode>>& child, const EditNode&) {
+  return child.first;
+}
+const SourceNode& node_of(const SourceNode& node) { return node; }
+const EditNode& node_of(const std::pair<const std::string, std::unique_ptr<EditNode>>& child) { return *child.second; }
+
+template <typename Node>
+void reach_below(const Node& folder, const std::string& path, std::uint32_t depth, Reach& reach) {
+  for (const auto& child : folder.children) {
+    const Node& node = node_of(child);
+    const std::string at = path + "/" + name_of(child, node);
+    if (at.size() > reach.longest.size()) reach.longest = at;
+    if (node.is_folder) {
+      if (depth + 1 > reach.depth) {
+        reach.depth = depth + 1;
+        reach.deepest = at;
+      }
+      reach_below(node, at, depth + 1, reach);
+    }
+  }
+}
+
+}  // namespace
+
+template <typename Node>
+EditRefusal ArchiveEdit::check_reach(const std::vector<std::string>& names, const Node& tree) {
+  const std::string path = join(names, names.size());
+  Reach reach;
+  reach.deepest = reach.longest = path;
+  if (tree.is_folder) reach_below(tree, path, 0, reach);
+  // An entry at `path` has the unnamed top folder and names.size() - 1
+  // folders above it, and is printed after a separator (which the paths
+  // below the top have already).
+  const std::uint64_t depth = names.size() + (tree.is_folder ? reach.depth : 0);
+  if (tree.is_folder && depth > kMaxFolderDepth) {
+    return {EditRefusal::Kind::too_deep, path, reach.deepest, NameProblem::none};
+  }
+  if (reach.longest.size() + (path.empty() ? 0 : 1) > kMaxPathBytes) {
+    return {EditRefusal::Kind::path_too_long, path, reach.longest, NameProblem::none};
+  }
+  return {};
 }
 
 EditRefusal ArchiveEdit::check_new_name(const EditNode& folder, const std::string& name, const std::string& path,
@@ -335,6 +389,7 @@ EditRefusal ArchiveEdit::move(std::string_view from, std::string_view to, std::v
   const EditNode empty;
   refusal = check_new_name(makes_folders ? empty : *deepest, target.back(), to_path, !moved->second->is_folder,
                            moved->second.get());
+  if (!refusal.refused()) refusal = check_reach(target, *moved->second);
   if (refusal.refused()) return refusal;
 
   std::unique_ptr<EditNode> node = std::move(moved->second);
@@ -408,10 +463,9 @@ Error ArchiveEdit::put(std::string_view path, SourceNode tree, FileSource& files
   refusal = {};
   SourceNode& kept_tree = disk_trees_.emplace_back(std::move(tree));
   if (names.empty()) {
-    if (!kept_tree.is_folder) {
-      refusal = {EditRefusal::Kind::name_taken, whole, {}, NameProblem::none};
-      return {};
-    }
+    refusal = kept_tree.is_folder ? check_reach(names, kept_tree)
+                                  : EditRefusal{EditRefusal::Kind::name_taken, whole, {}, NameProblem::none};
+    if (refusal.refused()) return {};
     std::unique_ptr<EditNode> root(new EditNode(std::move(root_)));
     Error error = merge(root, kept_tree, files, "", changes);
     root_ = std::move(*root);
@@ -420,6 +474,7 @@ Error ArchiveEdit::put(std::string_view path, SourceNode tree, FileSource& files
   EditNode* deepest = nullptr;
   std::size_t made_from = 0;
   refusal = walk_to(names, nullptr, deepest, made_from);
+  if (!refusal.refused()) refusal = check_reach(names, kept_tree);
   if (refusal.refused()) return {};
   const bool makes_folders = made_from + 1 < names.size();
   if (makes_folders || !deepest->children.contains(names.back())) {

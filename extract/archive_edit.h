@@ -50,6 +50,8 @@ struct EditRefusal {
     not_utf8,       // a name that is not UTF-8
     unportable,     // a name Windows can't hold: `name_problem` says why
     case_twin,      // `path` differs only in case from `other`, in one folder
+    too_deep,       // a folder would lie inside more than kMaxFolderDepth folders: `other` is the deepest
+    path_too_long,  // a path would be longer than kMaxPathBytes: `other` is the longest
   };
   Kind kind = Kind::none;
   std::string path;
@@ -137,6 +139,10 @@ class ArchiveEdit {
   // deepest that exists, and the names below it still to make.
   EditRefusal walk_to(const std::vector<std::string>& names, const EditNode* moving, EditNode*& deepest,
                       std::size_t& made_from);
+  // Whether what `names` is to hold (`tree`, an EditNode or a SourceNode)
+  // stays within the depth and path length every extraction takes.
+  template <typename Node>
+  static EditRefusal check_reach(const std::vector<std::string>& names, const Node& tree);
   EditRefusal check_new_name(const EditNode& folder, const std::string& name, const std::string& path,
                              bool is_file, const EditNode* moving) const;
   Error merge(std::unique_ptr<EditNode>& existing, const SourceNode& incoming, FileSource& files,

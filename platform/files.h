@@ -110,6 +110,14 @@ Error read_at(const FileHandle& file, std::uint64_t position, void* buffer, std:
 // stays open here.
 Error duplicate(const FileHandle& file, FileHandle& copy);
 
+// Takes the lock that keeps other changes of an archive out while this
+// process changes it, at once, or fails with Error::is_locked. Readers are
+// not kept out. On POSIX an exclusive flock, which `held` keeps until it
+// is closed; on Windows a lock on a range beyond any archive's end, which
+// `file` itself holds and lets go when it is closed (it must be closed
+// before the archive's name can take a new file there), `held` left empty.
+Error lock_for_change(const FileHandle& file, FileHandle& held);
+
 // Asks the OS to read all of `file` into its cache in the background, so
 // that reading it later finds it there; where the OS can't, nothing.
 void read_ahead(const FileHandle& file);

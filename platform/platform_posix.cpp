@@ -215,6 +215,8 @@ Error duplicate(const FileHandle& file, FileHandle& copy) {
   return {};
 }
 
+Error lock_for_change(const FileHandle& file, FileHandle& held) { return os::lock(file, held); }
+
 void read_ahead(const FileHandle& file) {
 #ifdef POSIX_FADV_WILLNEED
   ::posix_fadvise(fd_of(file), 0, 0, POSIX_FADV_WILLNEED);

@@ -411,6 +411,18 @@ Error duplicate(const FileHandle& file, FileHandle& copy) {
   return {};
 }
 
+Error lock_for_change(const FileHandle& file, FileHandle& held) {
+  // A range no archive reaches, so that readers never meet the lock: the
+  // lock, not the sharing, keeps changes apart, since a reader's sharing is
+  // a change's too.
+  held = FileHandle();
+  OVERLAPPED at{};
+  at.Offset = 0;
+  at.OffsetHigh = 0x7fff'ffffu;
+  if (::LockFileEx(handle_of(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) return {};
+  return last_error(Step::open);
+}
+
 // Windows reads ahead of a file being read by itself; nothing asks it to
 // start on the next one.
 void read_ahead(const FileHandle&) {}

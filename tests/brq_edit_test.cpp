@@ -150,11 +150,17 @@ TEST(BrqEdit, RefusalsChangeNothing) {
     std::string err;
   };
   const std::string a = utf8(archive), in = utf8(dir / "in");
+  std::string deep = "e", long_path(900, 'n');
+  for (int i = 1; i < 513; ++i) deep += "/e";
+  for (int i = 1; i < 5; ++i) long_path += "/" + std::string(900, 'n');
   const std::vector<Row> rows = {
       {{"mv", a, "c", "d/a"}, 2, "ERROR: d/a is there already; nothing changed\n"},
       {{"mv", a, "d", "d/e/f"}, 2, "ERROR: Unable to move d into itself; nothing changed\n"},
       {{"mv", a, "c", "c/e"}, 2, "ERROR: c is a file, not a folder; nothing changed\n"},
       {{"mv", a, "nothing", "e"}, 2, "ERROR: No entry named nothing; nothing changed\n"},
+      // What no extraction would take: too deep, a path too long.
+      {{"mv", a, "d", deep}, 2, " would lie inside more than 512 folders, more than an extraction takes"},
+      {{"mv", a, "c", long_path}, 2, " would be longer than 4096 bytes, more than an extraction takes"},
       {{"mv", a, "c", "C"}, 0, ""},  // its own name in other letters
       {{"mv", a, "d", "D/e"}, 0, ""},
       {{"rm", a, "nothing"}, 2, "ERROR: No entry named nothing in " + a + "\n"},
@@ -171,7 +177,9 @@ TEST(BrqEdit, RefusalsChangeNothing) {
     EXPECT_EQ(result.status, row.status);
     EXPECT_TRUE(result.err.find(row.err) != std::string::npos) << result.err;
     if (row.status == 0) write_archive(archive, tree);
-    if (row.status != 0) EXPECT_EQ(read_file(archive), before);
+    if (row.status != 0) {
+      EXPECT_EQ(read_file(archive), before);
+    }
   }
   // An entry the extraction leaves out refuses the edit, unless dropped.
   ArchiveLayout layout = lay_out(tree).value();
@@ -218,6 +226,8 @@ TEST(BrqEdit, KilledAtSpreadMomentsLeavesTheOldOrTheNewArchiveWhole) {
   EXPECT_GT(old_seen, 0);
 }
 
+#endif
+
 TEST(BrqEdit, AReaderKeepsTheOldBytesAndASecondEditIsRefusedNeverLost) {
   TempDir dir;
   std::vector<SourceNode> files;
@@ -243,11 +253,19 @@ TEST(BrqEdit, AReaderKeepsTheOldBytesAndASecondEditIsRefusedNeverLost) {
   }
   platform::FileHandle reader;
   ASSERT_TRUE(platform::open_archive(utf8(archive), reader).ok());
-  ASSERT_EQ(brq({"rm", utf8(archive), "f0"}).status, 0);
+  // Windows replaces no file a reader holds: there the edit is refused.
+  const RunResult removed = brq({"rm", utf8(archive), "f0"});
+#ifdef _WIN32
+  EXPECT_EQ(removed.status, 1) << removed.err;
+  EXPECT_EQ(read_file(archive), old_bytes);
+#else
+  EXPECT_EQ(removed.status, 0) << removed.err;
+#endif
   std::string seen(old_bytes.size(), '\0');
   std::size_t got = 0;
   ASSERT_TRUE(platform::read_at(reader, 0, seen.data(), seen.size(), got).ok());
   EXPECT_EQ(seen, old_bytes);
+#ifndef _WIN32
   // Two edits at once, or an edit and a compact: each done, or refused and
   // said; none lost.
   for (int round = 2; round < 8; round += 2) {
@@ -267,8 +285,8 @@ TEST(BrqEdit, AReaderKeepsTheOldBytesAndASecondEditIsRefusedNeverLost) {
       EXPECT_EQ(listed.find("  " + name + "\n") == std::string::npos, status == 0) << name << "\n" << listed;
     }
   }
-}
 #endif
+}
 
 }  // namespace
 }  // namespace kelvarin::testing

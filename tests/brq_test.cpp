@@ -145,11 +145,15 @@ TEST(BrqCheck, AnArchiveCutShortIsOneLineUnlessEachIsAskedFor) {
     const std::string all = run.out + run.err;
     EXPECT_EQ(run.status, 2) << what;
     EXPECT_EQ(all.find(" ends at byte ") != std::string::npos, !row.one_line.empty()) << what << "\n" << all;
-    if (!row.one_line.empty()) EXPECT_NE(all.find(row.one_line), std::string::npos) << what << "\n" << all;
+    if (!row.one_line.empty()) {
+      EXPECT_NE(all.find(row.one_line), std::string::npos) << what << "\n" << all;
+    }
     std::size_t each = 0;
     for (std::size_t at = 0; (at = all.find("end beyond the archive's end", at)) != std::string::npos; ++at) ++each;
     EXPECT_EQ(each, static_cast<std::size_t>(row.each)) << what << "\n" << all;
-    if (row.args[0] == "check" && row.args[1] != "--json") EXPECT_NE(run.out.find("\n3 problems\n"), std::string::npos);
+    if (row.args[0] == "check" && row.args[1] != "--json") {
+      EXPECT_NE(run.out.find("\n3 problems\n"), std::string::npos);
+    }
   }
 }
 
