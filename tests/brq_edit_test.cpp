@@ -14,6 +14,7 @@
 
 #ifndef _WIN32
 #include <signal.h>
+#include <sys/mount.h>
 #include <unistd.h>
 #endif
 
@@ -226,6 +227,29 @@ TEST(BrqEdit, KilledAtSpreadMomentsLeavesTheOldOrTheNewArchiveWhole) {
   EXPECT_GT(old_seen, 0);
 }
 
+TEST(BrqEdit, AFullDiskLeavesTheOldArchiveAndNothingElse) {
+  TempDir dir;
+  const fs::path small = dir / "small";
+  fs::create_directory(small);
+  if (::geteuid() != 0 || ::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=3m") != 0) {
+    GTEST_SKIP() << "a small tmpfs needs root";
+  }
+  std::vector<SourceNode> files;
+  for (int i = 0; i < 4; ++i) files.push_back(source_file("f" + std::to_string(i), pattern(400'000, i)));
+  const fs::path archive = write_archive(small / "a.brq", {source_folder("", std::move(files))});
+  const std::string old_bytes = read_file(archive);
+  write_file(dir / "big.bin", pattern(1'500'000, 7));
+  for (const std::vector<std::string>& edit :
+       {std::vector<std::string>{"add", utf8(archive), "-C", utf8(dir.path()), "big.bin"},
+        {"mv", utf8(archive), "f0", "g0"}}) {
+    const RunResult run = brq(edit);
+    EXPECT_EQ(run.status, 1) << edit[0];
+    EXPECT_NE(run.err.find("Unable to change " + utf8(archive)), std::string::npos) << run.err;
+    EXPECT_EQ(read_file(archive), old_bytes) << edit[0];
+    EXPECT_EQ(paths_in(small), std::vector<std::string>{"a.brq"}) << edit[0];
+  }
+  ::umount(small.c_str());
+}
 #endif
 
 TEST(BrqEdit, AReaderKeepsTheOldBytesAndASecondEditIsRefusedNeverLost) {

@@ -17,7 +17,7 @@ brq() { "${runner[@]}" "$brq_exe" "$@"; }
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
 mkdir src
-for i in $(seq 0 39); do head -c 1048576 /dev/urandom >"src/f$i"; done
+for i in $(seq 0 39); do head -c 4194304 /dev/urandom >"src/f$i"; done
 head -c 3145728 /dev/urandom >new.bin
 brq pack src a.brq >/dev/null
 cp a.brq old.brq
@@ -25,7 +25,7 @@ brq add -q a.brq new.bin
 cp a.brq new.brq
 
 old_seen=0
-for delay in 0.1 0.2 0.3 0.4 0.5 0.6 0.8 1.0 1.3 1.6; do
+for delay in 0.02 0.05 0.08 0.12 0.16 0.2 0.25 0.3 0.4 0.6; do
   cp old.brq a.brq
   "${runner[@]}" "$brq_exe" add -q a.brq new.bin >/dev/null 2>&1 &
   child=$!
