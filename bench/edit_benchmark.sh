@@ -187,6 +187,9 @@ mv "$scratch/after-rename/edit/folder" "$scratch/after-rename/edit/renamed"
 (cd "$src" && zip -0 -r -q -X "$scratch/tree.zip" .)
 (cd "$src" && "$seven" a -mx0 -bd "$scratch/tree.7z" . >/dev/null)
 tar -cf "$scratch/tree.tar" --sort=name -C "$src" .
+# The tree and its four archives are gigabytes the kernel would still be
+# writing out while the first edits are timed: written out first.
+sync
 echo "   $(find "$src" -type f | wc -l) files in $(find "$src" -mindepth 1 -type d | wc -l) folders," \
      "$(($(du -sb --apparent-size "$src" | cut -f1) >> 20)) MiB; archives (MiB): brq" \
      "$(($(stat -c %s "$scratch/tree.brq") >> 20)), zip $(($(stat -c %s "$scratch/tree.zip") >> 20))," \
