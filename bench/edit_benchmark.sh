@@ -3,7 +3,7 @@
 # edit commands, against a full brq pack of the changed tree, zip (stored),
 # 7-Zip (copy) and tar, on a fresh ext4 and a fresh XFS with reflink.
 #
-#   bench/edit_benchmark.sh [--quick] [--rounds N] [--target ext4|xfs|both] [--keep]
+#   bench/edit_benchmark.sh [--quick] [--rounds N] [--target ext4|xfs|both] [--svg FILE|none] [--keep]
 #
 # The tree: the real tree of run_benchmark.sh (copies of /usr/include,
 # /usr/share/perl5 and /usr/lib/python3), large files of 64 MiB added until
@@ -32,6 +32,9 @@
 # brq's replace over a full brq pack. In the first round, brq's and pack's
 # archives are compared with the changed tree (brq diff).
 #
+# --svg FILE draws the medians with gnuplot, a panel per file system on a
+# logarithmic scale: docs/edit_benchmark.svg by default, none with --quick.
+#
 # Needs root (loop devices, mkfs) and installs zip, p7zip-full, xfsprogs
 # and time when missing (after apt-get update). A target that can't be
 # made is skipped with a note. --quick cuts the real tree at 1,000 files
@@ -49,6 +52,7 @@ rounds_given=0
 quick=0
 keep=0
 target=both
+svg=""
 
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -56,12 +60,17 @@ while [ $# -gt 0 ]; do
     --rounds) rounds="$2"; rounds_given=1; shift ;;
     --target) target="$2"; shift ;;
     --keep) keep=1 ;;
+    --svg) svg="$2"; shift ;;
     -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
     *) echo "unknown option: $1 (try --help)" >&2; exit 64 ;;
   esac
   shift
 done
 if [ "$quick" = 1 ] && [ "$rounds_given" = 0 ]; then rounds=1; fi
+if [ -z "$svg" ]; then
+  if [ "$quick" = 1 ]; then svg=none; else svg="$repo/docs/edit_benchmark.svg"; fi
+fi
+[ "$svg" = none ] || svg="$(realpath -m "$svg")"
 case "$target" in
   ext4) file_systems=(ext4) ;;
   xfs) file_systems=(xfs) ;;
@@ -190,6 +199,7 @@ tar -cf "$scratch/tree.tar" --sort=name -C "$src" .
 # The tree and its four archives are gigabytes the kernel would still be
 # writing out while the first edits are timed: written out first.
 sync
+archive_mib=$(($(stat -c %s "$scratch/tree.brq") >> 20))
 echo "   $(find "$src" -type f | wc -l) files in $(find "$src" -mindepth 1 -type d | wc -l) folders," \
      "$(($(du -sb --apparent-size "$src" | cut -f1) >> 20)) MiB; archives (MiB): brq" \
      "$(($(stat -c %s "$scratch/tree.brq") >> 20)), zip $(($(stat -c %s "$scratch/tree.zip") >> 20))," \
@@ -318,3 +328,65 @@ for row in "${rows[@]}"; do
   IFS='|' read -r fs edit tool m lo hi mem <<<"$row"
   printf '| %s | %s | %s | %.3f | %.3f | %.3f | %s |\n' "$fs" "$edit" "${label[$tool]}" "$m" "$lo" "$hi" "$(mib "$mem")"
 done
+
+# ---------------------------------------------------------------- chart --
+if [ "$svg" = none ]; then
+  exit 0
+elif ! command -v gnuplot >/dev/null; then
+  echo
+  echo "No chart: gnuplot is not installed (Debian's gnuplot-nox draws it)."
+  exit 0
+fi
+# One data file per file system: a row per edit, a column per tool (tar's
+# missing rename is a gap).
+chart_tools=(brq pack zip 7z tar)
+plot_files=()
+for fs in "${targets[@]}"; do
+  data="$scratch/chart-$fs.dat"
+  {
+    printf '"edit"'
+    for tool in "${chart_tools[@]}"; do printf ' "%s"' "${label[$tool]}"; done
+    echo
+    for edit in "${edits[@]}"; do
+      printf '%s' "$edit"
+      for tool in "${chart_tools[@]}"; do
+        value="?"
+        for row in "${rows[@]}"; do
+          IFS='|' read -r f e t m _ <<<"$row"
+          [ "$f|$e|$t" = "$fs|$edit|$tool" ] && value="$m"
+        done
+        printf ' %s' "$value"
+      done
+      echo
+    done
+  } >"$data"
+  plot_files+=("$fs|$data")
+done
+mkdir -p "$(dirname "$svg")"
+last=$((${#chart_tools[@]} + 1))
+{
+  echo "set terminal svg size 960,$((60 + 330 * ${#targets[@]})) dynamic font 'sans,12' background '#ffffff'"
+  echo "set output '$svg'"
+  echo "set multiplot layout ${#targets[@]},1 title 'Editing an archive of $archive_mib MiB, median of $rounds round$([ "$rounds" = 1 ] || echo s) (less is better)' noenhanced"
+  echo "set datafile missing '?'"
+  echo "set style data histograms"
+  echo "set style histogram clustered gap 1"
+  echo "set style fill solid 0.9 border rgb '#333333'"
+  echo "set key autotitle columnhead"
+  echo "set ylabel 'seconds (log scale)'"
+  echo "set logscale y"
+  echo "set grid ytics"
+  echo "set lmargin at screen 0.08"
+  echo "set rmargin at screen 0.72"
+  echo "set key at screen 0.99, screen 0.9 right top vertical noenhanced"
+  colours=("#08519c" "#9ecae1" "#fd8d3c" "#74c476" "#969696")
+  for ((i = 0; i < ${#colours[@]}; i++)); do echo "set linetype $((i + 1)) lc rgb '${colours[$i]}'"; done
+  for entry in "${plot_files[@]}"; do
+    echo "set title 'onto a fresh ${entry%%|*}' noenhanced"
+    echo "plot for [c=2:$last] '${entry#*|}' using c:xtic(1) title columnheader(c)"
+    echo "unset key"
+  done
+  echo "unset multiplot"
+} | gnuplot
+echo
+echo "Chart: $svg"
