@@ -24,12 +24,14 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(_WIN32) && !defined(KELVARIN_STATIC)
-#  ifdef KELVARIN_BUILDING
-#    define KELVARIN_API __declspec(dllexport)
-#  else
-#    define KELVARIN_API __declspec(dllimport)
-#  endif
+/* On Windows, a program linking the static library defines KELVARIN_STATIC
+   (the CMake package and pkg-config's --static do it). */
+#if defined(_WIN32) && defined(KELVARIN_BUILDING)
+#  define KELVARIN_API __declspec(dllexport)
+#elif defined(_WIN32) && !defined(KELVARIN_STATIC)
+#  define KELVARIN_API __declspec(dllimport)
+#elif defined(_WIN32)
+#  define KELVARIN_API
 #elif defined(__GNUC__)
 #  define KELVARIN_API __attribute__((visibility("default")))
 #else
