@@ -7,13 +7,13 @@
 #include <cstdint>
 
 #include "archive/archive_writer.h"
-#include "brq/archive_file.h"
 #include "brq/commands.h"
-#include "brq/folder_source.h"
 #include "brq/progress_line.h"
 #include "brq/text_output.h"
 #include "messages/entry_messages.h"
 #include "names/entry_name.h"
+#include "packing/archive_file.h"
+#include "packing/folder_source.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 

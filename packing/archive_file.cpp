@@ -1,6 +1,6 @@
 // Writing an archive file under a temporary name and naming it once
-// complete, with the progress line counting what is read.
-#include "brq/archive_file.h"
+// complete, with the progress counting what is read.
+#include "packing/archive_file.h"
 
 #include <cstdint>
 #include <vector>
@@ -9,16 +9,16 @@
 #include "platform/file_system.h"
 #include "platform/process.h"
 
-namespace kelvarin::brq {
+namespace kelvarin {
 namespace {
 
 // Writes go out in blocks of this size, not one call per name or padding.
 constexpr std::size_t kWriteBlock = 1u << 20;
 
-// The files, each counted on the progress line as it is opened.
+// The files, each counted on the progress as it is opened.
 class CountedFiles final : public TreeFiles {
  public:
-  CountedFiles(const ArchiveLayout& layout, TreeFiles& files, ProgressLine& progress)
+  CountedFiles(const ArchiveLayout& layout, TreeFiles& files, WriteProgress& progress)
       : layout_(layout), files_(files), progress_(progress) {}
   Error open(std::size_t file, platform::FileHandle& handle) override {
     progress_.file_started(layout_.tree->file_size(file));
@@ -31,7 +31,7 @@ class CountedFiles final : public TreeFiles {
  private:
   const ArchiveLayout& layout_;
   TreeFiles& files_;
-  ProgressLine& progress_;
+  WriteProgress& progress_;
 };
 
 // Gathers the archive's bytes into blocks of kWriteBlock for `put`, so
@@ -80,7 +80,7 @@ class BlockedOutput {
 }  // namespace
 
 Error write_archive_file(const ArchiveLayout& layout, TreeFiles& source, const platform::Folder& folder,
-                         const std::string& name, ProgressLine& progress,
+                         const std::string& name, WriteProgress& progress,
                          const std::function<void()>& before_naming) {
   CountedFiles files(layout, source, progress);
   platform::NativeString final_name, temp_name;
@@ -114,13 +114,13 @@ Error write_archive_file(const ArchiveLayout& layout, TreeFiles& source, const p
 }
 
 Error write_archive_file(const ArchiveLayout& layout, FileSource& files, const platform::Folder& folder,
-                         const std::string& name, ProgressLine& progress,
+                         const std::string& name, WriteProgress& progress,
                          const std::function<void()>& before_naming) {
   NodeFiles nodes(files);
   return write_archive_file(layout, nodes, folder, name, progress, before_naming);
 }
 
-Error write_archive_stream(const ArchiveLayout& layout, TreeFiles& source, std::FILE* stream, ProgressLine& progress) {
+Error write_archive_stream(const ArchiveLayout& layout, TreeFiles& source, std::FILE* stream, WriteProgress& progress) {
   CountedFiles files(layout, source, progress);
   BlockedOutput output(
       [&](const char* bytes, std::size_t length) { return platform::write_stream(stream, {bytes, length}); });
@@ -142,4 +142,4 @@ ProgressTotals progress_totals(const ArchiveLayout& layout) {
   return totals;
 }
 
-}  // namespace kelvarin::brq
+}  // namespace kelvarin
