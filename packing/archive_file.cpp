@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "messages/entry_messages.h"
 #include "names/entry_name.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
@@ -134,6 +135,34 @@ Error write_archive_stream(const ArchiveLayout& layout, TreeFiles& source, std::
   if (error.ok()) error = output.flush();
   if (error.ok()) error = platform::flush_stream(stream);
   return error;
+}
+
+Error find_archive_place(const std::string& archive, ArchivePlace& place, std::string& problem) {
+  Error error = platform::open_parent_folder(archive, place.folder, place.name);
+  platform::NativeString native_name;
+  platform::native_name(place.name, native_name);
+  platform::Folder existing;
+  if (error.ok() && (place.name.empty() || platform::open_subfolder(place.folder, native_name, existing).ok())) {
+    problem = error_line(archive + " is a folder; name the archive to write");
+    return Error::of_kind(Error::Kind::name_taken, "a folder holds its name");
+  }
+  if (error.ok()) error = platform::identify(place.folder.handle, place.identity);
+  if (!error.ok()) {
+    problem = error_line("Unable to write " + archive + ": " + cause_of(error));
+    return error;
+  }
+  // The archive replaces a file of its name, and nothing else: not a
+  // device, a pipe or a socket (a name the system may need), and not a
+  // link, whose target the user should name instead.
+  platform::FileIdentity there;
+  if (platform::identify_in(place.folder, native_name, there).ok() && !there.is_regular) {
+    problem = error_line(archive + (there.is_link ? " is a symbolic link; name the file it leads to"
+                                                  : " is not a regular file (a device, a pipe or a "
+                                                    "socket); brq pack replaces only a file") +
+                         ", so nothing was written");
+    return Error::of_kind(Error::Kind::name_taken, "something other than a file holds its name");
+  }
+  return {};
 }
 
 ProgressTotals progress_totals(const ArchiveLayout& layout) {

@@ -50,6 +50,19 @@ Error write_archive_file(const ArchiveLayout& layout, FileSource& files, const p
 // write instead of being read again.
 Error write_archive_stream(const ArchiveLayout& layout, TreeFiles& files, std::FILE* stream, WriteProgress& progress);
 
+// Where a new archive goes: the folder to hold it and its name there.
+struct ArchivePlace {
+  platform::Folder folder;
+  std::string name;
+  platform::FileIdentity identity;  // of the folder
+};
+
+// Finds the place of the archive `archive` (as typed) is to be written
+// as. Where it can't go there (a folder, a link or a device holds the
+// name, or the folder can't be used), the failure, with the line saying
+// why in `problem`.
+Error find_archive_place(const std::string& archive, ArchivePlace& place, std::string& problem);
+
 // What a layout's files add up to, for the progress.
 ProgressTotals progress_totals(const ArchiveLayout& layout);
 
