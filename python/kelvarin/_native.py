@@ -182,8 +182,22 @@ _declarations = {
     "kelvarin_move": (c_int, [_handle, c_char_p, c_char_p, POINTER(EditOptions)]),
     "kelvarin_sync": (c_int, [_handle, c_char_p, POINTER(EditOptions)]),
 }
+
+
+def _absent(name: str):
+    def call(*_arguments):
+        raise AttributeError(f"{name} is not in the libkelvarin loaded (version "
+                             f"{lib.kelvarin_version().decode()})")
+    return call
+
+
 for _name, (_result, _arguments) in _declarations.items():
-    _function = getattr(lib, _name)
+    try:
+        _function = getattr(lib, _name)
+    except AttributeError:
+        # An older library than this module: what it has still works.
+        setattr(lib, _name, _absent(_name))
+        continue
     _function.restype = _result
     _function.argtypes = _arguments
 
