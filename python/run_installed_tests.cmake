@@ -2,8 +2,18 @@
 # the tests see the module and the library exactly as a user would.
 # Exits 77 (skipped) where python3 has no pytest (Debian's python3-pytest).
 
-execute_process(COMMAND python3 -c "import pytest" RESULT_VARIABLE no_pytest OUTPUT_QUIET ERROR_QUIET)
-if(no_pytest)
+# The first python3 on the PATH with pytest, else the system's (a python3
+# of pyenv or a virtual environment may come first without it).
+set(python "")
+foreach(candidate python3 /usr/bin/python3)
+  execute_process(COMMAND "${candidate}" -c "import pytest" RESULT_VARIABLE no_pytest
+                  OUTPUT_QUIET ERROR_QUIET)
+  if(no_pytest EQUAL 0)
+    set(python "${candidate}")
+    break()
+  endif()
+endforeach()
+if(NOT python)
   message("python3 -m pytest is not available (install python3-pytest): the Python tests are skipped")
   cmake_language(EXIT 77)
 endif()
@@ -19,7 +29,7 @@ endif()
 execute_process(COMMAND "${CMAKE_COMMAND}" -E env "PYTHONPATH=${PREFIX}/${PYTHON_DIR}"
                         PYTHONDONTWRITEBYTECODE=1 "KELVARIN_PREFIX=${PREFIX}"
                         "KELVARIN_SOURCE_DIR=${SOURCE_DIR}" --unset=KELVARIN_LIBRARY
-                        python3 -m pytest -q -p no:cacheprovider "${SOURCE_DIR}/python/tests"
+                        "${python}" -m pytest -q -p no:cacheprovider "${SOURCE_DIR}/python/tests"
                 RESULT_VARIABLE failed)
 if(failed)
   message(FATAL_ERROR "the Python tests failed")

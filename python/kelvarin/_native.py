@@ -184,6 +184,9 @@ _declarations = {
 }
 
 
+absent: set[str] = set()  # the functions this module knows that the library loaded lacks
+
+
 def _absent(name: str):
     def call(*_arguments):
         raise AttributeError(f"{name} is not in the libkelvarin loaded (version "
@@ -197,6 +200,7 @@ for _name, (_result, _arguments) in _declarations.items():
     except AttributeError:
         # An older library than this module: what it has still works.
         setattr(lib, _name, _absent(_name))
+        absent.add(_name)
         continue
     _function.restype = _result
     _function.argtypes = _arguments

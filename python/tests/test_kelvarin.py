@@ -123,6 +123,8 @@ def test_a_callback_that_raises_stops_the_call_and_is_raised(tmp_path):
         assert archive.read("readme.txt") == (SAMPLE_TREE / "readme.txt").read_bytes()
 
 
+@pytest.mark.skipif("kelvarin_pack" in kelvarin._native.absent or "kelvarin_move" in kelvarin._native.absent,
+                    reason="this libkelvarin has no pack and edits")
 def test_pack_and_the_edits(tmp_path):
     path = tmp_path / "made.brq"
     with kelvarin.pack(path, SAMPLE_TREE) as archive:
