@@ -1,7 +1,7 @@
 """Reading, checking, extracting, packing and editing Kelvarin .brq archives.
 
 A thin layer over libkelvarin, the library behind Kelvarin_Extract and brq,
-loaded with ctypes: nothing to compile, any Python 3.8 or later, and every
+loaded with ctypes: nothing to compile, any Python 3.9 or later, and every
 call goes through the library's stable C ABI, as a C program's would.
 
     import kelvarin
@@ -44,7 +44,7 @@ from . import _native
 from ._native import lib
 
 __all__ = [
-    "Archive", "BadArchive", "CheckResult", "EndedEarly", "Entry", "EntryKind", "Error", "Event",
+    "Archive", "BadArchive", "CheckResult", "EndedEarly", "Entry", "EntryFile", "EntryKind", "Error", "Event",
     "EventKind", "Fate", "IOFailure", "Kind", "Locked", "Misuse", "NameTaken", "NoMemory", "NoSpace",
     "NotAFolder", "NotFound", "Partial", "ReadOnly", "Reason", "Report", "Stopped", "library_version",
     "open", "pack",
@@ -200,10 +200,16 @@ _ERRORS: dict[Kind, type[Error]] = {
 }
 
 
-def _error(kind: int, message: str) -> Error:
+def _known_kind(kind: int) -> Optional[Kind]:
     try:
-        known = Kind(kind)
-    except ValueError:
+        return Kind(kind)
+    except ValueError:  # from a newer library
+        return None
+
+
+def _error(kind: int, message: str) -> Error:
+    known = _known_kind(kind)
+    if known is None:
         return IOFailure(Kind.IO, f"{message} (kind {kind}, unknown to this module)")
     return _ERRORS.get(known, Error)(known, message)
 
@@ -311,7 +317,7 @@ def _event(raw: _native.Event) -> Event:
     return Event(kind=kind, path=_path_text(path), path_bytes=path,
                  entry_kind=_ENTRY_KINDS.get(raw.entry_kind), size=raw.size,
                  reason=_REASONS.get(raw.reason), inside_count=raw.inside_count,
-                 error=Kind(raw.error) if kind == EventKind.FAILED and raw.error in Kind._value2member_map_ else None,
+                 error=_known_kind(raw.error) if kind == EventKind.FAILED else None,
                  message=(raw.message or b"").decode("utf-8", "replace"), to=_path_text(to),
                  files_done=raw.files_done, files_total=raw.files_total,
                  bytes_done=raw.bytes_done, bytes_total=raw.bytes_total)
@@ -450,7 +456,9 @@ class Archive:
 
     def __len__(self) -> int:
         with self._lock:
-            return lib.kelvarin_entry_count(self._handle) if self._handle else 0
+            if not self._handle:
+                raise Misuse(Kind.MISUSE, "the archive is closed")
+            return lib.kelvarin_entry_count(self._handle)
 
     def __iter__(self) -> Iterator[Entry]:
         return self.entries()
