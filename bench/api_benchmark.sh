@@ -115,7 +115,7 @@ if [ "$target" != ext4 ] && [ -n "$shm" ]; then targets+=(tmpfs); fi
 echo "Machine:     $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores," \
      "$(awk '/MemTotal/ { printf "%.1f", $2 / 1048576 }' /proc/meminfo) GiB RAM"
 echo "Kernel:      $(uname -sr)"
-echo "Library:     $(basename "$(readlink -f "$build_dir/libkelvarin.so" 2>/dev/null || echo libkelvarin)")"
+echo "Library:     $(ldd "$api" | awk '/libkelvarin/ { print $3 }' | xargs readlink -f)"
 echo "Rounds:      $rounds$([ "$quick" = 1 ] && echo ', quick trees')"
 echo "Load:        $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) at start"
 echo
