@@ -46,7 +46,7 @@ from ._native import lib
 __all__ = [
     "Archive", "BadArchive", "CheckResult", "EndedEarly", "Entry", "EntryFile", "EntryKind", "Error", "Event",
     "EventKind", "Fate", "IOFailure", "Kind", "Locked", "Misuse", "NameTaken", "NoMemory", "NoSpace",
-    "NotAFolder", "NotFound", "Partial", "ReadOnly", "Reason", "Report", "Stopped", "library_version",
+    "NotAFile", "NotAFolder", "NotFound", "Partial", "ReadOnly", "Reason", "Report", "Stopped", "library_version",
     "open", "pack",
 ]
 
@@ -79,6 +79,7 @@ class Kind(enum.IntEnum):
     READ_ONLY = 11
     LOCKED = 12
     IO = 13
+    NOT_A_FILE = 14
 
 
 class EntryKind(str, enum.Enum):
@@ -192,11 +193,15 @@ class IOFailure(Error):
     """Any other failure of the system."""
 
 
+class NotAFile(Error):
+    """A path to read names a folder."""
+
+
 _ERRORS: dict[Kind, type[Error]] = {
     Kind.STOPPED: Stopped, Kind.MISUSE: Misuse, Kind.BAD_ARCHIVE: BadArchive,
     Kind.NOT_FOUND: NotFound, Kind.NAME_TAKEN: NameTaken, Kind.NOT_A_FOLDER: NotAFolder,
     Kind.ENDED_EARLY: EndedEarly, Kind.NO_MEMORY: NoMemory, Kind.NO_SPACE: NoSpace,
-    Kind.READ_ONLY: ReadOnly, Kind.LOCKED: Locked, Kind.IO: IOFailure,
+    Kind.READ_ONLY: ReadOnly, Kind.LOCKED: Locked, Kind.IO: IOFailure, Kind.NOT_A_FILE: NotAFile,
 }
 
 
@@ -287,6 +292,7 @@ class CheckResult:
     unused_bytes: int
     unreachable: int
     case_twins: int
+    data_inside_index: int  # files whose data begin inside the index
     problems: list[Entry]
 
 
@@ -541,8 +547,7 @@ class Archive:
         `progress` is called with each Event; returning True stops the run.
         Raises Partial (with the report) when anything was left out or failed."""
         callback = _Callback(progress)
-        options = _native.ExtractOptions()
-        lib.kelvarin_extract_options_init(ctypes.byref(options))
+        options = _native.options(_native.ExtractOptions)
         options.jobs = jobs or 0
         options.skip_existing = int(skip_existing)
         options.make_parents = int(make_parents)
@@ -557,30 +562,30 @@ class Archive:
 
     def check(self) -> CheckResult:
         """The index checked as an extraction would, nothing written."""
-        raw = _native.CheckResult()
-        raw.struct_size = ctypes.sizeof(raw)
+        raw = _native.options(_native.CheckResult)
         self._call(lambda handle: lib.kelvarin_check(handle, ctypes.byref(raw)))
         problems = [entry for entry in self if entry.fate == Fate.LEFT_OUT]
         return CheckResult(sound=bool(raw.sound), entries=raw.entries, folders=raw.folders,
                            files=raw.files, total_bytes=raw.total_bytes, left_out=raw.left_out,
                            damaged=raw.damaged, unused_bytes=raw.unused_bytes,
-                           unreachable=raw.unreachable, case_twins=raw.case_twins, problems=problems)
+                           unreachable=raw.unreachable, case_twins=raw.case_twins,
+                           data_inside_index=raw.data_inside_index, problems=problems)
 
     # -- edits --
 
     def _edit(self, call: Callable[[int, ctypes.Structure], int], dry_run: bool,
               directory: Optional[PathLike], exclude: Union[None, EntryPath, Iterable[EntryPath]],
               allow_unportable: bool, dereference: bool,
-              progress: Optional[Callable[[Event], Optional[bool]]]) -> Report:
+              progress: Optional[Callable[[Event], Optional[bool]]], drop_damaged: bool = False) -> Report:
         callback = _Callback(progress)
-        options = _native.EditOptions()
-        lib.kelvarin_edit_options_init(ctypes.byref(options))
+        options = _native.options(_native.EditOptions)
         options.dry_run = int(dry_run)
         options.directory = _disk_path(directory) if directory is not None else None
         excludes, options.exclude_count = _native.string_array(_entry_paths(exclude))
         options.excludes = excludes
         options.allow_unportable = int(allow_unportable)
         options.dereference = int(dereference)
+        options.drop_damaged = int(drop_damaged)
         options.on_event = callback.function
         self._call(lambda handle: call(handle, options), callback)
         self._file_sizes = None
@@ -588,7 +593,7 @@ class Archive:
 
     def add(self, paths: Union[PathLike, Iterable[PathLike]], directory: Optional[PathLike] = None, *,
             exclude: Union[None, EntryPath, Iterable[EntryPath]] = None, allow_unportable: bool = False,
-            dereference: bool = False, dry_run: bool = False,
+            dereference: bool = False, dry_run: bool = False, drop_damaged: bool = False,
             progress: Optional[Callable[[Event], Optional[bool]]] = None) -> Report:
         """Adds files and folders from disk (`paths` below `directory`, default
         the current folder) as `brq add` does; the archive stays open, edited."""
@@ -596,28 +601,31 @@ class Archive:
             [_disk_path(path) for path in paths]
         array, count = _native.string_array(names)
         return self._edit(lambda handle, options: lib.kelvarin_add(handle, array, count, ctypes.byref(options)),
-                          dry_run, directory, exclude, allow_unportable, dereference, progress)
+                          dry_run, directory, exclude, allow_unportable, dereference, progress, drop_damaged)
 
     def rm(self, paths: Union[EntryPath, Iterable[EntryPath]], *, dry_run: bool = False,
-           progress: Optional[Callable[[Event], Optional[bool]]] = None) -> Report:
-        """Removes entries (a folder with all it holds) as `brq rm` does."""
+           drop_damaged: bool = False, progress: Optional[Callable[[Event], Optional[bool]]] = None) -> Report:
+        """Removes entries (a folder with all it holds) as `brq rm` does.
+        `drop_damaged`: an archive an extraction would leave entries out of
+        is refused, unless they are to be left out of the edited one too
+        (this holds for every edit)."""
         array, count = _native.string_array(_entry_paths(paths))
         return self._edit(lambda handle, options: lib.kelvarin_remove(handle, array, count, ctypes.byref(options)),
-                          dry_run, None, None, False, False, progress)
+                          dry_run, None, None, False, False, progress, drop_damaged)
 
     def mv(self, source: EntryPath, target: EntryPath, *, allow_unportable: bool = False,
-           dry_run: bool = False, progress: Optional[Callable[[Event], Optional[bool]]] = None) -> Report:
+           dry_run: bool = False, drop_damaged: bool = False, progress: Optional[Callable[[Event], Optional[bool]]] = None) -> Report:
         """Moves or renames an entry as `brq mv` does."""
         return self._edit(lambda handle, options: lib.kelvarin_move(
             handle, _entry_path(source), _entry_path(target), ctypes.byref(options)),
-            dry_run, None, None, allow_unportable, False, progress)
+            dry_run, None, None, allow_unportable, False, progress, drop_damaged)
 
     def sync(self, folder: PathLike, *, exclude: Union[None, EntryPath, Iterable[EntryPath]] = None,
              allow_unportable: bool = False, dereference: bool = False, dry_run: bool = False,
-             progress: Optional[Callable[[Event], Optional[bool]]] = None) -> Report:
+             drop_damaged: bool = False, progress: Optional[Callable[[Event], Optional[bool]]] = None) -> Report:
         """Makes the archive hold what `folder` holds, as `brq sync` does."""
         return self._edit(lambda handle, options: lib.kelvarin_sync(handle, _disk_path(folder), ctypes.byref(options)),
-                          dry_run, None, exclude, allow_unportable, dereference, progress)
+                          dry_run, None, exclude, allow_unportable, dereference, progress, drop_damaged)
 
 
 class EntryFile(io.RawIOBase):
@@ -688,8 +696,7 @@ def pack(archive_path: PathLike, folder: PathLike, paths: Iterable[PathLike] = (
     was left out or a name Windows can't hold refused the pack."""
     archive = Archive()
     callback = _Callback(progress)
-    options = _native.PackOptions()
-    lib.kelvarin_pack_options_init(ctypes.byref(options))
+    options = _native.options(_native.PackOptions)
     excludes, options.exclude_count = _native.string_array(_entry_paths(exclude))
     options.excludes = excludes
     options.allow_unportable = int(allow_unportable)

@@ -125,6 +125,7 @@ class CheckResult(Structure):
         ("unused_bytes", c_uint64),
         ("unreachable", c_uint64),
         ("case_twins", c_uint64),
+        ("data_inside_index", c_uint64),
     ]
 
 
@@ -151,7 +152,18 @@ class EditOptions(Structure):
         ("dereference", c_int),
         ("on_event", EVENT_FN),
         ("user", c_void_p),
+        ("drop_damaged", c_int),
     ]
+
+
+def options(structure: type[Structure]) -> Structure:
+    """An options or result struct as its library function wants it: zeros
+    (the defaults) and its own size in `struct_size`. Not made by the
+    library's *_init functions, which write the size of the library's struct:
+    a newer library's, larger than this module's, would overflow it."""
+    made = structure()
+    made.struct_size = ctypes.sizeof(made)
+    return made
 
 
 lib = _load()
@@ -171,12 +183,9 @@ _declarations = {
     "kelvarin_entry_at": (c_int, [_handle, c_size_t, POINTER(Entry)]),
     "kelvarin_read": (c_int, [_handle, c_char_p, c_uint64, c_void_p, c_size_t, POINTER(c_size_t)]),
     "kelvarin_read_to": (c_int, [_handle, c_char_p, WRITE_FN, c_void_p]),
-    "kelvarin_extract_options_init": (None, [POINTER(ExtractOptions)]),
     "kelvarin_extract": (c_int, [_handle, c_char_p, POINTER(ExtractOptions)]),
     "kelvarin_check": (c_int, [_handle, POINTER(CheckResult)]),
-    "kelvarin_pack_options_init": (None, [POINTER(PackOptions)]),
     "kelvarin_pack": (c_int, [_handle, c_char_p, c_char_p, _strings, c_size_t, POINTER(PackOptions)]),
-    "kelvarin_edit_options_init": (None, [POINTER(EditOptions)]),
     "kelvarin_add": (c_int, [_handle, _strings, c_size_t, POINTER(EditOptions)]),
     "kelvarin_remove": (c_int, [_handle, _strings, c_size_t, POINTER(EditOptions)]),
     "kelvarin_move": (c_int, [_handle, c_char_p, c_char_p, POINTER(EditOptions)]),
