@@ -28,7 +28,8 @@ endif()
 # No bytecode or cache left in the sources by the run.
 execute_process(COMMAND "${CMAKE_COMMAND}" -E env "PYTHONPATH=${PREFIX}/${PYTHON_DIR}"
                         PYTHONDONTWRITEBYTECODE=1 "KELVARIN_PREFIX=${PREFIX}"
-                        "KELVARIN_SOURCE_DIR=${SOURCE_DIR}" --unset=KELVARIN_LIBRARY
+                        "KELVARIN_SOURCE_DIR=${SOURCE_DIR}" "KELVARIN_STRUCT_LAYOUT=${STRUCT_LAYOUT}"
+                        --unset=KELVARIN_LIBRARY
                         "${python}" -m pytest -q -p no:cacheprovider "${SOURCE_DIR}/python/tests"
                 RESULT_VARIABLE failed)
 if(failed)

@@ -2,6 +2,7 @@
 installs the build into a scratch prefix and points PYTHONPATH there
 (KELVARIN_PREFIX, KELVARIN_SOURCE_DIR say where)."""
 
+import ctypes
 import filecmp
 import io
 import json
@@ -38,6 +39,23 @@ def test_the_module_loads_the_installed_library():
     assert kelvarin.library_version() == kelvarin.__version__
     if PREFIX:
         assert pathlib.Path(kelvarin._native.lib._name).resolve().is_relative_to(PREFIX.resolve())
+
+
+@pytest.mark.skipif("KELVARIN_STRUCT_LAYOUT" not in os.environ, reason="struct_layout not built")
+def test_the_structs_are_laid_out_as_in_the_header():
+    mirrors = {"kelvarin_entry": kelvarin._native.Entry, "kelvarin_event": kelvarin._native.Event,
+               "kelvarin_reader": kelvarin._native.Reader,
+               "kelvarin_extract_options": kelvarin._native.ExtractOptions,
+               "kelvarin_check_result": kelvarin._native.CheckResult,
+               "kelvarin_pack_options": kelvarin._native.PackOptions,
+               "kelvarin_edit_options": kelvarin._native.EditOptions}
+    printed = subprocess.run([os.environ["KELVARIN_STRUCT_LAYOUT"]], check=True, capture_output=True,
+                             text=True).stdout.split("\n")
+    in_c = sorted(tuple(line.split()) for line in printed if line)
+    in_python = sorted((name, field, str(getattr(mirror, field).offset)) for name, mirror in mirrors.items()
+                       for field, _ in mirror._fields_)
+    in_python += [(name, "sizeof", str(ctypes.sizeof(mirror))) for name, mirror in mirrors.items()]
+    assert sorted(in_python) == in_c
 
 
 @pytest.mark.parametrize("opener", [kelvarin.open, lambda p: kelvarin.open(io.BytesIO(p.read_bytes())),
