@@ -367,6 +367,7 @@ class Archive:
         self._lock = threading.RLock()
         self._busy = False
         self._reader_keepalive: object = None
+        self._reader_raised: Optional[BaseException] = None
         self._file_sizes: Optional[dict[bytes, int]] = None
 
     # -- opening and closing --
@@ -400,7 +401,8 @@ class Archive:
                 chunk = read_at(position, count)
                 ctypes.memmove(buffer, chunk, len(chunk))
                 return len(chunk)
-            except BaseException:  # noqa: B036 - reported to the library as a failed read
+            except BaseException as error:  # noqa: B036 - a failed read to the library, raised after
+                archive._reader_raised = error
                 return -1
 
         reader = _native.Reader(None, size, _native.READ_FN(read), _native.CLOSE_FN())
@@ -451,6 +453,9 @@ class Archive:
                 self._busy = False
         if callback is not None and callback.raised is not None:
             raise callback.raised
+        if self._reader_raised is not None:
+            raised, self._reader_raised = self._reader_raised, None
+            raise raised
         if kind == Kind.OK:
             return kind
         text = message.decode("utf-8", "replace")

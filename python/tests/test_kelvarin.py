@@ -106,7 +106,7 @@ def test_extract_makes_the_sample_tree(tmp_path):
     (lambda t: kelvarin.open(t / "absent.brq"), kelvarin.NotFound, kelvarin.Kind.NOT_FOUND),
     (lambda t: kelvarin.open(SAMPLE_TREE / "readme.txt"), kelvarin.BadArchive, kelvarin.Kind.BAD_ARCHIVE),
     (lambda t: kelvarin.open(SAMPLE).read("maps/absent.map"), kelvarin.NotFound, kelvarin.Kind.NOT_FOUND),
-    (lambda t: kelvarin.open(SAMPLE).open_file("maps"), kelvarin.Error, None),
+    (lambda t: kelvarin.open(SAMPLE).open_file("maps"), kelvarin.NotAFile, kelvarin.Kind.NOT_A_FILE),
     (lambda t: kelvarin.open(SAMPLE).extract(SAMPLE_TREE / "readme.txt"), kelvarin.Error, None),
 ])
 def test_a_failure_raises_its_kind(tmp_path, call, error, kind):
@@ -124,6 +124,16 @@ def test_a_closed_archive_is_misuse():
         archive.read("readme.txt")
 
 
+class FailingFile(io.BytesIO):
+    """An archive's file whose reads fail once `fail` is set."""
+    fail = False
+
+    def read(self, *args):
+        if self.fail:
+            raise OSError("the disk went away")
+        return super().read(*args)
+
+
 def test_a_callback_that_raises_stops_the_call_and_is_raised(tmp_path):
     seen = []
 
@@ -138,6 +148,15 @@ def test_a_callback_that_raises_stops_the_call_and_is_raised(tmp_path):
         # Returning True stops it as well, without an exception of the caller's.
         with pytest.raises(kelvarin.Stopped):
             archive.extract(tmp_path / "again", progress=lambda event: True)
+        assert archive.read("readme.txt") == (SAMPLE_TREE / "readme.txt").read_bytes()
+    # A reader that raises: the library is told the read failed, and the
+    # caller gets the reader's own exception.
+    source = FailingFile(SAMPLE.read_bytes())
+    with kelvarin.open(source) as archive:
+        source.fail = True
+        with pytest.raises(OSError, match="the disk went away"):
+            archive.read("readme.txt")
+        source.fail = False
         assert archive.read("readme.txt") == (SAMPLE_TREE / "readme.txt").read_bytes()
 
 
