@@ -188,6 +188,7 @@ done
 # -------------------------------------------------- (b) one file of many --
 folders=1000
 per_folder=$(((entries - folders) / folders))
+if [ "$per_folder" -lt 1 ]; then per_folder=1; fi
 big="${shm:-$scratch}/many"
 mkdir -p "$big/src"
 echo
