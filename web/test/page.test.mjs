@@ -1,0 +1,255 @@
+// The page in headless Chromium, opened from disk as a user would: the
+// tree against `brq list --json`, previews, a download and a zip against
+// `brq extract`, hostile and damaged archives, and the time a large archive
+// takes to show. Environment: KELVARIN_PAGE (the built page's folder),
+// KELVARIN_BRQ (the native brq; without it the tests skip), KELVARIN_SHOTS
+// (where screenshots go), KELVARIN_LARGE (a large archive to time, made
+// with brq pack when missing).
+import assert from 'node:assert/strict';
+import { execFileSync } from 'node:child_process';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, statSync, writeFileSync } from 'node:fs';
+import { tmpdir } from 'node:os';
+import { join, resolve } from 'node:path';
+import { after, before, describe, test } from 'node:test';
+import puppeteer from 'puppeteer-core';
+
+import { write_archive } from './archives.mjs';
+
+const page_dir = resolve(process.env.KELVARIN_PAGE || 'build-web/page');
+const brq = process.env.KELVARIN_BRQ;
+const shots = process.env.KELVARIN_SHOTS || join(page_dir, '..', 'screenshots');
+const sample = resolve(import.meta.dirname, '../../examples/sample.brq');
+const scratch = mkdtempSync(join(tmpdir(), 'kelvarin-web-'));
+const skip = !brq || !existsSync(brq) ? `the native brq is not built (${brq || 'KELVARIN_BRQ unset'})` : false;
+
+// A 2x1 PNG, red and blue.
+const kPng = Buffer.from('iVBORw0KGgoAAAANSUhEUgAAAAIAAAABCAIAAAB7QOjdAAAAEElEQVR4nGP4z8DAwMDAAAAPBAH/+z3lyQAAAABJRU5ErkJggg==', 'base64');
+
+const run_brq = (...args) => execFileSync(brq, args, { maxBuffer: 1 << 28 });
+
+// Every folder and file below `root`: "<dir>" for a folder, else the bytes.
+function snapshot(root, prefix = '') {
+  const tree = {};
+  for (const name of readdirSync(join(root, prefix)).sort()) {
+    const path = prefix ? `${prefix}/${name}` : name;
+    if (statSync(join(root, path)).isDirectory()) Object.assign(tree, { [path]: '<dir>' }, snapshot(root, path));
+    else tree[path] = readFileSync(join(root, path)).toString('base64');
+  }
+  return tree;
+}
+
+describe('the archive viewer', { skip }, () => {
+  let browser;
+  let page;
+  let downloads;
+  const dialogs = [];
+  const errors = [];
+
+  before(async () => {
+    mkdirSync(shots, { recursive: true });
+    browser = await puppeteer.launch({
+      executablePath: process.env.KELVARIN_CHROMIUM || '/usr/bin/chromium',
+      headless: true,
+      args: ['--no-sandbox', '--allow-file-access-from-files=false'],
+    });
+    page = await browser.newPage();
+    await page.setViewport({ width: 1100, height: 700 });
+    page.on('dialog', async (dialog) => {
+      dialogs.push(dialog.message());
+      await dialog.dismiss();
+    });
+    page.on('pageerror', (error) => errors.push(String(error)));
+    page.on('console', (message) => message.type() === 'error' && errors.push(message.text()));
+    downloads = mkdtempSync(join(scratch, 'downloads-'));
+    const session = await page.createCDPSession();
+    await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
+    await page.goto(`file://${page_dir}/index.html`);
+  });
+
+  after(async () => {
+    await browser?.close();
+  });
+
+  async function open(path) {
+    await page.evaluate(() => { document.body.dataset.openedIn = ''; });
+    const input = await page.$('#file');
+    await input.uploadFile(path);
+    await page.waitForFunction(() => document.body.dataset.openedIn || !document.getElementById('problem').hidden);
+  }
+
+  // The rows shown, as [level, name, size text, note].
+  const rows = () => page.$$eval('#tree .row', (all) => all.map((row) => [
+    Number(row.getAttribute('aria-level')), row.querySelector('.name').textContent,
+    row.querySelector('.size').textContent, row.querySelector('.why')?.textContent || '']));
+
+  async function open_all_folders() {
+    for (;;) {
+      const closed = await page.$('#tree .row[aria-expanded="false"]');
+      if (!closed) return;
+      await closed.click();
+    }
+  }
+
+  async function click_row(name) {
+    const found = await page.$$('#tree .row');
+    for (const row of found) {
+      if (await row.$eval('.name', (n, want) => n.textContent === want, name)) return row.click();
+    }
+    throw new Error(`no row ${name}`);
+  }
+
+  // The next file to land in the downloads folder.
+  async function next_download(action) {
+    const before_names = new Set(readdirSync(downloads));
+    await action();
+    for (;;) {
+      const fresh = readdirSync(downloads).filter((n) => !before_names.has(n) && !n.endsWith('.crdownload'));
+      if (fresh.length) return join(downloads, fresh[0]);
+      await new Promise((r) => setTimeout(r, 50));
+    }
+  }
+
+  const shot = (name) => page.screenshot({ path: join(shots, `${name}.png`) });
+
+  test('shows the sample archive\'s tree as brq lists it, with sizes and totals', async () => {
+    await open(sample);
+    await open_all_folders();
+    const listed = JSON.parse(run_brq('list', '--json', sample)).entries.filter((e) => e.path);
+    const shown = await rows();
+    const paths = [];
+    const stack = [];
+    for (const [level, name] of shown) {
+      stack.length = level - 1;
+      stack.push(name);
+      paths.push(stack.join('/'));
+    }
+    assert.deepEqual(paths, listed.map((e) => e.path));
+    const sizes = await page.evaluate((entries) => entries.map((e) => (e.kind === 'file' ? human_size(e.size) : null)), listed);
+    shown.forEach(([, , size], i) => sizes[i] !== null && assert.equal(size, sizes[i]));
+    assert.match(await page.$eval('#totals', (t) => t.textContent), /^5 files, 5\.2 KiB$/);
+    await click_row('readme.txt');
+    await page.waitForSelector('#preview pre.text');
+    assert.equal(await page.$eval('#preview pre', (p) => p.textContent), run_brq('cat', sample, 'readme.txt').toString());
+    await shot('sample');
+  });
+
+  test('the filter takes brq\'s paths and patterns', async () => {
+    const cases = [
+      ['*.map', ['level1.map', 'level2.map']],
+      ['sounds/**/*.ogg', ['sounds/ambient/wind.ogg']],
+      ['MAPS', []],
+      ['textures [r]eadme.*', ['readme.txt', 'textures']],
+    ];
+    for (const [filter, want] of cases) {
+      await page.$eval('#filter', (box, text) => { box.value = text; box.dispatchEvent(new Event('input')); }, filter);
+      const names = (await rows()).map(([, name]) => name.replace(/^maps\//, ''));
+      assert.deepEqual(names, want, filter);
+    }
+    await page.click('#ignore-case');
+    await page.$eval('#filter', (box) => { box.value = 'MAPS'; box.dispatchEvent(new Event('input')); });
+    assert.deepEqual((await rows()).map(([, name]) => name), ['maps']);
+    await page.click('#ignore-case');
+    await page.$eval('#filter', (box) => { box.value = ''; box.dispatchEvent(new Event('input')); });
+  });
+
+  describe('a packed archive', () => {
+    let archive;
+    before(() => {
+      const source = join(scratch, 'source');
+      mkdirSync(join(source, 'art/icons'), { recursive: true });
+      mkdirSync(join(source, 'empty'));
+      writeFileSync(join(source, 'art/icons/dot.png'), kPng);
+      writeFileSync(join(source, 'art/notes.txt'), 'Ünïcode notes\n'.repeat(100));
+      writeFileSync(join(source, 'data.bin'), Buffer.from(Array.from({ length: 3000 }, (_, i) => (i * 7) % 256)));
+      archive = join(scratch, 'packed.brq');
+      run_brq('pack', source, archive);
+    });
+
+    test('previews an image and, for other bytes, a hex view', async () => {
+      await open(archive);
+      await open_all_folders();
+      await click_row('dot.png');
+      await page.waitForFunction(() => document.querySelector('#preview img')?.complete);
+      assert.equal(await page.$eval('#preview img', (img) => img.naturalWidth), 2);
+      await shot('image');
+      await click_row('data.bin');
+      await page.waitForSelector('#preview pre.hex');
+      assert.match(await page.$eval('#preview pre', (p) => p.textContent), /^00000000  00 07 0e 15/);
+    });
+
+    test('downloads a file and zips a selection, byte for byte as brq extracts them', async () => {
+      await click_row('notes.txt');
+      const downloaded = await next_download(() => page.click('#download'));
+      assert.deepEqual(readFileSync(downloaded), run_brq('cat', archive, 'art/notes.txt'));
+
+      // Space chooses the current row: 'art' (the first) and 'empty'.
+      await page.focus('#tree');
+      await page.keyboard.press('Home');
+      await page.keyboard.press(' ');
+      await click_row('empty');
+      await page.keyboard.press(' ');
+      const zip = await next_download(() => page.click('#zip-selected'));
+      const unzipped = mkdtempSync(join(scratch, 'unzipped-'));
+      execFileSync('bsdtar', ['-xf', zip, '-C', unzipped]);
+      const extracted = join(scratch, 'extracted');
+      run_brq('extract', archive, extracted, 'art', 'empty');
+      assert.deepEqual(snapshot(unzipped), snapshot(extracted));
+    });
+  });
+
+  test('a hostile archive shows its names as text, and runs nothing', async () => {
+    const markup = '<img src=x onerror=alert(1)>';
+    const deep = { name: 'deepest.txt', data: Buffer.from('down here\n') };
+    let chain = deep;
+    for (let level = 0; level < 999; level++) chain = { name: `d${level}`, children: [chain] };
+    const long_name = 'n'.repeat(1020) + '.txt';
+    const archive = join(scratch, 'hostile.brq');
+    writeFileSync(archive, write_archive([
+      { name: markup, children: [{ name: '<script>alert(2)</script>', data: Buffer.from('x') }] },
+      { name: 'bell\x07and\x1b[31mescape', data: Buffer.from('y') },
+      { name: long_name, data: Buffer.from('z') },
+      { name: 'broken.dat', data: Buffer.from('broken'), size: -6 },
+      chain,
+    ]));
+    await open(archive);
+    await open_all_folders().catch(() => {});
+    const shown = await rows();
+    assert.deepEqual(shown.slice(0, 6).map(([, name]) => name), [
+      markup, '<script>alert(2)</script>', 'bell\\x07and\\x1b[31mescape', long_name, 'broken.dat', 'd998']);
+    assert.match(shown[4][3], /left out: damaged/);
+    // The filter reaches the file 1,000 folders down.
+    await page.$eval('#filter', (box) => { box.value = '**/deepest.txt'; box.dispatchEvent(new Event('input')); });
+    const [[, deepest_path]] = await rows();
+    assert.equal(deepest_path.split('/').length, 1000);
+    assert.equal(await page.$$eval('#tree img, #tree script', (found) => found.length), 0);
+    await shot('hostile');
+    assert.deepEqual(dialogs, []);
+  });
+
+  test('a damaged archive is explained in a player\'s words', async () => {
+    const archive = join(scratch, 'cut.brq');
+    writeFileSync(archive, readFileSync(sample).subarray(0, 100));
+    await open(archive);
+    assert.match(await page.$eval('#problem', (p) => p.textContent),
+      /isn\u2019t a Kelvarin archive, or it is damaged/);
+    assert.equal(await page.$eval('#browser', (b) => b.hidden), true);
+    await shot('damaged');
+  });
+
+  test('a large archive shows its tree quickly (the time is logged, not judged)', async () => {
+    let large = process.env.KELVARIN_LARGE || join(scratch, 'large.brq');
+    if (!existsSync(large)) run_brq('pack', '-o', large, '-C', '/usr', 'include', 'share/doc');
+    await open(large);
+    const figures = await page.evaluate(() => ({ ...document.body.dataset, page_heap: performance.memory?.usedJSHeapSize }));
+    const entries = await page.evaluate(() => state.entries.names.length);
+    console.log(`# ${entries} entries, ${(statSync(large).size / 2 ** 20).toFixed(0)} MiB: tree shown in ` +
+      `${figures.openedIn} ms; worker's wasm heap ${(figures.workerHeap / 2 ** 20).toFixed(1)} MiB, ` +
+      `page's JS heap ${(figures.page_heap / 2 ** 20).toFixed(1)} MiB`);
+    assert.equal(await page.$eval('#browser', (b) => b.hidden), false);
+  });
+
+  test('nothing failed in the page', () => {
+    assert.deepEqual(errors, []);
+    assert.deepEqual(dialogs, []);
+  });
+});
