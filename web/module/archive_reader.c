@@ -12,7 +12,7 @@
    to 2^53 bytes, since the module is built without BigInt. */
 EM_JS(double, read_from_worker, (double position, void *buffer, double count), {
   return Module.readArchive(position, buffer, count);
-});
+})
 
 static int64_t read_range(void *user, uint64_t position, void *buffer, size_t count) {
   (void)user;

@@ -61,11 +61,16 @@ function build_tree(entries) {
   for (let i = 0; i < entries.names.length; i++) {
     const depth = entries.depths[i];
     if (depth === 0) continue;  // the root itself
-    const parent = stack[Math.min(depth, stack.length) - 1];
+    // A depth past the folder above (which the plan never gives) is read
+    // as inside the deepest folder open.
+    stack.length = Math.min(depth, stack.length);
+    const parent = stack[stack.length - 1];
     const path = entries.names[i];
-    const name = path.slice(path.lastIndexOf('/') + 1);
+    // After the folder's path: a name may hold a '/' of its own, which
+    // the plan leaves out as a name that can't stand on disk.
+    const name = parent.path && path.startsWith(parent.path + '/') ? path.slice(parent.path.length + 1)
+      : parent.path ? path.slice(path.lastIndexOf('/') + 1) : path;
     const fate = entries.fates[i];
-    stack.length = depth;
     if (entries.kinds[i] === kFolder && fate === kMerged) {
       // Into the earlier folder of its name, or, without a name, its parent.
       stack.push(folders_by_parent.get(parent).get(name) || parent);

@@ -135,7 +135,11 @@ async function read_entry(index, offset, count, take, id) {
   try {
     while (got < count) {
       const ask = Math.min(kChunkBytes, count - got);
-      const kind = engine._kelvarin_read(archive, name, offset + got, buffer, ask, done_at);
+      // A 64-bit argument reaches the module as two 32-bit halves, low first
+      // (it is built without BigInt).
+      const at = offset + got;
+      const kind = engine._kelvarin_read(archive, name, at % 0x100000000, Math.floor(at / 0x100000000),
+        buffer, ask, done_at);
       if (kind !== 0) throw failure(kind);
       const done = new DataView(engine.HEAPU8.buffer).getUint32(done_at, true);
       if (done === 0) break;
@@ -262,7 +266,7 @@ onmessage = async (event) => {
   try {
     answer = await handlers[request.type](request);
   } catch (e) {
-    answer = e && e.ok === false ? e : { ok: false, message: String(e && e.message || e) };
+    answer = e && e.ok === false ? e : { ok: false, message: String(e && e.stack || e) };
   }
   cancelled.delete(request.id);
   const transfer = answer.transfer || [];

@@ -6,7 +6,7 @@
 // (where screenshots go), KELVARIN_LARGE (a large archive to time, made
 // with brq pack when missing).
 import assert from 'node:assert/strict';
-import { execFileSync } from 'node:child_process';
+import { execFileSync, spawnSync } from 'node:child_process';
 import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, statSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join, resolve } from 'node:path';
@@ -138,7 +138,7 @@ describe('the archive viewer', { skip }, () => {
       ['*.map', ['level1.map', 'level2.map']],
       ['sounds/**/*.ogg', ['sounds/ambient/wind.ogg']],
       ['MAPS', []],
-      ['textures [r]eadme.*', ['readme.txt', 'textures']],
+      ['textures [r]eadme.*', ['readme.txt', 'textures', 'textures/stone.tex']],
     ];
     for (const [filter, want] of cases) {
       await page.$eval('#filter', (box, text) => { box.value = text; box.dispatchEvent(new Event('input')); }, filter);
@@ -147,7 +147,7 @@ describe('the archive viewer', { skip }, () => {
     }
     await page.click('#ignore-case');
     await page.$eval('#filter', (box) => { box.value = 'MAPS'; box.dispatchEvent(new Event('input')); });
-    assert.deepEqual((await rows()).map(([, name]) => name), ['maps']);
+    assert.deepEqual((await rows()).map(([, name]) => name), ['maps', 'maps/level1.map', 'maps/level2.map']);
     await page.click('#ignore-case');
     await page.$eval('#filter', (box) => { box.value = ''; box.dispatchEvent(new Event('input')); });
   });
@@ -212,15 +212,16 @@ describe('the archive viewer', { skip }, () => {
       chain,
     ]));
     await open(archive);
-    await open_all_folders().catch(() => {});
+    await click_row(markup);
     const shown = await rows();
     assert.deepEqual(shown.slice(0, 6).map(([, name]) => name), [
       markup, '<script>alert(2)</script>', 'bell\\x07and\\x1b[31mescape', long_name, 'broken.dat', 'd998']);
     assert.match(shown[4][3], /left out: damaged/);
-    // The filter reaches the file 1,000 folders down.
-    await page.$eval('#filter', (box) => { box.value = '**/deepest.txt'; box.dispatchEvent(new Event('input')); });
-    const [[, deepest_path]] = await rows();
-    assert.equal(deepest_path.split('/').length, 1000);
+    // 1,000 folders down, the filter reaches the one left out as too deep.
+    await page.$eval('#filter', (box) => { box.value = '**/d486'; box.dispatchEvent(new Event('input')); });
+    const [[, deepest, , why]] = await rows();
+    assert.match(why, /too deep/);
+    assert.ok(deepest.split('/').length > 500, deepest);
     assert.equal(await page.$$eval('#tree img, #tree script', (found) => found.length), 0);
     await shot('hostile');
     assert.deepEqual(dialogs, []);
@@ -238,7 +239,8 @@ describe('the archive viewer', { skip }, () => {
 
   test('a large archive shows its tree quickly (the time is logged, not judged)', async () => {
     let large = process.env.KELVARIN_LARGE || join(scratch, 'large.brq');
-    if (!existsSync(large)) run_brq('pack', '-o', large, '-C', '/usr', 'include', 'share/doc');
+    // Links and names Windows can't hold are left out (status 2).
+    if (!existsSync(large)) spawnSync(brq, ['pack', '--allow-unportable', '-o', large, '-C', '/usr', 'include', 'share/doc']);
     await open(large);
     const figures = await page.evaluate(() => ({ ...document.body.dataset, page_heap: performance.memory?.usedJSHeapSize }));
     const entries = await page.evaluate(() => state.entries.names.length);
