@@ -22,10 +22,10 @@ bool link_in_range(std::int32_t link, std::int32_t entry_count) {
 
 // An unusable index in a file of another format (a tar, a zip...) says what
 // the file looks like: the likely mistake is the file, not its damage.
-OtherFormat format_of(const platform::FileHandle& archive) {
+OtherFormat format_of(const ArchiveIndex& archive) {
   std::uint8_t bytes[kOtherFormatBytes];
   std::size_t got = 0;
-  if (!platform::read_at(archive, 0, bytes, sizeof bytes, got).ok()) return OtherFormat::none;
+  if (!archive.read_at(0, bytes, sizeof bytes, got).ok()) return OtherFormat::none;
   return other_format(bytes, got);
 }
 
@@ -76,7 +76,7 @@ class ArchiveIndex::Loader {
       std::uint64_t batch = std::min<std::uint64_t>(count - index, staging_.size() / record_size);
       std::size_t length = static_cast<std::size_t>(batch) * record_size;
       std::size_t got = 0;
-      Error read = platform::read_at(index_.archive_, position_, staging_.data(), length, got);
+      Error read = index_.read_at(position_, staging_.data(), length, got);
       if (!read.ok() || got != length) return read_failure(read);
       for (std::uint64_t i = 0; i < batch; ++i) {
         decode(static_cast<std::uint32_t>(index + i), staging_.data() + i * record_size);
@@ -88,16 +88,18 @@ class ArchiveIndex::Loader {
   }
 
   Error read_header() {
-    platform::FileIdentity archive;
-    Error error = platform::identify(index_.archive_, archive);
-    if (!error.ok()) return read_failure(error);
-    index_.archive_size_ = archive.size;
+    if (!index_.reader_) {
+      platform::FileIdentity archive;
+      Error error = platform::identify(index_.archive_, archive);
+      if (!error.ok()) return read_failure(error);
+      index_.archive_size_ = archive.size;
+    }
     if (index_.archive_size_ < kHeaderSize) {
       return unusable(IndexFault::Kind::too_short, static_cast<std::int64_t>(index_.archive_size_), kHeaderSize);
     }
     std::uint8_t bytes[kHeaderSize];
     std::size_t got = 0;
-    error = platform::read_at(index_.archive_, 0, bytes, sizeof bytes, got);
+    Error error = index_.read_at(0, bytes, sizeof bytes, got);
     if (!error.ok() || got != sizeof bytes) return read_failure(error);
     const ArchiveHeader header = decode_header(bytes);
     entry_count_ = header.entry_count;
@@ -184,7 +186,7 @@ class ArchiveIndex::Loader {
     const std::uint32_t pool_size = index_.name_pool_size_;
     if (names_whole_) {
       std::size_t got = 0;
-      Error read = platform::read_at(index_.archive_, names_start, index_.names_.data(), pool_size, got);
+      Error read = index_.read_at(names_start, index_.names_.data(), pool_size, got);
       if (!read.ok() || got != pool_size) return read_failure(read);
     }
     std::vector<char> window(kMaxNameBytes + 1);
@@ -201,7 +203,7 @@ class ArchiveIndex::Loader {
         name = index_.names_.data() + node.name_offset;
       } else {
         std::size_t got = 0;
-        Error read = platform::read_at(index_.archive_, names_start + node.name_offset,
+        Error read = index_.read_at(names_start + node.name_offset,
                                        window.data(), span, got);
         if (!read.ok() || got != span) return read_failure(read);
       }
@@ -268,15 +270,38 @@ OpenedIndex ArchiveIndex::open(std::string path) {
   index.path_ = std::move(path);
   Error error = platform::open_archive(index.path_, index.archive_);
   if (!error.ok()) return std::move(error.on(index.path_));
+  return load(std::move(index));
+}
+
+OpenedIndex ArchiveIndex::open(std::string name, std::uint64_t size, platform::ReadAt read) {
+  ArchiveIndex index;
+  index.path_ = std::move(name);
+  index.archive_size_ = size;
+  index.reader_ = std::move(read);
+  return load(std::move(index));
+}
+
+OpenedIndex ArchiveIndex::load(ArchiveIndex index) {
   Loader loader(index);
-  error = loader.run();
+  Error error = loader.run();
   if (error.is_unusable()) {
     IndexFault fault = loader.fault();
-    fault.looks_like = format_of(index.archive_);
+    fault.looks_like = format_of(index);
     return {std::move(error.on(index.path_)), fault};
   }
   if (!error.ok()) return std::move(error.on(index.path_));
   return index;
+}
+
+Error ArchiveIndex::read_at(std::uint64_t position, void* buffer, std::size_t length, std::size_t& got) const {
+  if (reader_) return reader_(position, buffer, length, got);
+  return platform::read_at(archive_, position, buffer, length, got);
+}
+
+Error ArchiveIndex::read_range(std::uint64_t position, std::uint64_t length, std::vector<char>& buffer,
+                               const std::function<Error(const char* bytes, std::size_t length)>& take) const {
+  if (reader_) return platform::read_range(reader_, position, length, buffer, take);
+  return platform::read_range(archive_, position, length, buffer, take);
 }
 
 bool ArchiveIndex::name_readable(std::uint32_t entry) const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -80,9 +81,19 @@ class ArchiveIndex {
   // used is Error::is_unusable, with its IndexFault. Counts are checked
   // against the archive's real size before anything is allocated for them.
   static OpenedIndex open(std::string path);
+  // The same for an archive of `size` bytes read through `read` (`got`
+  // short only at its end), named `name` in failures. The archive()
+  // handle is then closed: reads go through read_at and read_range.
+  static OpenedIndex open(std::string name, std::uint64_t size, platform::ReadAt read);
 
   const std::string& path() const { return path_; }
   const platform::FileHandle& archive() const { return archive_; }
+  // Reads of the archive, from its file or through its reader.
+  Error read_at(std::uint64_t position, void* buffer, std::size_t length, std::size_t& got) const;
+  Error read_range(std::uint64_t position, std::uint64_t length, std::vector<char>& buffer,
+                   const std::function<Error(const char* bytes, std::size_t length)>& take) const;
+  // Whether the archive is read through a reader rather than its own file.
+  bool has_reader() const { return static_cast<bool>(reader_); }
   // Closes the archive once nothing more is read of it: Windows replaces
   // no file held open.
   void let_go() { archive_.close(); }
@@ -134,9 +145,11 @@ class ArchiveIndex {
  private:
   class Loader;
   ArchiveIndex() = default;
+  static OpenedIndex load(ArchiveIndex index);
 
   std::string path_;
   platform::FileHandle archive_;
+  platform::ReadAt reader_;
   std::uint64_t archive_size_ = 0;
   std::uint32_t offset_count_ = 0;
   std::uint32_t name_pool_size_ = 0;

@@ -10,20 +10,10 @@
 #include "brq/commands.h"
 #include "brq/json_text.h"
 #include "brq/text_output.h"
-#include "extract/unused_bytes.h"
+#include "extract/archive_counts.h"
 
 namespace kelvarin::brq {
 namespace {
-
-// What the walk reaches, left out or not.
-struct Summary {
-  std::uint64_t entries = 0;
-  std::uint64_t folders = 0;
-  std::uint64_t files = 0;
-  std::uint64_t bytes = 0;
-  std::uint64_t unreachable = 0;  // linked from nowhere
-  std::uint64_t unused = 0;       // in no file's data: see unused_bytes
-};
 
 // The report in either form: "problem: ..." lines, the summary, notes and
 // the verdict; or {"problems": [...], <summary>, "notes": [...],
@@ -50,7 +40,7 @@ class Report {
     out_.add(document_.key("problem").string(what).end_object().take());
   }
 
-  void summary(const Summary& counts) {
+  void summary(const ArchiveCounts& counts) {
     if (json_) {
       document_.end_array().key("entries").number(counts.entries).key("folders").number(counts.folders);
       document_.key("files").number(counts.files).key("bytes").number(counts.bytes);
@@ -199,24 +189,6 @@ std::vector<JsonWriter> members_of(const ArchiveIndex& index, const ExtractionPl
   return std::move(finder.found);
 }
 
-Summary summary_of(const ArchiveIndex& index, const ExtractionPlan& plan) {
-  Summary counts;
-  for (std::uint32_t entry = 0; entry < index.entry_count(); ++entry) {
-    if (plan[entry].fate == Fate::unreached) continue;
-    if (index.is_folder(entry)) {
-      ++counts.folders;
-      continue;
-    }
-    ++counts.files;
-    const std::int32_t size = index.node(entry).file_size;
-    if (size > 0) counts.bytes += static_cast<std::uint64_t>(size);
-  }
-  counts.entries = counts.folders + counts.files;
-  counts.unreachable = index.entry_count() - counts.entries;
-  counts.unused = unused_bytes(index, plan);
-  return counts;
-}
-
 }  // namespace
 
 int check_archive(const CommandLine& line, const Streams& streams) {
@@ -245,7 +217,7 @@ int check_archive(const CommandLine& line, const Streams& streams) {
   if (problems.cut_off_files() > 0) {
     report.problems_together(problems.cut_off_files(), cut_off_message(index, problems.cut_off_files()));
   }
-  report.summary(summary_of(index, plan));
+  report.summary(count_archive(index, plan));
   const std::unordered_set<std::uint32_t> overlapping = problems.overlapping();
   if (!overlapping.empty()) {
     report.note(std::to_string(overlapping.size()) + " files overlap others' data: an extraction writes " +

@@ -57,11 +57,6 @@ inline Result<ExtractionPlan> make_plan(const ArchiveIndex& index, const Selecti
   return plan;
 }
 
-// "No entry named maps/a.map in a.brq", "No entry matches *.wav in a.brq".
-inline std::string nothing_named(const std::string& path, const std::string& archive) {
-  return (has_wildcards(path) ? "No entry matches " : "No entry named ") + path + " in " + archive;
-}
-
 int list_archive(const CommandLine& line, const Streams& streams);
 int check_archive(const CommandLine& line, const Streams& streams);
 int extract_archive(const CommandLine& line, const Streams& streams);

@@ -48,12 +48,7 @@ class Listing final : public PlanVisitor {
   void visit(const EntryVisit& entry, const PlannedEntry& planned) override {
     if (planned.fate == Fate::left_out) {
       damaged_ = true;
-      if (planned.refusal == Refusal::damaged) {
-        print(streams_.err, error_line("Damaged " + entry_description(entry, PathForm::listed) + ": " +
-                                       describe_damage(index_, entry.entry) + inside_count(planned.inside())));
-      } else {
-        print(streams_.err, error_line(left_out_message(index_, entry, planned, PathForm::listed)));
-      }
+      print(streams_.err, error_line(left_out_line(index_, entry, planned)));
     }
     // Without a name the entry has no path to list.
     if (entry.name_readable) list(entry);

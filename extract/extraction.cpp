@@ -125,6 +125,7 @@ void ExtractionRun::stop() {
 }
 
 bool ExtractionRun::enter_folder(const EntryVisit& folder, const PlannedEntry& planned) {
+  if (reporter_.wants_stop()) return false;
   // A merged folder goes into the earlier one of its name, which may
   // still wait for that name; it is opened by that one's name, which on a
   // destination that ignores case may differ from its own in case.
@@ -198,6 +199,7 @@ void ExtractionRun::let_go(FolderRef left) {
 }
 
 void ExtractionRun::visit(const EntryVisit& entry, const PlannedEntry& planned) {
+  if (reporter_.wants_stop()) return;
   if (!planned.written()) {
     Slot& slot = take_slot(entry, Slot::Kind::left_out, planned);
     slot.inside = planned.inside();

@@ -66,6 +66,10 @@ class ExtractReporter {
   virtual void fewer_workers(unsigned /*asked*/, unsigned /*started*/) {}
   // A file left alone, as its name was held before the run (skip_existing).
   virtual void skipped(const EntryVisit& /*file*/, std::int32_t /*size*/) {}
+  // Asked before each entry the walk comes to: true once the caller wants
+  // the run to end. What is in flight is finished and told of; nothing
+  // more is begun.
+  virtual bool wants_stop() const { return false; }
 };
 
 struct ExtractSummary {

@@ -108,6 +108,8 @@ class ExtractionRun final : public PlanVisitor, private OrderedPool::Work {
   void write(Slot& slot, WriterState& state);
   bool write_fresh_file(Slot& slot, WriterState& state, std::uint64_t position, std::uint64_t length);
   void write_file(Slot& slot, WriterState& state, std::uint64_t position, std::uint64_t length);
+  Error copy_out(std::uint64_t position, std::uint64_t length, const platform::FileHandle& output,
+                 WriterState& state);
 
   const ArchiveIndex& index_;
   const ExtractionPlan& plan_;

@@ -48,7 +48,7 @@ bool ExtractionRun::write_fresh_file(Slot& slot, WriterState& state, std::uint64
   }
   Error copied;
   try {
-    copied = files_.copy_range(index_.archive(), position, length, output, state.copy_buffer);
+    copied = copy_out(position, length, output, state);
   } catch (...) {
     // The copy buffer couldn't be had: the run stops, and the folder it
     // then names must not hold this file empty.
@@ -71,7 +71,7 @@ void ExtractionRun::write_file(Slot& slot, WriterState& state, std::uint64_t pos
   platform::NewFile output(files_);
   Error error = output.begin(folder, state.temp_name);
   if (error.ok()) {
-    error = files_.copy_range(index_.archive(), position, length, output.handle(), state.copy_buffer);
+    error = copy_out(position, length, output.handle(), state);
     if (error.ok()) {
       error = output.finish(folder, state.temp_name, state.name);
     } else {
@@ -79,6 +79,20 @@ void ExtractionRun::write_file(Slot& slot, WriterState& state, std::uint64_t pos
     }
   }
   slot.error = error;
+}
+
+// An archive read through a reader has no file for the kernel to copy
+// from: its bytes pass through the copy buffer.
+Error ExtractionRun::copy_out(std::uint64_t position, std::uint64_t length, const platform::FileHandle& output,
+                              WriterState& state) {
+  if (!index_.has_reader()) return files_.copy_range(index_.archive(), position, length, output, state.copy_buffer);
+  Error copied = index_.read_range(position, length, state.copy_buffer, [&](const char* bytes, std::size_t count) {
+    return files_.write(output, bytes, count).during(Error::Step::write);
+  });
+  if (copied.is_ended_early()) {
+    return Error::found(Error::Kind::ended_early, Error::Finding::archive_ends_early, Error::Step::read);
+  }
+  return copied;
 }
 
 }  // namespace kelvarin

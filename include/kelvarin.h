@@ -24,12 +24,14 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(_WIN32) && !defined(KELVARIN_STATIC)
-#  ifdef KELVARIN_BUILDING
-#    define KELVARIN_API __declspec(dllexport)
-#  else
-#    define KELVARIN_API __declspec(dllimport)
-#  endif
+/* On Windows, a program linking the static library defines KELVARIN_STATIC
+   (the CMake package and pkg-config's --static do it). */
+#if defined(_WIN32) && defined(KELVARIN_BUILDING)
+#  define KELVARIN_API __declspec(dllexport)
+#elif defined(_WIN32) && !defined(KELVARIN_STATIC)
+#  define KELVARIN_API __declspec(dllimport)
+#elif defined(_WIN32)
+#  define KELVARIN_API
 #elif defined(__GNUC__)
 #  define KELVARIN_API __attribute__((visibility("default")))
 #else
@@ -65,6 +67,7 @@ typedef enum kelvarin_kind {
   KELVARIN_READ_ONLY,
   KELVARIN_LOCKED, /* another process holds it (an edit in progress) */
   KELVARIN_IO,     /* any other failure of the system */
+  KELVARIN_NOT_A_FILE, /* a path to read names a folder */
 } kelvarin_kind;
 
 /* The kind's name without its prefix, in lower case ("not_found"); "unknown"
@@ -228,7 +231,7 @@ KELVARIN_API kelvarin_kind kelvarin_extract(kelvarin_archive *archive, const cha
 
 typedef struct kelvarin_check_result {
   size_t struct_size;
-  int sound;                  /* 1 when an extraction would leave nothing out */
+  int sound;                  /* 1 when an extraction would leave nothing out, and no data lie in the index */
   uint64_t entries;           /* the entries the walk reaches */
   uint64_t folders;
   uint64_t files;
@@ -238,6 +241,7 @@ typedef struct kelvarin_check_result {
   uint64_t unused_bytes;      /* bytes in no file's data and not the index */
   uint64_t unreachable;       /* entries linked from nowhere (never extracted; not a problem) */
   uint64_t case_twins;        /* names that differ only in case from an earlier one in their folder */
+  uint64_t data_inside_index; /* files whose data begin inside the index */
 } kelvarin_check_result;
 
 /* The facts `brq check` gives. `result->struct_size` must be set. The entries

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "names/entry_pattern.h"
 #include "names/utf8.h"
 #include "platform/files.h"
 
@@ -243,6 +244,16 @@ std::string left_out_message(const ArchiveIndex& index, const EntryVisit& visit,
                              PathForm form) {
   return "Skipping " + entry_description(visit, form) + ": " + left_out_reason(index, visit.entry, planned, &visit) +
          inside_count(planned.inside());
+}
+
+std::string left_out_line(const ArchiveIndex& index, const EntryVisit& visit, const PlannedEntry& planned) {
+  if (planned.refusal != Refusal::damaged) return left_out_message(index, visit, planned, PathForm::listed);
+  return "Damaged " + entry_description(visit, PathForm::listed) + ": " + describe_damage(index, visit.entry) +
+         inside_count(planned.inside());
+}
+
+std::string nothing_named(const std::string& path, const std::string& archive) {
+  return (has_wildcards(path) ? "No entry matches " : "No entry named ") + path + " in " + archive;
 }
 
 std::string ExtractionLines::under_destination(const EntryVisit& visit) const {

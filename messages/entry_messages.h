@@ -140,4 +140,12 @@ std::string entry_description(const EntryVisit& visit, PathForm form);
 std::string left_out_message(const ArchiveIndex& index, const EntryVisit& visit, const PlannedEntry& planned,
                              PathForm form);
 
+// The line naming an entry the plan leaves out, in brq's form: "Damaged
+// entry 7, maps/x.dat: <damage>" where the index shows damage, else
+// left_out_message.
+std::string left_out_line(const ArchiveIndex& index, const EntryVisit& visit, const PlannedEntry& planned);
+
+// "No entry named maps/a.map in a.brq", "No entry matches *.wav in a.brq".
+std::string nothing_named(const std::string& path, const std::string& archive);
+
 }  // namespace kelvarin

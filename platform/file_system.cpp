@@ -12,12 +12,21 @@ namespace kelvarin::platform {
 Error read_range(const FileHandle& file, std::uint64_t position, std::uint64_t length,
                  std::vector<char>& buffer,
                  const std::function<Error(const char* bytes, std::size_t length)>& take) {
+  return read_range(
+      [&file](std::uint64_t at, void* into, std::size_t count, std::size_t& got) {
+        return read_at(file, at, into, count, got);
+      },
+      position, length, buffer, take);
+}
+
+Error read_range(const ReadAt& read, std::uint64_t position, std::uint64_t length, std::vector<char>& buffer,
+                 const std::function<Error(const char* bytes, std::size_t length)>& take) {
   if (length > 0 && buffer.size() < kCopyChunk) buffer.resize(kCopyChunk);
   for (std::uint64_t done = 0; done < length;) {
     const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, kCopyChunk));
     std::size_t got = 0;
-    Error read = read_at(file, position + done, buffer.data(), chunk, got);
-    if (!read.ok()) return read.during(Error::Step::read);
+    Error failure = read(position + done, buffer.data(), chunk, got);
+    if (!failure.ok()) return failure.during(Error::Step::read);
     // What was there is handed on before the failure.
     Error taken = got > 0 ? take(buffer.data(), got) : Error{};
     if (!taken.ok()) return taken;

@@ -122,6 +122,15 @@ Error read_range(const FileHandle& file, std::uint64_t position, std::uint64_t l
                  std::vector<char>& buffer,
                  const std::function<Error(const char* bytes, std::size_t length)>& take);
 
+// Reads by position from whatever holds the bytes, as read_at does from a
+// file: a caller's own reading, of an archive held in memory or fetched a
+// range at a time.
+using ReadAt = std::function<Error(std::uint64_t position, void* buffer, std::size_t length, std::size_t& got)>;
+
+// read_range through `read`.
+Error read_range(const ReadAt& read, std::uint64_t position, std::uint64_t length, std::vector<char>& buffer,
+                 const std::function<Error(const char* bytes, std::size_t length)>& take);
+
 // ---- Folders ----
 
 // Opens the folder the user named (a link there is followed: it is the

@@ -1,19 +1,64 @@
 // The recorded archives: each passes the fuzzing harness's checks in the
-// ordinary build, and Kelvarin_Extract and brq check make of each what
-// outcomes.txt says.
+// ordinary build, and Kelvarin_Extract, brq check and the C API (from the
+// file and from memory) make of each what outcomes.txt says.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <set>
 
 #include "fuzz/extract_harness.h"
+#include "kelvarin.h"
 #include "support/test_support.h"
 
 namespace kelvarin::testing {
 namespace {
 
 const fs::path kFolder = fs::path(KELVARIN_SOURCE_DIR) / "fuzz" / "regressions";
+
+// What the C API makes of an archive, as a program's status (0, 1 or 2),
+// the number of entries it names as left out or failed, and the first
+// message. From memory when `bytes` is given.
+struct ApiOutcome {
+  int status = 0;
+  int told = 0;
+  std::string first;
+};
+
+ApiOutcome through_api(const std::string& archive, const std::string* bytes, const fs::path& out) {
+  ApiOutcome outcome;
+  kelvarin_archive* handle = kelvarin_archive_new();
+  kelvarin_reader reader{};
+  if (bytes != nullptr) {
+    reader.user = const_cast<std::string*>(bytes);
+    reader.size = bytes->size();
+    reader.read = [](void* user, std::uint64_t at, void* into, std::size_t count) -> std::int64_t {
+      const auto& memory = *static_cast<const std::string*>(user);
+      std::memcpy(into, memory.data() + at, count);
+      return static_cast<std::int64_t>(count);
+    };
+  }
+  const kelvarin_kind opened =
+      bytes != nullptr ? kelvarin_open_reader(handle, &reader) : kelvarin_open_path(handle, archive.c_str());
+  if (opened != KELVARIN_OK) {
+    outcome = {opened == KELVARIN_BAD_ARCHIVE ? 1 : -1, 1, kelvarin_error_message(handle)};
+  } else {
+    kelvarin_extract_options options;
+    kelvarin_extract_options_init(&options);
+    options.user = &outcome;
+    options.on_event = [](void* user, const kelvarin_event* event) {
+      auto& told = *static_cast<ApiOutcome*>(user);
+      if (event->kind != KELVARIN_EVENT_LEFT_OUT && event->kind != KELVARIN_EVENT_FAILED) return 0;
+      if (told.told++ == 0) told.first = event->message;
+      return 0;
+    };
+    const kelvarin_kind extracted = kelvarin_extract(handle, utf8(out).c_str(), &options);
+    outcome.status = extracted == KELVARIN_OK ? 0 : extracted == KELVARIN_PARTIAL ? 2 : -1;
+  }
+  kelvarin_archive_free(handle);
+  return outcome;
+}
 
 TEST(FuzzRegressions, EveryRecordedInputPassesTheHarness) {
   int replayed = 0;
@@ -51,6 +96,17 @@ TEST(FuzzRegressions, EachRecordedArchiveGivesItsRecordedOutcome) {
     const std::size_t at = run.out.find("ERROR: ");
     EXPECT_EQ(at == std::string::npos ? "" : run.out.substr(at, first.size()), first) << fields[0];
     EXPECT_EQ(fs::exists(dir / "out"), run.status != 1) << fields[0];
+    // The API's words are brq's, a '/' path where Kelvarin_Extract prints '\'.
+    const std::string first_words = first.empty() ? "" : first.substr(7);
+    const std::string bytes = read_file(kFolder / fields[0]);
+    for (const std::string* from_memory : {static_cast<const std::string*>(nullptr), &bytes}) {
+      const ApiOutcome api = through_api(archive, from_memory, dir / (from_memory ? "memory" : "file"));
+      EXPECT_EQ(api.status, run.status) << fields[0];
+      EXPECT_EQ(api.told, count(fields[2])) << fields[0];
+      if (from_memory == nullptr && first_words.find('\\') == std::string::npos) {
+        EXPECT_EQ(api.first.substr(0, first_words.size()), first_words) << fields[0];
+      }
+    }
     const RunResult check = brq({"check", archive});
     EXPECT_EQ(check.status, std::stoi(fields[3])) << fields[0] << "\n" << check.out;
     EXPECT_EQ(count_lines(check.out, "problem: "), count(fields[4])) << fields[0] << "\n" << check.out;

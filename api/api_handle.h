@@ -1,0 +1,113 @@
+// What a kelvarin_archive handle holds, and the rules every call of the C
+// API keeps: a call answers with a kind and leaves its failure's message
+// on the handle, and nothing thrown ever leaves it.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "archive/archive_index.h"
+#include "extract/extraction_plan.h"
+#include "kelvarin.h"
+#include "platform/error.h"
+
+// One entry of the whole archive's plan as the walk met it: enough to
+// make its EntryVisit again.
+struct ListedEntry {
+  std::uint32_t entry = 0;
+  std::uint32_t depth = 0;
+  std::string walk_path;  // the walk's folder path, then the name
+  std::uint32_t name_at = 0;
+  bool is_folder = false;
+  bool name_readable = true;
+
+  kelvarin::EntryVisit visit() const {
+    const std::string_view whole = walk_path;
+    return {entry, depth, whole.substr(0, name_at), whole.substr(name_at), is_folder, name_readable};
+  }
+};
+
+struct kelvarin_archive {
+  std::optional<kelvarin::ArchiveIndex> index;
+  // The whole archive's plan, under this OS's usual case rule, and its
+  // entries in walk order.
+  std::optional<kelvarin::ExtractionPlan> plan;
+  std::vector<ListedEntry> listing;
+  // The files an extraction leaves, by listed path: made by the first read.
+  std::unordered_map<std::string, std::uint32_t> files;
+  // Opened from a path (the edits need one): that path.
+  std::string opened_path;
+
+  kelvarin_kind error_kind = KELVARIN_OK;
+  std::string error_message;
+  // Where a message couldn't be kept for want of memory.
+  const char* fixed_message = nullptr;
+  // What the last entry_at handed out.
+  std::string entry_path;
+  std::string entry_message;
+  std::vector<char> buffer;
+
+  bool is_open() const { return index.has_value(); }
+  void close() {
+    listing.clear();
+    files.clear();
+    plan.reset();
+    index.reset();
+    opened_path.clear();
+  }
+};
+
+namespace kelvarin::api {
+
+// The kind of a failure of the engine.
+kelvarin_kind kind_of(const Error& error);
+
+// Records a failure on the handle (where there is one) and answers it.
+kelvarin_kind fail(kelvarin_archive* archive, kelvarin_kind kind, std::string_view message) noexcept;
+kelvarin_kind fail(kelvarin_archive* archive, const Error& error) noexcept;
+// Records success.
+kelvarin_kind succeed(kelvarin_archive* archive) noexcept;
+
+// Runs `body` (which answers a kelvarin_kind) with whatever it throws
+// turned into a failure on the handle.
+template <typename Body>
+kelvarin_kind guarded(kelvarin_archive* archive, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return fail(archive, KELVARIN_NO_MEMORY, "out of memory");
+  } catch (...) {
+    return fail(archive, KELVARIN_IO, "an unexpected failure inside the library");
+  }
+}
+
+// Why the plan leaves an entry out, as the API names it.
+kelvarin_reason reason_of(Refusal refusal);
+
+// The handle, open: MISUSE on the handle otherwise.
+kelvarin_kind need_open(kelvarin_archive* archive);
+
+// An options struct from the caller, of any size the caller's header gave
+// it: the fields both know are copied, the rest keep their defaults.
+// False where `struct_size` can't be that of any version of it.
+template <typename Options>
+bool copy_options(const Options* given, Options& options) {
+  if (given == nullptr) return true;
+  if (given->struct_size < sizeof(std::size_t)) return false;
+  const std::size_t known = given->struct_size < sizeof(Options) ? given->struct_size : sizeof(Options);
+  std::memcpy(static_cast<void*>(&options), given, known);
+  options.struct_size = sizeof(Options);
+  return true;
+}
+
+// The caller's strings, as a list; false where one is null.
+bool string_list(const char* const* strings, std::size_t count, std::vector<std::string>& out);
+
+}  // namespace kelvarin::api
