@@ -266,7 +266,7 @@ onmessage = async (event) => {
   try {
     answer = await handlers[request.type](request);
   } catch (e) {
-    answer = e && e.ok === false ? e : { ok: false, message: String(e && e.stack || e) };
+    answer = e && e.ok === false ? e : { ok: false, message: String(e && e.message || e) };
   }
   cancelled.delete(request.id);
   const transfer = answer.transfer || [];
