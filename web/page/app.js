@@ -25,6 +25,7 @@ const state = {
   current: 0,
   chosen: new Set(),
   filter: null,   // the nodes the filter names, or null
+  row_tops: [],   // under a filter, the named node each row lies in
   job: null,      // the running long job's id
   archive_name: '',
 };
@@ -107,7 +108,7 @@ async function open_file(file) {
   $('browser').hidden = false;
   const total = opened.entries.total;
   const left_out = count_left_out(state.root);
-  let totals = `${state.root.files} files, ${human_size(state.root.bytes)}`;
+  let totals = `${count_of(state.root.files, 'file')}, ${human_size(state.root.bytes)}`;
   if (left_out) totals += `; ${left_out} left out`;
   if (total > opened.entries.names.length) {
     totals += `; only the first ${opened.entries.names.length} of ${total} entries are shown`;
@@ -133,7 +134,9 @@ function row_for(node, index) {
   row.setAttribute('role', 'treeitem');
   row.setAttribute('aria-level', String(node.depth));
   row.dataset.row = String(index);
-  row.style.paddingLeft = `${Math.min(node.depth - 1, kIndentLevels) * 1.2 + 0.4}em`;
+  // Under a filter, from the entry it names, which shows its whole path.
+  const indent = node.depth - (state.filter ? state.row_tops[index].depth : 1);
+  row.style.paddingLeft = `${Math.min(indent, kIndentLevels) * 1.2 + 0.4}em`;
   if (node.is_folder) row.setAttribute('aria-expanded', String(node.open));
   if (state.chosen.has(node)) {
     row.classList.add('chosen');
@@ -145,7 +148,7 @@ function row_for(node, index) {
   const label = state.filter ? node.path : node.name;
   row.append(element('span', mark, 'mark'), element('span', visible_name(label) || '(no name)', 'name'));
   if (node.is_folder) {
-    row.append(element('span', `${node.files} files, ${human_size(node.bytes)}`, 'size'));
+    row.append(element('span', `${count_of(node.files, 'file')}, ${human_size(node.bytes)}`, 'size'));
   } else {
     row.append(element('span', human_size(node.size), 'size'));
   }
@@ -164,9 +167,11 @@ function row_for(node, index) {
 function shown_rows() {
   if (!state.filter) return visible_rows(state.root);
   const rows = [];
+  state.row_tops = [];
   for (const node of state.filter) {
     rows.push(node);
     if (node.is_folder && node.open) rows.push(...visible_rows(node));
+    while (state.row_tops.length < rows.length) state.row_tops.push(node);
   }
   return rows;
 }

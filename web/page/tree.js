@@ -138,6 +138,10 @@ function extraction_items(chosen) {
   return items;
 }
 
+function count_of(count, thing) {
+  return `${count} ${thing}${count === 1 ? '' : 's'}`;
+}
+
 function human_size(bytes) {
   const units = ['bytes', 'KiB', 'MiB', 'GiB', 'TiB'];
   let unit = 0;
