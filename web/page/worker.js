@@ -9,7 +9,7 @@
 const kBlockBytes = 256 * 1024;
 const kChunkBytes = 1024 * 1024;
 // A hostile index can't make the page hold more entries than this.
-const kMostEntries = 2000000;
+const kMostEntries = 500000;
 
 let engine = null;   // the module, once loaded
 let archive = 0;     // the open handle
@@ -267,6 +267,12 @@ onmessage = async (event) => {
     answer = await handlers[request.type](request);
   } catch (e) {
     answer = e && e.ok === false ? e : { ok: false, message: String(e && e.message || e) };
+    if (e instanceof WebAssembly.RuntimeError) {
+      // The module stopped (it aborts on what it can't survive): the next
+      // archive gets a fresh one.
+      engine = null;
+      archive = 0;
+    }
   }
   cancelled.delete(request.id);
   const transfer = answer.transfer || [];

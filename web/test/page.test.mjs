@@ -9,7 +9,8 @@ import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
 import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, statSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
-import { join, resolve } from 'node:path';
+import { createServer } from 'node:http';
+import { extname, join, resolve } from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import puppeteer from 'puppeteer-core';
 
@@ -127,7 +128,9 @@ describe('the archive viewer', { skip }, () => {
     const sizes = await page.evaluate((entries) => entries.map((e) => (e.kind === 'file' ? human_size(e.size) : null)), listed);
     shown.forEach(([, , size], i) => sizes[i] !== null && assert.equal(size, sizes[i]));
     assert.match(await page.$eval('#totals', (t) => t.textContent), /^5 files, 5\.2 KiB$/);
-    await click_row('readme.txt');
+    // The keyboard: down three rows past the two maps, Enter shows the file.
+    await page.focus('#tree');
+    for (const key of ['Home', 'ArrowDown', 'ArrowDown', 'ArrowDown', 'Enter']) await page.keyboard.press(key);
     await page.waitForSelector('#preview pre.text');
     assert.equal(await page.$eval('#preview pre', (p) => p.textContent), run_brq('cat', sample, 'readme.txt').toString());
     await page.screenshot({ path: join(shots, 'sample.png'), clip: { x: 0, y: 0, width: 1100, height: 320 } });
@@ -247,6 +250,34 @@ describe('the archive viewer', { skip }, () => {
       `${figures.openedIn} ms; worker's wasm heap ${(figures.workerHeap / 2 ** 20).toFixed(1)} MiB, ` +
       `page's JS heap ${(figures.page_heap / 2 ** 20).toFixed(1)} MiB`);
     assert.equal(await page.$eval('#browser', (b) => b.hidden), false);
+
+    // Cancel stops a zip of it all: no download, no complaint.
+    const before_names = readdirSync(downloads).length;
+    await page.click('#zip-all');
+    await page.waitForSelector('#progress:not([hidden])');
+    await page.click('#cancel');
+    await page.waitForSelector('#progress', { hidden: true });
+    assert.equal(await page.$eval('#problem', (p) => p.hidden), true);
+    await new Promise((r) => setTimeout(r, 200));
+    assert.equal(readdirSync(downloads).length, before_names);
+  });
+
+  test('the same page works from a static server', async () => {
+    const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css' };
+    const server = createServer((request, response) => {
+      const path = join(page_dir, new URL(request.url, 'http://x').pathname);
+      if (!existsSync(path) || !path.startsWith(page_dir)) return response.writeHead(404).end();
+      response.writeHead(200, { 'Content-Type': types[extname(path)] || 'application/octet-stream' });
+      response.end(readFileSync(path));
+    });
+    await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
+    try {
+      await page.goto(`http://127.0.0.1:${server.address().port}/index.html`);
+      await open(sample);
+      assert.deepEqual((await rows()).map(([, name]) => name), ['maps', 'readme.txt', 'sounds', 'textures']);
+    } finally {
+      server.close();
+    }
   });
 
   test('nothing failed in the page', () => {
