@@ -5,6 +5,7 @@
 'use strict';
 
 const kPreviewBytes = 1024 * 1024;
+const kImageBytes = 16 * 1024 * 1024;
 // Rows drawn at once: a folder of more shows a note instead of the rest.
 const kMostRows = 5000;
 const kIndentLevels = 40;
@@ -198,7 +199,6 @@ function mark_current() {
   if (row && row.dataset.row !== undefined) {
     row.classList.add('current');
     row.scrollIntoView({ block: 'nearest' });
-    tree.setAttribute('aria-activedescendant', '');
   }
 }
 
@@ -324,15 +324,19 @@ async function preview(node) {
     pane.append(element('p', `Left out: ${kReasonWords[node.reason] || ''}. ${node.message}`, 'note'));
     return;
   }
-  const count = Math.min(node.size, kPreviewBytes);
-  const { answer } = ask({ type: 'preview', index: node.index, count });
-  const read = await answer;
+  const read_start = async (count) => (await ask({ type: 'preview', index: node.index, count }).answer);
+  let read = await read_start(Math.min(node.size, kPreviewBytes));
+  // An image is shown whole, up to a larger cap.
+  if (read.ok && node.size > kPreviewBytes && node.size <= kImageBytes && image_type(new Uint8Array(read.bytes))) {
+    read = await read_start(node.size);
+  }
   if (current_node() !== node) return;
   if (!read.ok) {
     pane.append(element('p', `This file can\u2019t be read: ${read.message}`, 'note'));
     return;
   }
   const bytes = new Uint8Array(read.bytes);
+  const count = bytes.length;
   const partial = count < node.size ? `The first ${human_size(count)} of ${human_size(node.size)}.` : '';
   if (shown_image) URL.revokeObjectURL(shown_image);
   shown_image = null;
@@ -455,13 +459,15 @@ $('file').addEventListener('change', () => {
   if ($('file').files.length) open_file($('file').files[0]);
 });
 
+// Anywhere on the page: a file dropped beside the zone would otherwise
+// make the browser leave the page for it.
 const drop = $('drop');
-drop.addEventListener('dragover', (event) => {
+document.addEventListener('dragover', (event) => {
   event.preventDefault();
   drop.classList.add('dragging');
 });
-drop.addEventListener('dragleave', () => drop.classList.remove('dragging'));
-drop.addEventListener('drop', (event) => {
+document.addEventListener('dragleave', () => drop.classList.remove('dragging'));
+document.addEventListener('drop', (event) => {
   event.preventDefault();
   drop.classList.remove('dragging');
   const file = event.dataTransfer.files[0];
