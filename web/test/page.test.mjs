@@ -7,7 +7,7 @@
 // with brq pack when missing).
 import assert from 'node:assert/strict';
 import { execFileSync, spawnSync } from 'node:child_process';
-import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, statSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, readdirSync, rmSync, statSync, writeFileSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { createServer } from 'node:http';
 import { extname, join, resolve } from 'node:path';
@@ -19,8 +19,7 @@ import { write_archive } from './archives.mjs';
 const page_dir = resolve(process.env.KELVARIN_PAGE || 'build-web/page');
 const brq = process.env.KELVARIN_BRQ;
 const shots = process.env.KELVARIN_SHOTS || join(page_dir, '..', 'screenshots');
-const sample = resolve(import.meta.dirname, '../../examples/sample.brq');
-const scratch = mkdtempSync(join(tmpdir(), 'kelvarin-web-'));
+const sample = new URL('../../examples/sample.brq', import.meta.url).pathname;
 const skip = !brq || !existsSync(brq) ? `the native brq is not built (${brq || 'KELVARIN_BRQ unset'})` : false;
 
 // A 2x1 PNG, red and blue.
@@ -46,12 +45,15 @@ describe('the archive viewer', { skip }, () => {
   const dialogs = [];
   const errors = [];
 
+  let scratch;
+
   before(async () => {
+    scratch = mkdtempSync(join(tmpdir(), 'kelvarin-web-'));
     mkdirSync(shots, { recursive: true });
     browser = await puppeteer.launch({
       executablePath: process.env.KELVARIN_CHROMIUM || '/usr/bin/chromium',
       headless: true,
-      args: ['--no-sandbox', '--allow-file-access-from-files=false'],
+      args: ['--no-sandbox'],
     });
     page = await browser.newPage();
     await page.setViewport({ width: 1100, height: 700 });
@@ -69,6 +71,7 @@ describe('the archive viewer', { skip }, () => {
 
   after(async () => {
     await browser?.close();
+    if (scratch) rmSync(scratch, { recursive: true, force: true });
   });
 
   async function open(path) {
