@@ -265,7 +265,7 @@ describe('the archive viewer', { skip }, () => {
     assert.equal(readdirSync(downloads).length, before_names);
   });
 
-  test('the same page works from a static server', async () => {
+  test('served over HTTP, it extracts into a folder as brq does', async () => {
     const types = { '.html': 'text/html', '.js': 'text/javascript', '.css': 'text/css' };
     const server = createServer((request, response) => {
       const path = join(page_dir, new URL(request.url, 'http://x').pathname);
@@ -278,6 +278,36 @@ describe('the archive viewer', { skip }, () => {
       await page.goto(`http://127.0.0.1:${server.address().port}/index.html`);
       await open(sample);
       assert.deepEqual((await rows()).map(([, name]) => name), ['maps', 'readme.txt', 'sounds', 'textures']);
+      // The folder picked is one of the origin's private file system, which
+      // needs no dialog.
+      await page.evaluate(() => {
+        window.showDirectoryPicker = async () =>
+          (await navigator.storage.getDirectory()).getDirectoryHandle('out', { create: true });
+      });
+      await page.click('#folder-all');
+      await page.waitForSelector('#progress', { hidden: true });
+      const written = await page.evaluate(async () => {
+        const tree = {};
+        const walk = async (folder, prefix) => {
+          for await (const [name, handle] of folder.entries()) {
+            const path = prefix + name;
+            if (handle.kind === 'directory') {
+              tree[path] = '<dir>';
+              await walk(handle, `${path}/`);
+            } else {
+              const bytes = new Uint8Array(await (await handle.getFile()).arrayBuffer());
+              tree[path] = btoa(String.fromCharCode(...bytes));
+            }
+          }
+        };
+        await walk(await (await navigator.storage.getDirectory()).getDirectoryHandle('out'), '');
+        return tree;
+      });
+      const extracted = join(scratch, 'whole');
+      run_brq('extract', sample, extracted);
+      const want = snapshot(extracted);
+      assert.deepEqual(Object.keys(written).sort(), Object.keys(want));
+      for (const path of Object.keys(want)) assert.equal(written[path], want[path], path);
     } finally {
       server.close();
     }
