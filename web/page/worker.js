@@ -63,13 +63,13 @@ function c_string(pointer) {
 // The plan's entries as columns, which the page turns into its tree.
 function list_entries() {
   const layout = new Uint32Array(engine.HEAPU8.buffer, engine._kelvarin_web_entry_layout(), 11);
-  const [struct_size, number_at, depth_at, path_at, path_size_at, kind_at, size_at, fate_at,
+  const [struct_size, , depth_at, path_at, path_size_at, kind_at, size_at, fate_at,
     reason_at, inside_at, message_at] = layout;
   const total = engine._kelvarin_entry_count(archive);
   const count = Math.min(total, kMostEntries);
   const entry = engine._malloc(struct_size);
   const columns = {
-    total, names: new Array(count), numbers: new Uint32Array(count), depths: new Uint32Array(count),
+    total, names: new Array(count), depths: new Uint32Array(count),
     kinds: new Uint8Array(count), sizes: new Float64Array(count), fates: new Uint8Array(count),
     reasons: new Uint8Array(count), inside: new Float64Array(count), messages: {}, utf8: new Uint8Array(count),
   };
@@ -78,7 +78,10 @@ function list_entries() {
   paths = new Array(count);
   for (let i = 0; i < count; i++) {
     const kind = engine._kelvarin_entry_at(archive, i, entry);
-    if (kind !== 0) throw failure(kind);
+    if (kind !== 0) {
+      engine._free(entry);
+      throw failure(kind);
+    }
     const heap = engine.HEAPU8;
     const view = new DataView(heap.buffer);
     const at = (offset) => view.getUint32(entry + offset, true);
@@ -91,7 +94,6 @@ function list_entries() {
     } catch (e) {
       columns.names[i] = lossy.decode(path_bytes);
     }
-    columns.numbers[i] = at(number_at);
     columns.depths[i] = at(depth_at);
     columns.kinds[i] = at(kind_at);
     columns.sizes[i] = u64(size_at);
@@ -107,7 +109,6 @@ function list_entries() {
 
 async function open(request) {
   await load_engine();
-  const started = performance.now();
   if (archive) engine._kelvarin_archive_free(archive);
   archive = engine._kelvarin_archive_new();
   file = request.file;
@@ -116,8 +117,7 @@ async function open(request) {
   const kind = engine._kelvarin_web_open(archive, file.size);
   if (kind !== 0) return failure(kind);
   const entries = list_entries();
-  return { ok: true, entries, milliseconds: performance.now() - started,
-    heap: engine.HEAPU8.length, transfer: [entries.numbers.buffer, entries.depths.buffer,
+  return { ok: true, entries, heap: engine.HEAPU8.length, transfer: [entries.depths.buffer,
       entries.kinds.buffer, entries.sizes.buffer, entries.fates.buffer, entries.reasons.buffer,
       entries.inside.buffer, entries.utf8.buffer] };
 }
