@@ -114,6 +114,12 @@ kelvarin_reason reason_of(Refusal refusal) {
   return KELVARIN_NO_REASON;
 }
 
+kelvarin_kind open_on(kelvarin_archive* archive, std::string path) {
+  archive->close();
+  OpenedIndex opened = ArchiveIndex::open(path);
+  return take(archive, std::move(opened), std::move(path));
+}
+
 }  // namespace kelvarin::api
 
 using namespace kelvarin;
@@ -127,7 +133,7 @@ kelvarin_kind kelvarin_open_path(kelvarin_archive* archive, const char* path) {
     archive->close();
     if (path == nullptr) return fail(archive, KELVARIN_MISUSE, "no path (a null pointer)");
     if (!is_utf8(path)) return fail(archive, KELVARIN_MISUSE, "the path is not UTF-8");
-    return take(archive, ArchiveIndex::open(path), path);
+    return open_on(archive, path);
   });
 }
 

@@ -83,11 +83,7 @@ class EventReporter final : public ExtractionLines {
 
  protected:
   void error(std::string_view line) override {
-    // The words without "ERROR: " and the line's end.
-    constexpr std::string_view kPrefix = "ERROR: ";
-    if (line.substr(0, kPrefix.size()) == kPrefix) line.remove_prefix(kPrefix.size());
-    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
-    line_.assign(line);
+    line_.assign(line_words(line));
   }
 
  private:

@@ -58,6 +58,13 @@ kelvarin_kind need_open(kelvarin_archive* archive) {
   return KELVARIN_OK;
 }
 
+std::string_view line_words(std::string_view line) {
+  constexpr std::string_view kPrefix = "ERROR: ";
+  if (line.substr(0, kPrefix.size()) == kPrefix) line.remove_prefix(kPrefix.size());
+  if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+  return line;
+}
+
 bool string_list(const char* const* strings, std::size_t count, std::vector<std::string>& out) {
   out.clear();
   if (count > 0 && strings == nullptr) return false;

@@ -91,6 +91,12 @@ kelvarin_kind guarded(kelvarin_archive* archive, Body&& body) noexcept {
 // Why the plan leaves an entry out, as the API names it.
 kelvarin_reason reason_of(Refusal refusal);
 
+// Opens the archive at `path` on the handle, closing what it had open.
+kelvarin_kind open_on(kelvarin_archive* archive, std::string path);
+
+// The words of one of the programs' lines: without "ERROR: " and its end.
+std::string_view line_words(std::string_view line);
+
 // The handle, open: MISUSE on the handle otherwise.
 kelvarin_kind need_open(kelvarin_archive* archive);
 

@@ -4,12 +4,13 @@
 #include <cstdint>
 #include <optional>
 
-#include "brq/archive_file.h"
 #include "brq/commands.h"
+#include "brq/progress_line.h"
 #include "brq/run_brq.h"
-#include "brq/taken_archive.h"
 #include "brq/text_output.h"
 #include "extract/extracted_tree.h"
+#include "packing/archive_file.h"
+#include "packing/taken_archive.h"
 #include "platform/process.h"
 
 namespace kelvarin::brq {
@@ -34,7 +35,10 @@ int compact_archive(const CommandLine& line, const Streams& streams) {
   }
   std::optional<OpenedIndex> opened;
   EditTarget target;
-  if (!open_to_change(archive, true, opened, target, streams)) return kStatusUnusable;
+  if (std::string problem; !open_to_change(archive, true, opened, target, problem).ok()) {
+    print(streams.err, problem);
+    return kStatusUnusable;
+  }
   const ArchiveIndex& index = opened->value();
   const std::uint64_t old_size = index.archive_size();
 

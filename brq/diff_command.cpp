@@ -9,9 +9,9 @@
 #include <memory>
 
 #include "brq/commands.h"
-#include "brq/folder_source.h"
 #include "brq/json_text.h"
 #include "brq/text_output.h"
+#include "packing/folder_source.h"
 #include "platform/files.h"
 
 namespace kelvarin::brq {

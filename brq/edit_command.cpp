@@ -6,143 +6,18 @@
 #include <optional>
 
 #include "brq/commands.h"
-#include "brq/folder_source.h"
 #include "brq/json_text.h"
 #include "brq/progress_line.h"
 #include "brq/run_brq.h"
-#include "brq/taken_archive.h"
 #include "brq/text_output.h"
 #include "extract/archive_edit.h"
+#include "packing/disk_trees.h"
+#include "packing/taken_archive.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 
 namespace kelvarin::brq {
 namespace {
-
-// Files named on add's command line, each read where it was found and
-// checked to be the file found there.
-class NamedFiles final : public FileSource {
- public:
-  struct Named {
-    std::string path;  // as typed, for messages
-    platform::FileIdentity identity;
-  };
-
-  std::size_t add(Named named) {
-    named_.push_back(std::move(named));
-    return named_.size() - 1;
-  }
-
-  Error open(const SourceNode& node, platform::FileHandle& file) override {
-    const Named& named = named_[node.disk_file];
-    // A link named with -h is followed: what it leads to was found.
-    Error error = platform::open_archive(named.path, file);
-    platform::FileIdentity now;
-    if (error.ok()) error = platform::identify(file, now);
-    if (error.ok() && !now.unchanged_since(named.identity)) error = Error::because("it changed after it was found");
-    if (!error.ok()) error.during(Error::Step::read).on(named.path);
-    return error;
-  }
-  std::string path_of(const SourceNode& node) const override { return named_[node.disk_file].path; }
-
- private:
-  std::vector<Named> named_;
-};
-
-// Whatever a tree put into the archive reads through: a folder scanned or
-// the files named. Each SourceNode knows only its number in its own
-// source, so each tree is put with its own.
-struct DiskTrees {
-  std::vector<std::unique_ptr<FolderSource>> folders;
-  NamedFiles files;
-};
-
-// The scanned tree less what `excludes` names, with all it holds.
-void exclude(SourceNode& folder, const std::string& path, const SelectionMatcher& matcher) {
-  std::erase_if(folder.children, [&](const SourceNode& child) {
-    return matcher.excluded(child.name, path.empty() ? child.name : path + "/" + child.name);
-  });
-  for (SourceNode& child : folder.children) {
-    if (child.is_folder) exclude(child, path.empty() ? child.name : path + "/" + child.name, matcher);
-  }
-}
-
-// What a PATH of add or sync's folder is as a tree: a folder scanned, or
-// one file. Problems go into `report`; false when nothing can be put.
-bool scan_disk(const std::string& disk_path, const std::string& archive_path, const CommandLine& line,
-               DiskTrees& disk, SourceNode& tree, FileSource*& source, ScanReport& report) {
-  const ScanOptions options{!line.allow_unportable, line.dereference};
-  platform::Folder folder;
-  platform::FileIdentity found;
-  platform::Folder parent;
-  std::string name;
-  Error error = platform::open_parent_folder(disk_path, parent, name);
-  platform::NativeString native;
-  platform::native_name(name, native);
-  if (error.ok() && !name.empty()) error = platform::identify_in(parent, native, found);
-  const bool follow = line.dereference || name.empty() || !found.is_link;
-  if (error.ok() && follow && platform::open_folder(disk_path, folder).ok()) {
-    auto& scanned_source = disk.folders.emplace_back(std::make_unique<FolderSource>(std::move(folder), disk_path));
-    Result<SourceNode> scanned = scanned_source->scan(options, report);
-    if (!scanned.ok()) {
-      Error failed = scanned.error();
-      report.left_out.push_back(failed.on(disk_path));
-      return false;
-    }
-    tree = std::move(scanned.value());
-    if (!line.excludes.empty()) exclude(tree, archive_path, SelectionMatcher({{}, line.excludes, false}));
-    source = scanned_source.get();
-    return true;
-  }
-  if (error.ok() && found.is_link && !line.dereference) {
-    error = Error::because("it is a symbolic link (-h follows it)");
-  } else if (error.ok() && found.is_link) {
-    error = platform::identify_target(parent, native, found);
-  }
-  if (error.ok() && !found.is_regular) error = Error::because("it is neither a folder nor a regular file");
-  if (error.ok() && found.size >= (std::uint64_t{1} << 31)) {
-    error = Error::because("it is 2 GiB or larger, more than an archive can hold");
-  }
-  if (!error.ok()) {
-    report.left_out.push_back(error.on(disk_path));
-    return false;
-  }
-  tree = source_file(name, {});
-  tree.size = found.size;
-  tree.disk_file = disk.files.add({disk_path, found});
-  source = &disk.files;
-  return true;
-}
-
-std::string refusal_text(const EditRefusal& refusal) {
-  const std::string path = refusal.path.empty() ? "/" : refusal.path;
-  switch (refusal.kind) {
-    case EditRefusal::Kind::not_found:
-      return "No entry named " + path;
-    case EditRefusal::Kind::is_root:
-      return "The top of the archive can't be moved";
-    case EditRefusal::Kind::name_taken:
-      return path + " is there already";
-    case EditRefusal::Kind::not_a_folder:
-      return path + " is a file, not a folder";
-    case EditRefusal::Kind::into_itself:
-      return "Unable to move " + refusal.other + " into itself";
-    case EditRefusal::Kind::bad_name:
-    case EditRefusal::Kind::unportable:
-      return path + ": " + describe(refusal.name_problem) +
-             (refusal.kind == EditRefusal::Kind::unportable ? " (--allow-unportable stores it)" : "");
-    case EditRefusal::Kind::name_too_long:
-      return path + ": the name is longer than 1024 bytes";
-    case EditRefusal::Kind::not_utf8:
-      return path + ": the name is not UTF-8";
-    case EditRefusal::Kind::case_twin:
-      return path + ": differs only in case from " + refusal.other +
-             ", and on Windows only one of them would survive (--allow-unportable stores it)";
-    case EditRefusal::Kind::none:
-      break;
-  }
-  return path;
-}
 
 const char* change_word(EditChange::Kind kind) {
   switch (kind) {
@@ -225,13 +100,14 @@ int apply(const CommandLine& line, ArchiveEdit& edit, DiskTrees& disk, std::vect
   std::vector<Put> puts;
   ScanReport report;
   std::vector<std::string> paths(line.operands.begin() + 1, line.operands.end());
+  const DiskScan how{line.dereference, !line.allow_unportable, line.excludes};
   for (const std::string& path : paths) {
     Put put;
     const bool sync = line.command == Command::sync;
     put.archive_path = sync ? std::string() : normalise_entry_path(path);
     std::string disk_path = path;
     if (!sync && !line.directory.empty()) disk_path = line.directory + "/" + path;
-    if (scan_disk(disk_path, put.archive_path, line, disk, put.tree, put.source, report)) {
+    if (scan_disk(disk_path, put.archive_path, how, disk, put.tree, put.source, report)) {
       puts.push_back(std::move(put));
     }
   }
@@ -276,7 +152,10 @@ int edit_archive(const CommandLine& line, const Streams& streams) {
   if (names_a_link(archive)) return unable("it is a symbolic link; name the file it leads to");
   std::optional<OpenedIndex> opened;
   EditTarget target;
-  if (!open_to_change(archive, !line.dry_run, opened, target, streams)) return kStatusUnusable;
+  if (std::string problem; !open_to_change(archive, !line.dry_run, opened, target, problem).ok()) {
+    print(streams.err, problem);
+    return kStatusUnusable;
+  }
   std::uint64_t left_out = 0;
   Result<ArchiveEdit> loaded = ArchiveEdit::load(std::move(opened->value()), [&](const ArchiveIndex& index,
                                                                                 const EntryVisit& entry,

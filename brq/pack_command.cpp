@@ -7,13 +7,13 @@
 #include <cstdint>
 
 #include "archive/archive_writer.h"
-#include "brq/archive_file.h"
 #include "brq/commands.h"
-#include "brq/folder_source.h"
 #include "brq/progress_line.h"
 #include "brq/text_output.h"
 #include "messages/entry_messages.h"
 #include "names/entry_name.h"
+#include "packing/archive_file.h"
+#include "packing/folder_source.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 
@@ -32,42 +32,6 @@ struct PackRequest {
 PackRequest request_of(const CommandLine& line) {
   if (!line.has_output) return {line.operands[0], {"."}, line.operands[1], line.operands[1] == "-"};
   return {line.directory.empty() ? "." : line.directory, line.operands, line.output, line.output == "-"};
-}
-
-// Where the archive goes: the folder to hold it and its name there, or
-// nothing written and the status to end with, its line printed.
-struct ArchivePlace {
-  platform::Folder folder;
-  std::string name;
-  platform::FileIdentity identity;  // of the folder
-};
-
-int find_archive_place(const std::string& archive, ArchivePlace& place, const Streams& streams) {
-  Error error = platform::open_parent_folder(archive, place.folder, place.name);
-  platform::NativeString native_name;
-  platform::native_name(place.name, native_name);
-  platform::Folder existing;
-  if (error.ok() && (place.name.empty() || platform::open_subfolder(place.folder, native_name, existing).ok())) {
-    print(streams.err, error_line(archive + " is a folder; name the archive to write"));
-    return kStatusUnusable;
-  }
-  if (error.ok()) error = platform::identify(place.folder.handle, place.identity);
-  if (!error.ok()) {
-    print(streams.err, error_line("Unable to write " + archive + ": " + cause_of(error)));
-    return kStatusUnusable;
-  }
-  // The archive replaces a file of its name, and nothing else: not a
-  // device, a pipe or a socket (a name the system may need), and not a
-  // link, whose target the user should name instead.
-  platform::FileIdentity there;
-  if (platform::identify_in(place.folder, native_name, there).ok() && !there.is_regular) {
-    print(streams.err, error_line(archive + (there.is_link ? " is a symbolic link; name the file it leads to"
-                                                           : " is not a regular file (a device, a pipe or a "
-                                                             "socket); brq pack replaces only a file") +
-                                  ", so nothing was written"));
-    return kStatusUnusable;
-  }
-  return kStatusSuccess;
 }
 
 }  // namespace
@@ -95,8 +59,10 @@ int pack_folder(const CommandLine& line, const Streams& streams) {
   }
   ArchivePlace place;
   if (!request.to_stream) {
-    const int status = find_archive_place(archive, place, streams);
-    if (status != kStatusSuccess) return status;
+    if (std::string problem; !find_archive_place(archive, place, problem).ok()) {
+      print(streams.err, problem);
+      return kStatusUnusable;
+    }
   }
 
   FolderSource files(std::move(root), line.has_output && line.directory.empty() ? "." : folder);

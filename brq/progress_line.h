@@ -9,22 +9,16 @@
 #include <string>
 
 #include "brq/command_line.h"
+#include "packing/archive_file.h"
 
 namespace kelvarin::brq {
-
-// What a run will write, as far as it is known beforehand; zero files when
-// it isn't.
-struct ProgressTotals {
-  std::uint64_t files = 0;
-  std::uint64_t bytes = 0;
-};
 
 // Whether a run draws its progress line: by default only on a terminal
 // (`err_is_terminal`) that the run's results don't reach as well
 // (`results_on_terminal`), where the two would scramble each other.
 bool progress_enabled(ProgressChoice choice, bool err_is_terminal, bool results_on_terminal);
 
-class ProgressLine {
+class ProgressLine final : public WriteProgress {
  public:
   // Draws nothing unless `enabled`; runs shorter than a second show only
   // their last state, and only with `show_last` (the user asked for it).
@@ -32,13 +26,13 @@ class ProgressLine {
                bool show_last = false);
 
   // A file begins: the ones before it are done.
-  void file_started(std::uint64_t size);
+  void file_started(std::uint64_t size) override;
 
   // A file of the totals won't be written after all.
   void drop(std::uint64_t size);
 
   // `bytes` more of the current file are done.
-  void advance(std::uint64_t bytes);
+  void advance(std::uint64_t bytes) override;
 
   // Takes the line off the screen, so that a message can be printed; the
   // next update draws it again.

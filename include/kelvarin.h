@@ -282,6 +282,8 @@ typedef struct kelvarin_edit_options {
   int dereference;             /* add, sync: follow links to files and folders */
   kelvarin_event_fn on_event;  /* ADDED, REMOVED, CHANGED, MOVED, in the tree's order; PROGRESS */
   void *user;
+  int drop_damaged; /* an archive some entry of which an extraction leaves out is refused, unless
+                       this leaves them out of the edited archive (LEFT_OUT tells each) */
 } kelvarin_edit_options;
 
 KELVARIN_API void kelvarin_edit_options_init(kelvarin_edit_options *options);
@@ -289,8 +291,12 @@ KELVARIN_API void kelvarin_edit_options_init(kelvarin_edit_options *options);
 /* The edits change the archive the handle has open from a path, in place of
    a rebuild, as `brq add`, `rm`, `mv` and `sync` do: locked against other
    edits (KELVARIN_LOCKED), written beside it and put in its place in one
-   step; the handle then has the edited archive open. A refused edit changes
-   nothing. */
+   step; the handle then has the edited archive open (the archive as it was,
+   where nothing changed). A refused edit changes nothing: KELVARIN_PARTIAL
+   for what the events told of (a name Windows can't hold, entries left
+   out), the kind of the refusal otherwise (KELVARIN_NOT_FOUND,
+   KELVARIN_NAME_TAKEN...). Paths that name nothing in a removal are told
+   as FAILED events and the rest is removed (KELVARIN_PARTIAL). */
 KELVARIN_API kelvarin_kind kelvarin_add(kelvarin_archive *archive, const char *const *paths, size_t path_count,
                                         const kelvarin_edit_options *options);
 KELVARIN_API kelvarin_kind kelvarin_remove(kelvarin_archive *archive, const char *const *paths, size_t path_count,

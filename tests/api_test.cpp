@@ -114,6 +114,12 @@ TEST(CApi, MisuseAndFailingCallbacksAreKindsOnTheHandle) {
        }},
       {"a destination whose parent is missing", true, KELVARIN_NOT_FOUND,
        [&](auto* a) { return kelvarin_extract(a, utf8(dir / "no" / "out").c_str(), nullptr); }},
+      {"a move of nothing", true, KELVARIN_NOT_FOUND,
+       [](auto* a) { return kelvarin_move(a, "none", "other", nullptr); }},
+      {"a pack over a folder", false, KELVARIN_NAME_TAKEN, [&](auto* a) {
+         return kelvarin_pack(a, utf8(dir.path()).c_str(), KELVARIN_SOURCE_DIR "/examples/sample", nullptr, 0,
+                              nullptr);
+       }},
       {"check without a size", true, KELVARIN_MISUSE, [](auto* a) {
          kelvarin_check_result result{};
          return kelvarin_check(a, &result);
@@ -165,6 +171,11 @@ TEST(CApi, AReaderGivesWhatThePathGivesAndIsClosedOnce) {
     ASSERT_EQ(kelvarin_open_path(from_memory.archive, utf8(kSample).c_str()), KELVARIN_OK);
     EXPECT_EQ(memory.closed, 1);
   }
+  // An archive read through a reader has no file to change.
+  Handle in_memory;
+  const kelvarin_reader kept = memory.reader();
+  ASSERT_EQ(kelvarin_open_reader(in_memory.archive, &kept), KELVARIN_OK);
+  EXPECT_EQ(kelvarin_move(in_memory.archive, "maps", "levels", nullptr), KELVARIN_MISUSE);
   // A reader that fails is closed too, and the open says why.
   memory.fail = true;
   Handle handle;
@@ -172,6 +183,47 @@ TEST(CApi, AReaderGivesWhatThePathGivesAndIsClosedOnce) {
   EXPECT_EQ(kelvarin_open_reader(handle.archive, &reader), KELVARIN_IO);
   EXPECT_EQ(memory.closed, 2);
   EXPECT_EQ(kelvarin_entry_count(handle.archive), 0u);
+}
+
+// Each edit tells its changes, and the handle then has the changed archive
+// open; a dry run changes nothing.
+TEST(CApi, PackAndTheEditsLeaveTheHandleOnTheChangedArchive) {
+  TempDir dir;
+  const fs::path sample = fs::path(KELVARIN_SOURCE_DIR) / "examples" / "sample";
+  const std::string archive = utf8(dir / "a.brq");
+  Handle handle;
+  ASSERT_EQ(kelvarin_pack(handle.archive, archive.c_str(), utf8(sample).c_str(), nullptr, 0, nullptr), KELVARIN_OK);
+  ASSERT_EQ(kelvarin_entry_count(handle.archive), 10u);
+  std::vector<std::string> told;
+  kelvarin_edit_options options;
+  kelvarin_edit_options_init(&options);
+  options.user = &told;
+  options.on_event = [](void* user, const kelvarin_event* event) {
+    static const char* const kWords[] = {"", "", "", "", "", "", "+", "-", "~", ">"};
+    if (event->kind >= KELVARIN_EVENT_ADDED) {
+      static_cast<std::vector<std::string>*>(user)->push_back(kWords[event->kind] + std::string(event->path) +
+                                                               (event->to_size > 0 ? " " + std::string(event->to) : ""));
+    }
+    return 0;
+  };
+  const char* gone[] = {"readme.txt"};
+  options.dry_run = 1;
+  EXPECT_EQ(kelvarin_remove(handle.archive, gone, 1, &options), KELVARIN_OK);
+  EXPECT_EQ(kelvarin_entry_count(handle.archive), 10u);
+  options.dry_run = 0;
+  EXPECT_EQ(kelvarin_remove(handle.archive, gone, 1, &options), KELVARIN_OK);
+  EXPECT_EQ(kelvarin_entry_count(handle.archive), 9u);
+  EXPECT_EQ(kelvarin_move(handle.archive, "maps", "levels", &options), KELVARIN_OK);
+  write_file(dir / "new.txt", "new");
+  const char* added[] = {"new.txt"};
+  const std::string directory = utf8(dir.path());
+  options.directory = directory.c_str();
+  EXPECT_EQ(kelvarin_add(handle.archive, added, 1, &options), KELVARIN_OK);
+  EXPECT_EQ(kelvarin_sync(handle.archive, utf8(sample).c_str(), &options), KELVARIN_OK);
+  EXPECT_EQ(told, (std::vector<std::string>{"-readme.txt", "-readme.txt", ">maps levels", "+new.txt", "-levels",
+                                            "+maps", "-new.txt", "+readme.txt"}));
+  ASSERT_EQ(kelvarin_extract(handle.archive, utf8(dir / "out").c_str(), nullptr), KELVARIN_OK);
+  EXPECT_EQ(snapshot(dir / "out"), snapshot(sample));
 }
 
 }  // namespace

@@ -9,10 +9,10 @@
 #include <iterator>
 #include <limits>
 
-#include "brq/folder_source.h"
 #include "brq/json_text.h"
 #include "brq/progress_line.h"
 #include "brq/run_brq.h"
+#include "packing/folder_source.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "support/test_support.h"
@@ -880,8 +880,8 @@ TEST(BrqPack, FilesChangedAfterTheScanAreRefusedNotPacked) {
     write_file(dir / "secret", "SECR");
     platform::Folder root;
     ASSERT_TRUE(platform::open_folder(utf8(dir / "src"), root).ok());
-    brq::FolderSource files(std::move(root), utf8(dir / "src"));
-    brq::ScanReport report;
+    FolderSource files(std::move(root), utf8(dir / "src"));
+    ScanReport report;
     const std::vector<SourceNode> tree = {files.scan({}, report).value()};
     ASSERT_TRUE(report.left_out.empty() && report.unportable.empty());
     const ArchiveLayout layout = lay_out(tree).value();

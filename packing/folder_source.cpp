@@ -1,6 +1,6 @@
 // Scanning a folder for brq pack and brq diff, and opening its files again
 // to read them.
-#include "brq/folder_source.h"
+#include "packing/folder_source.h"
 
 #include <algorithm>
 #include <limits>
@@ -12,7 +12,7 @@
 #include "names/entry_pattern.h"
 #include "names/utf8.h"
 
-namespace kelvarin::brq {
+namespace kelvarin {
 namespace {
 
 constexpr const char* kStoreAllTheSame = " (--allow-unportable stores it all the same)";
@@ -538,4 +538,4 @@ Error FolderSource::open_through(Chain& chain, std::size_t file, platform::FileH
   return platform::open_file(chain.folders.empty() ? root_ : chain.folders.back(), name_, handle, identity);
 }
 
-}  // namespace kelvarin::brq
+}  // namespace kelvarin

@@ -15,7 +15,7 @@
 #include "names/entry_selection.h"
 #include "platform/files.h"
 
-namespace kelvarin::brq {
+namespace kelvarin {
 
 struct ScanOptions {
   // Names Windows can't hold, and names in one folder that differ only in
@@ -188,4 +188,4 @@ class FolderSource final : public SourceTree, public TreeFiles, public FileSourc
   platform::NativeString name_;
 };
 
-}  // namespace kelvarin::brq
+}  // namespace kelvarin

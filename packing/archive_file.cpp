@@ -1,24 +1,25 @@
 // Writing an archive file under a temporary name and naming it once
-// complete, with the progress line counting what is read.
-#include "brq/archive_file.h"
+// complete, with the progress counting what is read.
+#include "packing/archive_file.h"
 
 #include <cstdint>
 #include <vector>
 
+#include "messages/entry_messages.h"
 #include "names/entry_name.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 
-namespace kelvarin::brq {
+namespace kelvarin {
 namespace {
 
 // Writes go out in blocks of this size, not one call per name or padding.
 constexpr std::size_t kWriteBlock = 1u << 20;
 
-// The files, each counted on the progress line as it is opened.
+// The files, each counted on the progress as it is opened.
 class CountedFiles final : public TreeFiles {
  public:
-  CountedFiles(const ArchiveLayout& layout, TreeFiles& files, ProgressLine& progress)
+  CountedFiles(const ArchiveLayout& layout, TreeFiles& files, WriteProgress& progress)
       : layout_(layout), files_(files), progress_(progress) {}
   Error open(std::size_t file, platform::FileHandle& handle) override {
     progress_.file_started(layout_.tree->file_size(file));
@@ -31,7 +32,7 @@ class CountedFiles final : public TreeFiles {
  private:
   const ArchiveLayout& layout_;
   TreeFiles& files_;
-  ProgressLine& progress_;
+  WriteProgress& progress_;
 };
 
 // Gathers the archive's bytes into blocks of kWriteBlock for `put`, so
@@ -80,7 +81,7 @@ class BlockedOutput {
 }  // namespace
 
 Error write_archive_file(const ArchiveLayout& layout, TreeFiles& source, const platform::Folder& folder,
-                         const std::string& name, ProgressLine& progress,
+                         const std::string& name, WriteProgress& progress,
                          const std::function<void()>& before_naming) {
   CountedFiles files(layout, source, progress);
   platform::NativeString final_name, temp_name;
@@ -114,13 +115,13 @@ Error write_archive_file(const ArchiveLayout& layout, TreeFiles& source, const p
 }
 
 Error write_archive_file(const ArchiveLayout& layout, FileSource& files, const platform::Folder& folder,
-                         const std::string& name, ProgressLine& progress,
+                         const std::string& name, WriteProgress& progress,
                          const std::function<void()>& before_naming) {
   NodeFiles nodes(files);
   return write_archive_file(layout, nodes, folder, name, progress, before_naming);
 }
 
-Error write_archive_stream(const ArchiveLayout& layout, TreeFiles& source, std::FILE* stream, ProgressLine& progress) {
+Error write_archive_stream(const ArchiveLayout& layout, TreeFiles& source, std::FILE* stream, WriteProgress& progress) {
   CountedFiles files(layout, source, progress);
   BlockedOutput output(
       [&](const char* bytes, std::size_t length) { return platform::write_stream(stream, {bytes, length}); });
@@ -136,10 +137,38 @@ Error write_archive_stream(const ArchiveLayout& layout, TreeFiles& source, std::
   return error;
 }
 
+Error find_archive_place(const std::string& archive, ArchivePlace& place, std::string& problem) {
+  Error error = platform::open_parent_folder(archive, place.folder, place.name);
+  platform::NativeString native_name;
+  platform::native_name(place.name, native_name);
+  platform::Folder existing;
+  if (error.ok() && (place.name.empty() || platform::open_subfolder(place.folder, native_name, existing).ok())) {
+    problem = error_line(archive + " is a folder; name the archive to write");
+    return Error::of_kind(Error::Kind::name_taken, "a folder holds its name");
+  }
+  if (error.ok()) error = platform::identify(place.folder.handle, place.identity);
+  if (!error.ok()) {
+    problem = error_line("Unable to write " + archive + ": " + cause_of(error));
+    return error;
+  }
+  // The archive replaces a file of its name, and nothing else: not a
+  // device, a pipe or a socket (a name the system may need), and not a
+  // link, whose target the user should name instead.
+  platform::FileIdentity there;
+  if (platform::identify_in(place.folder, native_name, there).ok() && !there.is_regular) {
+    problem = error_line(archive + (there.is_link ? " is a symbolic link; name the file it leads to"
+                                                  : " is not a regular file (a device, a pipe or a "
+                                                    "socket); brq pack replaces only a file") +
+                         ", so nothing was written");
+    return Error::of_kind(Error::Kind::name_taken, "something other than a file holds its name");
+  }
+  return {};
+}
+
 ProgressTotals progress_totals(const ArchiveLayout& layout) {
   ProgressTotals totals{layout.data.size(), 0};
   for (const PlacedData& placed : layout.data) totals.bytes += layout.tree->file_size(placed.file);
   return totals;
 }
 
-}  // namespace kelvarin::brq
+}  // namespace kelvarin

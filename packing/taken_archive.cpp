@@ -1,8 +1,10 @@
 // Opening an archive and taking its lock, again where it was replaced
 // between the two.
-#include "brq/taken_archive.h"
+#include "packing/taken_archive.h"
 
-namespace kelvarin::brq {
+#include "messages/entry_messages.h"
+
+namespace kelvarin {
 namespace {
 
 // How often an archive another change replaced between its opening and
@@ -25,12 +27,15 @@ bool names_a_link(const std::string& archive) {
   return platform::identify_in(folder, native, there).ok() && there.is_link;
 }
 
-bool open_to_change(const std::string& archive, bool take, std::optional<OpenedIndex>& opened, EditTarget& target,
-                    const Streams& streams) {
+Error open_to_change(const std::string& archive, bool take, std::optional<OpenedIndex>& opened, EditTarget& target,
+                     std::string& problem) {
   for (int attempt = 0;; ++attempt) {
-    opened.emplace(open_index(archive, streams));
-    if (!opened->ok()) return false;
-    if (!take) return true;
+    opened.emplace(ArchiveIndex::open(archive));
+    if (!opened->ok()) {
+      problem = error_line(archive_problem(*opened));
+      return opened->error();
+    }
+    if (!take) return {};
     bool replaced = false;
     const Error error = take_for_edit(opened->value(), target, replaced);
     std::string cause;
@@ -39,15 +44,15 @@ bool open_to_change(const std::string& archive, bool take, std::optional<OpenedI
     } else if (!error.ok()) {
       cause = cause_of(error);
     } else if (!replaced) {
-      return true;
+      return {};
     } else if (attempt + 1 < kOpenAttempts) {
       continue;
     } else {
       cause = "other edits keep replacing it";
     }
-    print(streams.err, unable_to_change(archive, cause));
-    return false;
+    problem = unable_to_change(archive, cause);
+    return error.ok() ? Error::of_kind(Error::Kind::locked, cause) : error;
   }
 }
 
-}  // namespace kelvarin::brq
+}  // namespace kelvarin
