@@ -77,11 +77,13 @@ function show_problem(words, details) {
   box.hidden = false;
 }
 
-// The engine's kinds (kelvarin.h) in a player's words.
+// The engine's kinds (kelvarin.h: 4 BAD_ARCHIVE, 8 ENDED_EARLY, 9 NO_MEMORY,
+// 13 IO) in a player's words.
 const kOpenProblems = {
   4: 'This file isn\u2019t a Kelvarin archive, or it is damaged: its table of contents can\u2019t be read, so nothing in it can be shown.',
   8: 'This archive is cut short: it ends before the end of its table of contents. It may not have finished downloading or copying.',
   9: 'There isn\u2019t enough memory to open this archive.',
+  13: 'The file can\u2019t be read any more: was it moved or changed since it was chosen?',
 };
 
 async function open_file(file) {
