@@ -148,7 +148,7 @@ describe('the archive viewer', { skip }, () => {
   test('the filter names what brq list names, by the same paths and patterns', async () => {
     // Every folder is open (above), so the rows are all that is named.
     const filters = ['*.map', 'sounds/**/*.ogg', 'MAPS', 'textures [r]eadme.*', '/maps/../readme.txt',
-      '?aps/level[!1].*', 'sounds/**', '**/w*', '[a-m]*', 'nothing*'];
+      '?aps/level[!1].*', 'sounds/**', '**/w*', '[a-m]*', 'nothing*', 're[*', '*.[!m]*', '**/[a-s]*/**'];
     for (const ignore_case of [false, true]) {
       if (ignore_case) await page.click('#ignore-case');
       for (const filter of filters) {
