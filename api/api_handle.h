@@ -40,7 +40,8 @@ struct kelvarin_archive {
   // entries in walk order.
   std::optional<kelvarin::ExtractionPlan> plan;
   std::vector<ListedEntry> listing;
-  // The files an extraction leaves, by listed path: made by the first read.
+  // By listed path, the first entry of `listing` there (its position):
+  // made by the first read.
   std::unordered_map<std::string, std::uint32_t> files;
   // Opened from a path (the edits need one): that path.
   std::string opened_path;

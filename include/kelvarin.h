@@ -130,8 +130,9 @@ typedef enum kelvarin_reason {
 typedef struct kelvarin_entry {
   uint32_t number;  /* the entry's number in the index */
   uint32_t depth;   /* 1 for what the root holds */
-  const char *path; /* '/'-joined names as stored (bytes, maybe not UTF-8), NUL-terminated;
-                       valid until the next call on the handle */
+  const char *path; /* '/'-joined names as stored (bytes, maybe not UTF-8), NUL-terminated,
+                       "" for the usual root (its name is empty); valid until the next call
+                       on the handle */
   size_t path_size; /* bytes, without the NUL */
   kelvarin_entry_kind kind;
   uint64_t size;          /* a file's bytes; 0 for a folder */
