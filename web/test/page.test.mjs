@@ -238,6 +238,28 @@ describe('the archive viewer', { skip }, () => {
     assert.deepEqual(dialogs, []);
   });
 
+  test('names given twice: folders merged and files replaced, zipped as brq extracts them', async () => {
+    const archive = join(scratch, 'twice.brq');
+    const text = (t) => Buffer.from(t);
+    writeFileSync(archive, write_archive([
+      { name: 'maps', children: [{ name: 'a.txt', data: text('a') }] },
+      { name: 'c.txt', data: text('first') },
+      { name: 'maps', children: [{ name: 'b.txt', data: text('b') }] },
+      { name: 'c.txt', data: text('second') },
+    ]));
+    await open(archive);
+    await open_all_folders();
+    assert.deepEqual((await rows()).map(([level, name, , why]) => [level, name, why]), [
+      [1, 'maps', ''], [2, 'a.txt', ''], [2, 'b.txt', ''],
+      [1, 'c.txt', 'replaced by a later file of this name'], [1, 'c.txt', '']]);
+    const zip = await next_download(() => page.click('#zip-all'));
+    const unzipped = mkdtempSync(join(scratch, 'unzipped-'));
+    execFileSync('bsdtar', ['-xf', zip, '-C', unzipped]);
+    const extracted = join(scratch, 'twice');
+    run_brq('extract', archive, extracted);
+    assert.deepEqual(snapshot(unzipped), snapshot(extracted));
+  });
+
   test('a damaged archive is explained in a player\'s words', async () => {
     const archive = join(scratch, 'cut.brq');
     writeFileSync(archive, readFileSync(sample).subarray(0, 100));
