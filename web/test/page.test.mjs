@@ -53,7 +53,7 @@ describe('the archive viewer', { skip }, () => {
     browser = await puppeteer.launch({
       executablePath: process.env.KELVARIN_CHROMIUM || '/usr/bin/chromium',
       headless: true,
-      args: ['--no-sandbox'],
+      args: ['--no-sandbox', '--enable-precise-memory-info'],
     });
     page = await browser.newPage();
     await page.setViewport({ width: 1100, height: 700 });
