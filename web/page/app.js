@@ -6,6 +6,7 @@
 
 const kPreviewBytes = 1024 * 1024;
 const kImageBytes = 16 * 1024 * 1024;
+const kHexBytes = 64 * 1024;
 // Rows drawn at once: a folder of more shows a note instead of the rest.
 const kMostRows = 5000;
 const kIndentLevels = 40;
@@ -294,11 +295,13 @@ function image_type(bytes) {
 }
 
 function looks_like_text(bytes) {
-  const sample = bytes.subarray(0, 4096);
+  const kSample = 4096;
+  const sample = bytes.subarray(0, kSample);
   if (sample.includes(0)) return false;
   try {
-    // A multi-byte character cut at the sample's end is no reason to refuse.
-    new TextDecoder('utf-8', { fatal: true }).decode(sample.subarray(0, Math.max(0, sample.length - 3)));
+    // A character cut at the end of a sample shorter than the file is no
+    // reason to refuse (a stream's decoder waits for the rest).
+    new TextDecoder('utf-8', { fatal: true }).decode(sample, { stream: bytes.length > kSample });
     return true;
   } catch (e) {
     return false;
@@ -351,10 +354,13 @@ async function preview(node) {
     pane.append(image);
   } else if (looks_like_text(bytes)) {
     pane.append(element('pre', new TextDecoder().decode(bytes), 'text'));
+    if (partial) pane.append(element('p', partial, 'note'));
   } else {
-    pane.append(element('pre', hex_view(bytes.subarray(0, 64 * 1024)), 'hex'));
+    pane.append(element('pre', hex_view(bytes.subarray(0, kHexBytes)), 'hex'));
+    if (node.size > kHexBytes) {
+      pane.append(element('p', `The first ${human_size(kHexBytes)} of ${human_size(node.size)}, in hex.`, 'note'));
+    }
   }
-  if (partial) pane.append(element('p', partial, 'note'));
 }
 
 // ---- Downloads and extraction ----
