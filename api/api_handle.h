@@ -15,6 +15,7 @@
 #include "archive/archive_index.h"
 #include "extract/extraction_plan.h"
 #include "kelvarin.h"
+#include "names/name_table.h"
 #include "platform/error.h"
 
 // One entry of the whole archive's plan as the walk met it: twelve bytes,
@@ -43,6 +44,7 @@ struct kelvarin_archive {
   std::vector<ListedEntry> listing;
   // Every listed path by hash: made by the first lookup.
   std::vector<PathKey> paths;
+  kelvarin::KeyedHash path_hash;
   // Opened from a path (the edits need one): that path.
   std::string opened_path;
 

@@ -7,16 +7,18 @@
 
 namespace {
 
-// FNV-1a, continued from `hash` over `bytes`.
-std::uint32_t hash_on(std::uint32_t hash, std::string_view bytes) {
-  for (const char byte : bytes) {
-    hash ^= static_cast<unsigned char>(byte);
-    hash *= 16777619u;
+// The hash of `text` going on from `hash`, one name between separators at
+// a time, empty ones adding nothing: a path's hash goes on from its
+// folder's. Keyed afresh for each handle, so that no archive can make its
+// paths collide to slow every lookup down.
+std::uint32_t hash_on(const kelvarin::KeyedHash& keyed, std::uint32_t hash, std::string_view text) {
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find('/'), text.size());
+    if (end > 0) hash = static_cast<std::uint32_t>(keyed(hash, text.substr(0, end)));
+    text.remove_prefix(std::min(end + 1, text.size()));
   }
   return hash;
 }
-
-constexpr std::uint32_t kEmptyHash = 2166136261u;
 
 }  // namespace
 
@@ -49,32 +51,27 @@ std::optional<std::uint32_t> kelvarin_archive::position_of(std::string_view path
   if (paths.empty() && !listing.empty()) {
     // Each path's hash goes on from its folder's, kept by depth: in walk
     // order the last folder met one level up is the one an entry is in.
-    struct Above {
-      std::uint32_t hash;
-      bool named;  // its listed path is not empty
-    };
-    std::vector<Above> above;
-    paths.reserve(listing.size());
+    std::vector<std::uint32_t> above;
+    // Made apart, so that running out of memory half way leaves none.
+    std::vector<PathKey> keys;
+    keys.reserve(listing.size());
     for (std::uint32_t at = 0; at < listing.size(); ++at) {
       const ListedEntry& listed = listing[at];
-      const Above folder = listed.depth == 0 ? Above{kEmptyHash, false} : above[listed.depth - 1];
-      const std::string_view name =
-          index->name_readable(listed.entry) ? index->name(listed.entry) : std::string_view();
-      Above here = folder;
-      if (!name.empty()) {
-        here = {hash_on(folder.named ? hash_on(folder.hash, "/") : folder.hash, name), true};
-      }
-      paths.push_back({here.hash, at});
+      const std::uint32_t folder = listed.depth == 0 ? 0 : above[listed.depth - 1];
+      const std::uint32_t here =
+          index->name_readable(listed.entry) ? hash_on(path_hash, folder, index->name(listed.entry)) : folder;
+      keys.push_back({here, at});
       if (index->is_folder(listed.entry) && (*plan)[listed.entry].entered()) {
         above.resize(listed.depth);
         above.push_back(here);
       }
     }
-    std::sort(paths.begin(), paths.end(), [](const PathKey& a, const PathKey& b) {
+    std::sort(keys.begin(), keys.end(), [](const PathKey& a, const PathKey& b) {
       return a.hash != b.hash ? a.hash < b.hash : a.position < b.position;
     });
+    paths = std::move(keys);
   }
-  const std::uint32_t wanted = hash_on(kEmptyHash, path);
+  const std::uint32_t wanted = hash_on(path_hash, 0, path);
   auto at = std::lower_bound(paths.begin(), paths.end(), wanted,
                              [](const PathKey& key, std::uint32_t hash) { return key.hash < hash; });
   // Of the paths with this hash, in walk order, the first that is it.
