@@ -116,10 +116,6 @@ TEST(CApi, MisuseAndFailingCallbacksAreKindsOnTheHandle) {
          write_file(dir / "file", "x");
          return kelvarin_extract(a, utf8(dir / "file").c_str(), nullptr);
        }},
-      {"a destination below a file", true, KELVARIN_NOT_A_FOLDER, [&](auto* a) {
-         write_file(dir / "file", "x");
-         return kelvarin_extract(a, utf8(dir / "file" / "out").c_str(), nullptr);
-       }},
       {"find of nothing", true, KELVARIN_NOT_FOUND, [](auto* a) {
          std::size_t position = 1;
          const kelvarin_kind found = kelvarin_find(a, "maps/none", &position);
