@@ -45,29 +45,27 @@ class CallerReader {
   kelvarin_reader reader_;
 };
 
-// Records the entries of the plan in the walk's order.
+// Records the entries of the plan in the walk's order, each with the
+// folder the walk found it in.
 class Lister final : public PlanVisitor {
  public:
   explicit Lister(std::vector<ListedEntry>& listing) : listing_(listing) {}
 
   bool enter_folder(const EntryVisit& folder, const PlannedEntry&) override {
     note(folder);
+    open_.push_back(static_cast<std::uint32_t>(listing_.size() - 1));
     return true;
   }
   void visit(const EntryVisit& entry, const PlannedEntry&) override { note(entry); }
 
  private:
   void note(const EntryVisit& visit) {
-    ListedEntry& listed = listing_.emplace_back();
-    listed.entry = visit.entry;
-    listed.depth = visit.depth;
-    listed.walk_path.reserve(visit.folder_path.size() + visit.name.size());
-    listed.walk_path.append(visit.folder_path).append(visit.name);
-    listed.name_at = static_cast<std::uint32_t>(visit.folder_path.size());
-    listed.is_folder = visit.is_folder;
-    listed.name_readable = visit.name_readable;
+    // Whatever was open at its depth or below is done.
+    open_.resize(visit.depth);
+    listing_.push_back({visit.entry, visit.depth, visit.depth == 0 ? ListedEntry::kTop : open_.back()});
   }
   std::vector<ListedEntry>& listing_;
+  std::vector<std::uint32_t> open_;  // the folders above, by depth
 };
 
 // Takes what `opened` holds onto the handle, with its plan and listing.
@@ -174,22 +172,22 @@ kelvarin_kind kelvarin_entry_at(kelvarin_archive* archive, size_t position, kelv
                       std::to_string(archive->listing.size()) + " entries");
     }
     const ArchiveIndex& index = *archive->index;
-    const ListedEntry& listed = archive->listing[position];
-    const EntryVisit visit = listed.visit();
-    const PlannedEntry& planned = (*archive->plan)[listed.entry];
+    std::string folder_path;
+    const EntryVisit visit = archive->visit_at(position, folder_path);
+    const PlannedEntry& planned = (*archive->plan)[visit.entry];
     archive->entry_path = listed_path(visit);
     archive->entry_message.clear();
     if (planned.fate == Fate::left_out) archive->entry_message = one_line(left_out_line(index, visit, planned));
     *entry = {};
-    entry->number = listed.entry;
-    entry->depth = listed.depth;
+    entry->number = visit.entry;
+    entry->depth = visit.depth;
     entry->path = archive->entry_path.c_str();
     entry->path_size = archive->entry_path.size();
-    entry->kind = listed.is_folder ? KELVARIN_FOLDER : KELVARIN_FILE;
-    if (!listed.is_folder) {
-      const std::int32_t size = index.node(listed.entry).file_size;
+    entry->kind = visit.is_folder ? KELVARIN_FOLDER : KELVARIN_FILE;
+    if (!visit.is_folder) {
+      const std::int32_t size = index.node(visit.entry).file_size;
       entry->size = size > 0 ? static_cast<std::uint64_t>(size) : 0;
-      entry->data_position = index.data_position(listed.entry).value_or(0);
+      entry->data_position = index.data_position(visit.entry).value_or(0);
     }
     entry->fate = fate_of(planned);
     entry->reason = reason_of(planned.refusal);

@@ -33,7 +33,7 @@ kelvarin_kind kelvarin_check(kelvarin_archive* archive, kelvarin_check_result* r
         continue;
       }
       // Data inside the index are the index's own bytes: the archive is damaged.
-      if (!listed.is_folder && index.node(listed.entry).file_size > 0 &&
+      if (!index.is_folder(listed.entry) && index.node(listed.entry).file_size > 0 &&
           *index.data_position(listed.entry) < index.index_end()) {
         ++found.data_inside_index;
       }

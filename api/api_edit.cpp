@@ -253,18 +253,6 @@ using namespace kelvarin::api;
 
 extern "C" {
 
-void kelvarin_pack_options_init(kelvarin_pack_options* options) {
-  if (options == nullptr) return;
-  *options = {};
-  options->struct_size = sizeof *options;
-}
-
-void kelvarin_edit_options_init(kelvarin_edit_options* options) {
-  if (options == nullptr) return;
-  *options = {};
-  options->struct_size = sizeof *options;
-}
-
 kelvarin_kind kelvarin_pack(kelvarin_archive* archive, const char* archive_path, const char* folder,
                             const char* const* paths, size_t path_count, const kelvarin_pack_options* given) {
   if (archive == nullptr) return KELVARIN_MISUSE;

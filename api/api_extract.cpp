@@ -195,12 +195,6 @@ using namespace kelvarin::api;
 
 extern "C" {
 
-void kelvarin_extract_options_init(kelvarin_extract_options* options) {
-  if (options == nullptr) return;
-  *options = {};
-  options->struct_size = sizeof *options;
-}
-
 kelvarin_kind kelvarin_extract(kelvarin_archive* archive, const char* destination,
                                const kelvarin_extract_options* options) {
   return guarded(archive, [&] {

@@ -10,28 +10,30 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "archive/archive_index.h"
 #include "extract/extraction_plan.h"
 #include "kelvarin.h"
+#include "names/name_table.h"
 #include "platform/error.h"
 
-// One entry of the whole archive's plan as the walk met it: enough to
-// make its EntryVisit again.
+// One entry of the whole archive's plan as the walk met it: twelve bytes,
+// its path made again on demand from the folders above it.
 struct ListedEntry {
+  static constexpr std::uint32_t kTop = 0xFFFFFFFFu;
   std::uint32_t entry = 0;
   std::uint32_t depth = 0;
-  std::string walk_path;  // the walk's folder path, then the name
-  std::uint32_t name_at = 0;
-  bool is_folder = false;
-  bool name_readable = true;
+  // The listing position of the folder the walk found it in; kTop on the
+  // top level.
+  std::uint32_t folder = kTop;
+};
 
-  kelvarin::EntryVisit visit() const {
-    const std::string_view whole = walk_path;
-    return {entry, depth, whole.substr(0, name_at), whole.substr(name_at), is_folder, name_readable};
-  }
+// A listed path's hash and the listing position of the entry there: the
+// lookup by path, sorted by hash and then position.
+struct PathKey {
+  std::uint32_t hash = 0;
+  std::uint32_t position = 0;
 };
 
 struct kelvarin_archive {
@@ -40,9 +42,9 @@ struct kelvarin_archive {
   // entries in walk order.
   std::optional<kelvarin::ExtractionPlan> plan;
   std::vector<ListedEntry> listing;
-  // By listed path, the first entry of `listing` there (its position):
-  // made by the first read.
-  std::unordered_map<std::string, std::uint32_t> files;
+  // Every listed path by hash: made by the first lookup.
+  std::vector<PathKey> paths;
+  kelvarin::KeyedHash path_hash;
   // Opened from a path (the edits need one): that path.
   std::string opened_path;
 
@@ -56,9 +58,20 @@ struct kelvarin_archive {
   std::vector<char> buffer;
 
   bool is_open() const { return index.has_value(); }
+  // The listed entry at `position` as the walk met it, its folders' path
+  // made in `folder_path`.
+  kelvarin::EntryVisit visit_at(std::size_t position, std::string& folder_path) const;
+  // Its path as brq lists it.
+  std::string path_at(std::size_t position) const;
+  // The listing position of the first entry in walk order whose listed
+  // path is `path` (normalised), if any.
+  std::optional<std::uint32_t> position_of(std::string_view path);
+
   void close() {
     listing.clear();
-    files.clear();
+    listing.shrink_to_fit();
+    paths.clear();
+    paths.shrink_to_fit();
     plan.reset();
     index.reset();
     opened_path.clear();

@@ -7,39 +7,45 @@
 namespace kelvarin::api {
 namespace {
 
+// The listing position of the entry at `path`, as reads find it: the
+// first in walk order (a folder merged into an earlier one, or a file left
+// out, doesn't hide what came first), and of a name held twice the later
+// file, which is what an extraction leaves. MISUSE or NOT_FOUND otherwise.
+kelvarin_kind locate(kelvarin_archive* archive, const char* path, std::uint32_t& position) {
+  if (const kelvarin_kind closed = need_open(archive); closed != KELVARIN_OK) return closed;
+  if (path == nullptr) return fail(archive, KELVARIN_MISUSE, "no path (a null pointer)");
+  const std::string wanted = normalise_entry_path(path);
+  const std::optional<std::uint32_t> at = archive->position_of(wanted);
+  if (!at) return fail(archive, KELVARIN_NOT_FOUND, nothing_named(wanted, archive->index->path()));
+  position = *at;
+  const std::uint32_t entry = archive->listing[position].entry;
+  if ((*archive->plan)[entry].fate == Fate::replaced) {
+    // Rare: a scan is enough.
+    for (std::uint32_t later = position + 1; later < archive->listing.size(); ++later) {
+      const PlannedEntry& other = (*archive->plan)[archive->listing[later].entry];
+      if (other.fate == Fate::file && other.place() == entry) position = later;
+    }
+  }
+  return KELVARIN_OK;
+}
+
 // The file at `path` that an extraction leaves: MISUSE, NOT_FOUND,
 // NOT_A_FILE or the entry's refusal on the handle otherwise.
 kelvarin_kind find_file(kelvarin_archive* archive, const char* path, std::uint32_t& found) {
-  if (const kelvarin_kind closed = need_open(archive); closed != KELVARIN_OK) return closed;
-  if (path == nullptr) return fail(archive, KELVARIN_MISUSE, "no path (a null pointer)");
-  if (archive->files.empty()) {
-    // By walk order the first entry of a path wins: a folder merged into
-    // an earlier one, or a file left out, doesn't hide what came first.
-    for (std::size_t at = 0; at < archive->listing.size(); ++at) {
-      archive->files.try_emplace(listed_path(archive->listing[at].visit()), static_cast<std::uint32_t>(at));
-    }
-  }
-  const std::string wanted = normalise_entry_path(path);
-  const auto at = archive->files.find(wanted);
-  if (at == archive->files.end()) return fail(archive, KELVARIN_NOT_FOUND, nothing_named(wanted, archive->index->path()));
-  const ListedEntry& listed = archive->listing[at->second];
-  const PlannedEntry& planned = (*archive->plan)[listed.entry];
-  if (listed.is_folder && planned.fate != Fate::left_out) {
-    return fail(archive, KELVARIN_NOT_A_FILE, wanted + " in " + archive->index->path() + " is a folder, not a file");
-  }
+  std::uint32_t position = 0;
+  if (const kelvarin_kind located = locate(archive, path, position); located != KELVARIN_OK) return located;
+  std::string folder_path;
+  const EntryVisit visit = archive->visit_at(position, folder_path);
+  const PlannedEntry& planned = (*archive->plan)[visit.entry];
   if (planned.fate == Fate::left_out) {
     return fail(archive, planned.refusal == Refusal::damaged ? KELVARIN_BAD_ARCHIVE : KELVARIN_NOT_FOUND,
-                one_line(left_out_line(*archive->index, listed.visit(), planned)));
+                one_line(left_out_line(*archive->index, visit, planned)));
   }
-  found = listed.entry;
-  // Of a name held twice, the later file is what an extraction leaves
-  // (rare: a scan is enough).
-  if (planned.fate == Fate::replaced) {
-    for (const ListedEntry& later : archive->listing) {
-      const PlannedEntry& other = (*archive->plan)[later.entry];
-      if (other.fate == Fate::file && other.place() == listed.entry) found = later.entry;
-    }
+  if (visit.is_folder) {
+    return fail(archive, KELVARIN_NOT_A_FILE,
+                listed_path(visit) + " in " + archive->index->path() + " is a folder, not a file");
   }
+  found = visit.entry;
   return KELVARIN_OK;
 }
 
@@ -62,6 +68,17 @@ using namespace kelvarin;
 using namespace kelvarin::api;
 
 extern "C" {
+
+kelvarin_kind kelvarin_find(kelvarin_archive* archive, const char* path, size_t* position) {
+  return guarded(archive, [&] {
+    if (position != nullptr) *position = 0;
+    std::uint32_t found = 0;
+    if (const kelvarin_kind located = locate(archive, path, found); located != KELVARIN_OK) return located;
+    if (position == nullptr) return fail(archive, KELVARIN_MISUSE, "no position to fill (a null pointer)");
+    *position = found;
+    return succeed(archive);
+  });
+}
 
 kelvarin_kind kelvarin_read(kelvarin_archive* archive, const char* path, uint64_t offset, void* buffer, size_t count,
                             size_t* done) {

@@ -15,14 +15,15 @@
  * handle and stay valid until the next call on it.
  *
  * Options structs begin with `struct_size`: set it to sizeof the struct
- * (kelvarin_*_options_init does), so that a later library that adds fields
- * still reads an older caller's struct. A null options pointer means the
- * defaults. */
+ * (the header's own kelvarin_*_options_init do, inline, with the size this
+ * header gives it), so that a later library that adds fields still reads an
+ * older caller's struct. A null options pointer means the defaults. */
 #ifndef KELVARIN_H
 #define KELVARIN_H
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 /* On Windows, a program linking the static library defines KELVARIN_STATIC
    (the CMake package and pkg-config's --static do it). */
@@ -149,6 +150,12 @@ KELVARIN_API size_t kelvarin_entry_count(kelvarin_archive *archive);
 /* The entry at `position` (0 to kelvarin_entry_count() - 1). */
 KELVARIN_API kelvarin_kind kelvarin_entry_at(kelvarin_archive *archive, size_t position, kelvarin_entry *entry);
 
+/* The entry at `path` (as kelvarin_read takes it), its position for
+   kelvarin_entry_at in `*position`: the first in walk order there, and of a
+   name held twice, the file extraction leaves. KELVARIN_NOT_FOUND where
+   nothing is listed at `path`. */
+KELVARIN_API kelvarin_kind kelvarin_find(kelvarin_archive *archive, const char *path, size_t *position);
+
 /* ---- Reading a file ---- */
 
 /* A file's bytes, by its path as listed (for a replaced name, the file
@@ -218,7 +225,13 @@ typedef struct kelvarin_extract_options {
   void *user;
 } kelvarin_extract_options;
 
-KELVARIN_API void kelvarin_extract_options_init(kelvarin_extract_options *options);
+/* The defaults, and this header's struct_size. Inline: a library newer
+   than the caller's header never writes past the caller's struct. */
+static inline void kelvarin_extract_options_init(kelvarin_extract_options *options) {
+  if (options == NULL) return;
+  memset(options, 0, sizeof *options);
+  options->struct_size = sizeof *options;
+}
 
 /* Extracts into the folder `destination` (UTF-8; made, one level deep, when
    missing). KELVARIN_OK only when everything asked for was written whole;
@@ -261,7 +274,13 @@ typedef struct kelvarin_pack_options {
   void *user;
 } kelvarin_pack_options;
 
-KELVARIN_API void kelvarin_pack_options_init(kelvarin_pack_options *options);
+/* The defaults, and this header's struct_size. Inline: a library newer
+   than the caller's header never writes past the caller's struct. */
+static inline void kelvarin_pack_options_init(kelvarin_pack_options *options) {
+  if (options == NULL) return;
+  memset(options, 0, sizeof *options);
+  options->struct_size = sizeof *options;
+}
 
 /* Makes the archive `archive_path` of `paths` below the folder `folder` (all
    of it where `path_count` is 0), as `brq pack` does: written whole under a
@@ -287,7 +306,13 @@ typedef struct kelvarin_edit_options {
                        this leaves them out of the edited archive (LEFT_OUT tells each) */
 } kelvarin_edit_options;
 
-KELVARIN_API void kelvarin_edit_options_init(kelvarin_edit_options *options);
+/* The defaults, and this header's struct_size. Inline: a library newer
+   than the caller's header never writes past the caller's struct. */
+static inline void kelvarin_edit_options_init(kelvarin_edit_options *options) {
+  if (options == NULL) return;
+  memset(options, 0, sizeof *options);
+  options->struct_size = sizeof *options;
+}
 
 /* The edits change the archive the handle has open from a path, in place of
    a rebuild, as `brq add`, `rm`, `mv` and `sync` do: locked against other

@@ -33,6 +33,7 @@ Error Error::os(int code, Step step) {
   if (code == 0) return Error(Kind::other, -1, step, {});
   const Kind kind = code == ENOENT                        ? Kind::not_found
                     : code == EEXIST                      ? Kind::name_taken
+                    : code == ENOTDIR                     ? Kind::not_a_folder
                     : code == ENOTEMPTY                   ? Kind::not_empty
                     : code == EWOULDBLOCK || code == EAGAIN ? Kind::locked
                     : code == ENOMEM                      ? Kind::no_memory

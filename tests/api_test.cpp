@@ -112,6 +112,16 @@ TEST(CApi, MisuseAndFailingCallbacksAreKindsOnTheHandle) {
          options.path_count = 2;
          return kelvarin_extract(a, utf8(dir / "some").c_str(), &options);
        }},
+      {"a destination a file holds", true, KELVARIN_NOT_A_FOLDER, [&](auto* a) {
+         write_file(dir / "file", "x");
+         return kelvarin_extract(a, utf8(dir / "file").c_str(), nullptr);
+       }},
+      {"find of nothing", true, KELVARIN_NOT_FOUND, [](auto* a) {
+         std::size_t position = 1;
+         const kelvarin_kind found = kelvarin_find(a, "maps/none", &position);
+         return position == 0 ? found : KELVARIN_OK;
+       }},
+      {"find into null", true, KELVARIN_MISUSE, [](auto* a) { return kelvarin_find(a, "maps", nullptr); }},
       {"a destination whose parent is missing", true, KELVARIN_NOT_FOUND,
        [&](auto* a) { return kelvarin_extract(a, utf8(dir / "no" / "out").c_str(), nullptr); }},
       {"a move of nothing", true, KELVARIN_NOT_FOUND,
@@ -165,6 +175,9 @@ TEST(CApi, AReaderGivesWhatThePathGivesAndIsClosedOnce) {
     ASSERT_EQ(kelvarin_read(from_memory.archive, "\\maps\\level1.map", 0, bytes.data(), bytes.size(), &done),
               KELVARIN_OK);
     EXPECT_EQ(bytes.substr(0, done), read_file(fs::path(KELVARIN_SOURCE_DIR) / "examples/sample/maps/level1.map"));
+    std::size_t position = 0;
+    ASSERT_EQ(kelvarin_find(from_memory.archive, "/maps/level1.map", &position), KELVARIN_OK);
+    EXPECT_EQ(position, 2u);
     ASSERT_EQ(kelvarin_extract(from_memory.archive, utf8(dir / "out").c_str(), nullptr), KELVARIN_OK);
     EXPECT_EQ(snapshot(dir / "out"), snapshot(fs::path(KELVARIN_SOURCE_DIR) / "examples" / "sample"));
     // Opening again lets the first reader go.

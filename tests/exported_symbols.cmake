@@ -1,5 +1,7 @@
 # The shared library exports the C API alone: every symbol it defines for
-# others is kelvarin_*, and all of the API is there.
+# others is kelvarin_*, and all of the API is there, but not what the
+# header defines inline (the options' init functions, which must take the
+# caller's size of the struct, never the library's).
 #
 #   cmake -DLIBRARY=<libkelvarin.so> -DHEADER=<kelvarin.h> -P exported_symbols.cmake
 cmake_minimum_required(VERSION 3.25)
@@ -21,5 +23,12 @@ foreach(declaration IN LISTS declarations)
   string(REGEX MATCH "(kelvarin_[a-z_]+)\\(" found "${declaration}")
   if(NOT CMAKE_MATCH_1 IN_LIST exported)
     message(FATAL_ERROR "${LIBRARY} does not export ${CMAKE_MATCH_1}, which kelvarin.h declares")
+  endif()
+endforeach()
+file(STRINGS "${HEADER}" inline_definitions REGEX "^static inline")
+foreach(definition IN LISTS inline_definitions)
+  string(REGEX MATCH "(kelvarin_[a-z_]+)\\(" found "${definition}")
+  if(CMAKE_MATCH_1 IN_LIST exported)
+    message(FATAL_ERROR "${LIBRARY} exports ${CMAKE_MATCH_1}, which kelvarin.h defines inline")
   endif()
 endforeach()

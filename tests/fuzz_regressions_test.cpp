@@ -5,11 +5,14 @@
 
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <set>
 
+#include "extract/extraction_plan.h"
 #include "fuzz/extract_harness.h"
 #include "kelvarin.h"
+#include "names/entry_pattern.h"
 #include "support/test_support.h"
 
 namespace kelvarin::testing {
@@ -25,6 +28,46 @@ struct ApiOutcome {
   int told = 0;
   std::string first;
 };
+
+// The handle lists each entry at the walk's path, and a lookup of a path
+// finds the first entry there in walk order (of a name held twice, the
+// file an extraction leaves).
+void expect_walk_paths(kelvarin_archive* handle, const std::string& archive) {
+  struct Paths final : PlanVisitor {
+    std::vector<std::string> listed;
+    bool enter_folder(const EntryVisit& folder, const PlannedEntry&) override {
+      listed.push_back(listed_path(folder));
+      return true;
+    }
+    void visit(const EntryVisit& entry, const PlannedEntry&) override { listed.push_back(listed_path(entry)); }
+  } walk;
+  OpenedIndex index = ArchiveIndex::open(archive);
+  ASSERT_TRUE(index.ok()) << archive;
+  Result<ExtractionPlan> plan = ExtractionPlan::make(index.value(), nullptr, kUsualCaseRule);
+  ASSERT_TRUE(plan.ok());
+  plan.value().replay(index.value(), walk);
+  ASSERT_EQ(kelvarin_entry_count(handle), walk.listed.size()) << archive;
+  std::map<std::string, std::size_t> first;
+  for (std::size_t at = 0; at < walk.listed.size(); ++at) {
+    const std::string& path = walk.listed[at];
+    first.try_emplace(path, at);
+    kelvarin_entry entry;
+    ASSERT_EQ(kelvarin_entry_at(handle, at, &entry), KELVARIN_OK);
+    EXPECT_EQ(std::string(entry.path, entry.path_size), path) << archive << " entry " << at;
+    if (normalise_entry_path(path) != path) continue;
+    std::size_t found = 0;
+    ASSERT_EQ(kelvarin_find(handle, path.c_str(), &found), KELVARIN_OK) << archive << ": " << path;
+    kelvarin_entry there;
+    ASSERT_EQ(kelvarin_entry_at(handle, first[path], &there), KELVARIN_OK);
+    if (there.fate == KELVARIN_REPLACED) {
+      ASSERT_EQ(kelvarin_entry_at(handle, found, &there), KELVARIN_OK);
+      EXPECT_EQ(std::string(there.path), path);
+      EXPECT_EQ(there.fate, KELVARIN_WRITTEN) << archive << ": " << path;
+    } else {
+      EXPECT_EQ(found, first[path]) << archive << ": " << path;
+    }
+  }
+}
 
 ApiOutcome through_api(const std::string& archive, const std::string* bytes, const fs::path& out) {
   ApiOutcome outcome;
@@ -44,6 +87,7 @@ ApiOutcome through_api(const std::string& archive, const std::string* bytes, con
   if (opened != KELVARIN_OK) {
     outcome = {opened == KELVARIN_BAD_ARCHIVE ? 1 : -1, 1, kelvarin_error_message(handle)};
   } else {
+    if (bytes == nullptr) expect_walk_paths(handle, archive);
     kelvarin_extract_options options;
     kelvarin_extract_options_init(&options);
     options.user = &outcome;

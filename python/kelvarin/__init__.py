@@ -368,7 +368,6 @@ class Archive:
         self._busy = False
         self._reader_keepalive: object = None
         self._reader_raised: Optional[BaseException] = None
-        self._file_sizes: Optional[dict[bytes, int]] = None
 
     # -- opening and closing --
 
@@ -477,14 +476,24 @@ class Archive:
     def entries(self) -> Iterator[Entry]:
         """The entries in the order Kelvarin_Extract walks them (`brq list --all`)."""
         for position in range(len(self)):
-            raw = _native.Entry()
-            self._call(lambda handle: lib.kelvarin_entry_at(handle, position, ctypes.byref(raw)))
-            path = ctypes.string_at(raw.path, raw.path_size)
-            yield Entry(path=_path_text(path), path_bytes=path, kind=_ENTRY_KINDS[raw.kind],
-                        size=raw.size, fate=_FATES[raw.fate], reason=_REASONS.get(raw.reason),
-                        data_position=raw.data_position, number=raw.number, depth=raw.depth,
-                        inside_count=raw.inside_count,
-                        message=(raw.message or b"").decode("utf-8", "replace"))
+            yield self._entry_at(position)
+
+    def find(self, path: EntryPath) -> Entry:
+        """The entry at `path`: the first in walk order there, and for a name
+        held twice, the file extraction leaves. Raises NotFound otherwise."""
+        position = ctypes.c_size_t(0)
+        self._call(lambda handle: lib.kelvarin_find(handle, _entry_path(path), ctypes.byref(position)))
+        return self._entry_at(position.value)
+
+    def _entry_at(self, position: int) -> Entry:
+        raw = _native.Entry()
+        self._call(lambda handle: lib.kelvarin_entry_at(handle, position, ctypes.byref(raw)))
+        path = ctypes.string_at(raw.path, raw.path_size)
+        return Entry(path=_path_text(path), path_bytes=path, kind=_ENTRY_KINDS[raw.kind],
+                     size=raw.size, fate=_FATES[raw.fate], reason=_REASONS.get(raw.reason),
+                     data_position=raw.data_position, number=raw.number, depth=raw.depth,
+                     inside_count=raw.inside_count,
+                     message=(raw.message or b"").decode("utf-8", "replace"))
 
     # -- reading --
 
@@ -514,27 +523,12 @@ class Archive:
 
     def file_size(self, path: EntryPath) -> int:
         """The size of the file at `path` that an extraction leaves."""
-        if self._file_sizes is None:
-            self._file_sizes = {entry.path_bytes: entry.size for entry in self
-                                if entry.kind == EntryKind.FILE and entry.fate == Fate.WRITTEN}
-        key = _entry_path(path).replace(b"\\", b"/").lstrip(b"/")
-        if key in self._file_sizes:
-            return self._file_sizes[key]
-        # Not a path as listed: the library says whether it names a file (and
-        # in its own words why not); if it does, the size is found by reading.
-        probe = bytearray(1)
-        if self.read_range(path, 0, probe) == 0:
-            return 0
-        low, high = 1, 2
-        while self.read_range(path, high - 1, probe):
-            low, high = high, high * 2
-        while high - low > 1:  # the size is in [low, high)
-            middle = (low + high) // 2
-            if self.read_range(path, middle - 1, probe):
-                low = middle
-            else:
-                high = middle
-        return low
+        entry = self.find(path)
+        if entry.kind != EntryKind.FILE or entry.fate != Fate.WRITTEN:
+            # Not a file an extraction leaves: the library says why, in its
+            # own words, as a read of it does.
+            self.read_range(path, 0, bytearray(1))
+        return entry.size
 
     def open_file(self, path: EntryPath) -> "EntryFile":
         """A read-only, seekable binary file over the file at `path`."""
@@ -593,7 +587,6 @@ class Archive:
         options.drop_damaged = int(drop_damaged)
         options.on_event = callback.function
         self._call(lambda handle: call(handle, options), callback)
-        self._file_sizes = None
         return callback.report
 
     def add(self, paths: Union[PathLike, Iterable[PathLike]], directory: Optional[PathLike] = None, *,

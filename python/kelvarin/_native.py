@@ -181,6 +181,7 @@ _declarations = {
     "kelvarin_error_message": (c_char_p, [_handle]),
     "kelvarin_entry_count": (c_size_t, [_handle]),
     "kelvarin_entry_at": (c_int, [_handle, c_size_t, POINTER(Entry)]),
+    "kelvarin_find": (c_int, [_handle, c_char_p, POINTER(c_size_t)]),
     "kelvarin_read": (c_int, [_handle, c_char_p, c_uint64, c_void_p, c_size_t, POINTER(c_size_t)]),
     "kelvarin_read_to": (c_int, [_handle, c_char_p, WRITE_FN, c_void_p]),
     "kelvarin_extract": (c_int, [_handle, c_char_p, POINTER(ExtractOptions)]),

@@ -78,6 +78,7 @@ def test_read_and_open_file_give_the_files_bytes(path):
     with kelvarin.open(SAMPLE) as archive:
         assert archive.read(path) == expected
         assert archive.read("\\" + path.replace("/", "\\")) == expected
+        assert archive.find("/" + path).path == path
         with archive.open_file(path) as f:
             assert f.seek(0, io.SEEK_END) == len(expected)
             f.seek(len(expected) // 3)
@@ -107,7 +108,9 @@ def test_extract_makes_the_sample_tree(tmp_path):
     (lambda t: kelvarin.open(SAMPLE_TREE / "readme.txt"), kelvarin.BadArchive, kelvarin.Kind.BAD_ARCHIVE),
     (lambda t: kelvarin.open(SAMPLE).read("maps/absent.map"), kelvarin.NotFound, kelvarin.Kind.NOT_FOUND),
     (lambda t: kelvarin.open(SAMPLE).open_file("maps"), kelvarin.NotAFile, kelvarin.Kind.NOT_A_FILE),
-    (lambda t: kelvarin.open(SAMPLE).extract(SAMPLE_TREE / "readme.txt"), kelvarin.Error, None),
+    (lambda t: kelvarin.open(SAMPLE).find("maps/absent.map"), kelvarin.NotFound, kelvarin.Kind.NOT_FOUND),
+    (lambda t: kelvarin.open(SAMPLE).extract(SAMPLE_TREE / "readme.txt"), kelvarin.Error,
+     kelvarin.Kind.NOT_A_FOLDER),
 ])
 def test_a_failure_raises_its_kind(tmp_path, call, error, kind):
     with pytest.raises(error) as raised:
