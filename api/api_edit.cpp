@@ -210,36 +210,19 @@ kelvarin_kind put_from_disk(kelvarin_archive* archive, const std::vector<std::st
   const std::string directory = options.directory != nullptr ? options.directory : "";
   DiskTrees disk;
   return edit_archive(archive, given, [&](ArchiveEdit& edit, std::vector<EditChange>& changes, Teller& teller) {
-    struct Put {
-      std::string archive_path;
-      SourceNode tree;
-      FileSource* source = nullptr;
-    };
-    std::vector<Put> puts;
     ScanReport report;
-    for (const std::string& path : paths) {
-      Put put;
-      put.archive_path = sync ? std::string() : normalise_entry_path(path);
-      const std::string disk_path = sync || directory.empty() ? path : directory + "/" + path;
-      if (scan_disk(disk_path, put.archive_path, how, disk, put.tree, put.source, report)) {
-        puts.push_back(std::move(put));
-      }
-    }
+    std::vector<DiskPut> puts = scan_puts(paths, directory, sync, how, disk, report);
     if (told_problems(report, teller)) {
       return fail(archive, KELVARIN_PARTIAL, not_on_windows(report.unportable.size(), "Nothing changed: "));
     }
     // sync of a folder that can't be read would empty the archive.
     if (sync && puts.empty()) return fail(archive, KELVARIN_NOT_FOUND, "Nothing changed: " + paths[0] + " can't be read");
-    for (Put& put : puts) {
-      EditRefusal refusal;
-      const Error error = edit.put(put.archive_path, std::move(put.tree), *put.source, changes, refusal);
-      if (!error.ok()) {
-        return fail(archive, kind_of(error),
-                    "Unable to change " + archive->index->path() + ": " + cause_of(error) +
-                        (error.path().empty() ? "" : " (" + error.path() + ")") + "; nothing changed");
-      }
-      if (refusal.refused()) return refused(archive, refusal);
+    EditRefusal refusal;
+    const Error error = put_all(edit, puts, changes, refusal);
+    if (!error.ok()) {
+      return fail(archive, kind_of(error), put_failure_text(archive->index->path(), error));
     }
+    if (refusal.refused()) return refused(archive, refusal);
     if (report.left_out.empty()) return KELVARIN_OK;
     return fail(archive, KELVARIN_PARTIAL, std::to_string(report.left_out.size()) + " paths were left out");
   });

@@ -90,27 +90,11 @@ int apply(const CommandLine& line, ArchiveEdit& edit, DiskTrees& disk, std::vect
     print(streams.err, error_line(refusal_text(refusal) + "; nothing changed"));
     return -1;
   }
-  // add and sync: every tree scanned before anything is put, so that a
-  // name that refuses the edit is found before the first byte is read.
-  struct Put {
-    std::string archive_path;
-    SourceNode tree;
-    FileSource* source = nullptr;
-  };
-  std::vector<Put> puts;
+  // add and sync: every tree scanned before anything is put.
   ScanReport report;
-  std::vector<std::string> paths(line.operands.begin() + 1, line.operands.end());
+  const std::vector<std::string> paths(line.operands.begin() + 1, line.operands.end());
   const DiskScan how{line.dereference, !line.allow_unportable, line.excludes};
-  for (const std::string& path : paths) {
-    Put put;
-    const bool sync = line.command == Command::sync;
-    put.archive_path = sync ? std::string() : normalise_entry_path(path);
-    std::string disk_path = path;
-    if (!sync && !line.directory.empty()) disk_path = line.directory + "/" + path;
-    if (scan_disk(disk_path, put.archive_path, how, disk, put.tree, put.source, report)) {
-      puts.push_back(std::move(put));
-    }
-  }
+  std::vector<DiskPut> puts = scan_puts(paths, line.directory, line.command == Command::sync, how, disk, report);
   for (const Error& problem : report.left_out) print(streams.err, error_line(problem.path() + ": " + cause_of(problem)));
   for (const Error& problem : report.unportable) {
     print(streams.err, error_line(problem.path() + ": " + cause_of(problem)));
@@ -124,18 +108,15 @@ int apply(const CommandLine& line, ArchiveEdit& edit, DiskTrees& disk, std::vect
   // sync of a folder that can't be read would empty the archive.
   if (line.command == Command::sync && puts.empty()) return -1;
   if (!report.left_out.empty()) status = kStatusEntriesFailed;
-  for (Put& put : puts) {
-    EditRefusal refusal;
-    Error error = edit.put(put.archive_path, std::move(put.tree), *put.source, changes, refusal);
-    if (!error.ok()) {
-      print(streams.err, error_line("Unable to change " + archive + ": " + cause_of(error) +
-                                    (error.path().empty() ? "" : " (" + error.path() + ")") + "; nothing changed"));
-      return -1;
-    }
-    if (refusal.refused()) {
-      print(streams.err, error_line(refusal_text(refusal) + "; nothing changed"));
-      return -1;
-    }
+  EditRefusal refusal;
+  const Error error = put_all(edit, puts, changes, refusal);
+  if (!error.ok()) {
+    print(streams.err, error_line(put_failure_text(archive, error)));
+    return -1;
+  }
+  if (refusal.refused()) {
+    print(streams.err, error_line(refusal_text(refusal) + "; nothing changed"));
+    return -1;
   }
   return status;
 }

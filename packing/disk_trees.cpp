@@ -2,6 +2,7 @@
 #include "packing/disk_trees.h"
 
 #include "messages/entry_messages.h"
+#include "names/entry_pattern.h"
 
 namespace kelvarin {
 namespace {
@@ -72,6 +73,35 @@ bool scan_disk(const std::string& disk_path, const std::string& archive_path, co
   tree.disk_file = disk.files.add({disk_path, found});
   source = &disk.files;
   return true;
+}
+
+std::vector<DiskPut> scan_puts(const std::vector<std::string>& paths, const std::string& directory, bool sync,
+                               const DiskScan& how, DiskTrees& disk, ScanReport& report) {
+  std::vector<DiskPut> puts;
+  for (const std::string& path : paths) {
+    DiskPut put;
+    put.archive_path = sync ? std::string() : normalise_entry_path(path);
+    const std::string disk_path = sync || directory.empty() ? path : directory + "/" + path;
+    if (scan_disk(disk_path, put.archive_path, how, disk, put.tree, put.source, report)) {
+      puts.push_back(std::move(put));
+    }
+  }
+  return puts;
+}
+
+Error put_all(ArchiveEdit& edit, std::vector<DiskPut>& puts, std::vector<EditChange>& changes,
+              EditRefusal& refusal) {
+  refusal = {};
+  for (DiskPut& put : puts) {
+    Error error = edit.put(put.archive_path, std::move(put.tree), *put.source, changes, refusal);
+    if (!error.ok() || refusal.refused()) return error;
+  }
+  return {};
+}
+
+std::string put_failure_text(const std::string& archive, const Error& error) {
+  return "Unable to change " + archive + ": " + cause_of(error) +
+         (error.path().empty() ? "" : " (" + error.path() + ")") + "; nothing changed";
 }
 
 std::string refusal_text(const EditRefusal& refusal) {

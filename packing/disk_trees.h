@@ -54,6 +54,29 @@ struct DiskScan {
 bool scan_disk(const std::string& disk_path, const std::string& archive_path, const DiskScan& how, DiskTrees& disk,
                SourceNode& tree, FileSource*& source, ScanReport& report);
 
+// A tree from disk to put at `archive_path` (the top for a sync).
+struct DiskPut {
+  std::string archive_path;
+  SourceNode tree;
+  FileSource* source = nullptr;
+};
+
+// What add's PATHs (below `directory` where it isn't empty) or sync's one
+// folder put into the archive, every tree scanned before anything is put,
+// so that a name that refuses the edit is found before the first byte is
+// read. Problems go into `report`; what can't be read is not in the list.
+std::vector<DiskPut> scan_puts(const std::vector<std::string>& paths, const std::string& directory, bool sync,
+                               const DiskScan& how, DiskTrees& disk, ScanReport& report);
+
+// Puts the trees into `edit` in turn; the first failure, or refusal (in
+// `refusal`), ends it.
+Error put_all(ArchiveEdit& edit, std::vector<DiskPut>& puts, std::vector<EditChange>& changes,
+              EditRefusal& refusal);
+
+// Why put_all failed, in words: "Unable to change ARCHIVE: cause (file);
+// nothing changed".
+std::string put_failure_text(const std::string& archive, const Error& error);
+
 // Why an edit is refused, in words ("No entry named x").
 std::string refusal_text(const EditRefusal& refusal);
 
