@@ -1,5 +1,6 @@
 // A file's bytes by its path, as extraction would write them: a range into
 // the caller's buffer, or the whole file through the caller's function.
+// Before the handle has the whole plan, a read plans its own path alone.
 #include <algorithm>
 
 #include "api/api_handle.h"
