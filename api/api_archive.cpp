@@ -68,7 +68,8 @@ class Lister final : public PlanVisitor {
   std::vector<std::uint32_t> open_;  // the folders above, by depth
 };
 
-// Takes what `opened` holds onto the handle, with its plan and listing.
+// Takes what `opened` holds onto the handle. The plan and the listing wait
+// for the first call that needs them: reading one file plans that path alone.
 kelvarin_kind take(kelvarin_archive* archive, OpenedIndex opened, std::string path) {
   if (!opened.ok()) {
     const kelvarin_kind kind = opened.error().is_ended_early() || opened.error().is_unusable()
@@ -76,12 +77,7 @@ kelvarin_kind take(kelvarin_archive* archive, OpenedIndex opened, std::string pa
                                    : kind_of(opened.error());
     return fail(archive, kind, archive_problem(opened));
   }
-  Result<ExtractionPlan> plan = ExtractionPlan::make(opened.value(), nullptr, kUsualCaseRule);
-  if (!plan.ok()) return fail(archive, plan.error());
   archive->index.emplace(std::move(opened.value()));
-  archive->plan.emplace(std::move(plan.value()));
-  Lister lister(archive->listing);
-  archive->plan->replay(*archive->index, lister);
   archive->opened_path = std::move(path);
   return succeed(archive);
 }
@@ -110,6 +106,20 @@ kelvarin_reason reason_of(Refusal refusal) {
     case Refusal::case_twin: return KELVARIN_CASE_TWIN;
   }
   return KELVARIN_NO_REASON;
+}
+
+kelvarin_kind need_listing(kelvarin_archive* archive) {
+  if (const kelvarin_kind closed = need_open(archive); closed != KELVARIN_OK) return closed;
+  if (archive->plan) return KELVARIN_OK;
+  Result<ExtractionPlan> plan = ExtractionPlan::make(*archive->index, nullptr, kUsualCaseRule);
+  if (!plan.ok()) return fail(archive, plan.error());
+  // Made apart, so that running out of memory half way leaves none.
+  std::vector<ListedEntry> listing;
+  Lister lister(listing);
+  plan.value().replay(*archive->index, lister);
+  archive->plan.emplace(std::move(plan.value()));
+  archive->listing = std::move(listing);
+  return KELVARIN_OK;
 }
 
 kelvarin_kind open_on(kelvarin_archive* archive, std::string path) {
@@ -159,12 +169,13 @@ kelvarin_kind kelvarin_open_reader(kelvarin_archive* archive, const kelvarin_rea
 }
 
 size_t kelvarin_entry_count(kelvarin_archive* archive) {
-  return archive != nullptr && archive->is_open() ? archive->listing.size() : 0;
+  if (archive == nullptr || !archive->is_open()) return 0;
+  return guarded(archive, [&] { return need_listing(archive); }) == KELVARIN_OK ? archive->listing.size() : 0;
 }
 
 kelvarin_kind kelvarin_entry_at(kelvarin_archive* archive, size_t position, kelvarin_entry* entry) {
   return guarded(archive, [&] {
-    if (const kelvarin_kind closed = need_open(archive); closed != KELVARIN_OK) return closed;
+    if (const kelvarin_kind listed = need_listing(archive); listed != KELVARIN_OK) return listed;
     if (entry == nullptr) return fail(archive, KELVARIN_MISUSE, "no entry to fill (a null pointer)");
     if (position >= archive->listing.size()) {
       return fail(archive, KELVARIN_MISUSE,

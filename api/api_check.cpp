@@ -9,7 +9,7 @@ extern "C" {
 
 kelvarin_kind kelvarin_check(kelvarin_archive* archive, kelvarin_check_result* result) {
   return guarded(archive, [&] {
-    if (const kelvarin_kind closed = need_open(archive); closed != KELVARIN_OK) return closed;
+    if (const kelvarin_kind listed = need_listing(archive); listed != KELVARIN_OK) return listed;
     if (result == nullptr || result->struct_size < sizeof(std::size_t)) {
       return fail(archive, KELVARIN_MISUSE, "no result, or its struct_size is not set");
     }

@@ -39,7 +39,9 @@ struct PathKey {
 struct kelvarin_archive {
   std::optional<kelvarin::ArchiveIndex> index;
   // The whole archive's plan, under this OS's usual case rule, and its
-  // entries in walk order.
+  // entries in walk order: made by the first call that needs them
+  // (need_listing), as opening an archive only to read a file of it
+  // shouldn't pay for planning all the others.
   std::optional<kelvarin::ExtractionPlan> plan;
   std::vector<ListedEntry> listing;
   // Every listed path by hash: made by the first lookup.
@@ -113,6 +115,9 @@ std::string_view line_words(std::string_view line);
 
 // The handle, open: MISUSE on the handle otherwise.
 kelvarin_kind need_open(kelvarin_archive* archive);
+// The handle, open, with the whole plan and its listing made: MISUSE or
+// NO_MEMORY (nothing of them kept) on the handle otherwise.
+kelvarin_kind need_listing(kelvarin_archive* archive);
 
 // An options struct from the caller, of any size the caller's header gave
 // it: the fields both know are copied, the rest keep their defaults.

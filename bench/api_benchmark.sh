@@ -18,7 +18,7 @@
 #     pack), tree.zip (zip -0) and tree.7z (7z -mx0); then, each a fresh
 #     process with the archive in the page cache, the file in the middle
 #     read to /dev/null by `api_extract cat` (open, load the index, read),
-#     `unzip -p` and `7z e -so`.
+#     `brq cat`, `unzip -p` and `7z e -so`.
 # Every figure is a median over the rounds (5, or 3 with --quick), with the
 # peak memory of the runs (/usr/bin/time -f %M).
 #
@@ -222,12 +222,13 @@ for format in brq zip 7z; do
 done
 
 declare -A times=() rss=()
-readers=(api unzip 7z)
+readers=(api brq unzip 7z)
 for ((round = 0; round < rounds; round++)); do
-  for ((i = 0; i < 3; i++)); do
-    tool=${readers[$(((i + round) % 3))]}
+  for ((i = 0; i < ${#readers[@]}; i++)); do
+    tool=${readers[$(((i + round) % ${#readers[@]}))]}
     case "$tool" in
       api) result=$(timed "$scratch/out" "$api" cat "$big/tree.brq" "$wanted") ;;
+      brq) result=$(timed "$scratch/out" "$brq" cat "$big/tree.brq" "$wanted") ;;
       unzip) result=$(timed "$scratch/out" unzip -p "$big/tree.zip" "$wanted") ;;
       7z) result=$(timed "$scratch/out" 7z e -so "$big/tree.7z" "$wanted" 2>/dev/null) ;;
     esac
@@ -239,7 +240,7 @@ for ((round = 0; round < rounds; round++)); do
     rss[$tool]+="${result#* } "
   done
 done
-declare -A reader_label=([api]="api_extract cat (C API)" [unzip]="unzip -p" [7z]="7z e -so")
+declare -A reader_label=([api]="api_extract cat (C API)" [brq]="brq cat" [unzip]="unzip -p" [7z]="7z e -so")
 many_rows=()
 for tool in "${readers[@]}"; do
   printf '   %-26s median %.3f s, min %.3f s, peak %s MiB\n' "${reader_label[$tool]}" \

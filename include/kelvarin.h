@@ -145,7 +145,10 @@ typedef struct kelvarin_entry {
 } kelvarin_entry;
 
 /* The entries of the whole archive's plan, in walk order, as `brq list --all`
-   shows them; 0 for a handle with no archive open. */
+   shows them; 0 for a handle with no archive open. The plan is made by the
+   first call that needs it (this one, kelvarin_entry_at, kelvarin_find,
+   kelvarin_check), not by opening: where memory runs out making it, 0, with
+   KELVARIN_NO_MEMORY on the handle. */
 KELVARIN_API size_t kelvarin_entry_count(kelvarin_archive *archive);
 /* The entry at `position` (0 to kelvarin_entry_count() - 1). */
 KELVARIN_API kelvarin_kind kelvarin_entry_at(kelvarin_archive *archive, size_t position, kelvarin_entry *entry);

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "kelvarin.h"
+#include "platform/files.h"
 #include "support/test_support.h"
 
 namespace kelvarin::testing {
@@ -196,6 +197,52 @@ TEST(CApi, AReaderGivesWhatThePathGivesAndIsClosedOnce) {
   EXPECT_EQ(kelvarin_open_reader(handle.archive, &reader), KELVARIN_IO);
   EXPECT_EQ(memory.closed, 2);
   EXPECT_EQ(kelvarin_entry_count(handle.archive), 0u);
+}
+
+// A read before anything needs the whole plan plans its path alone: its
+// answers are still those of the whole plan, where names taken by entries
+// it doesn't choose decide them.
+TEST(CApi, AReadBeforeTheListingAnswersAsTheWholePlan) {
+  TempDir dir;
+  const std::string archive = utf8(write_archive(
+      dir / "a.brq",
+      {source_folder("", {source_file("a", "one"), source_file("a", "two"), source_file("d", "x"),
+                          source_folder("d", {source_file("f", "y")}), source_folder("e", {source_file("g", "z")}),
+                          source_file("e", "w"), source_folder("h", {source_file("i", "1")}),
+                          source_folder("h", {source_file("i", "2"), source_file("j", "3")}), source_file("A", "4"),
+                          source_file("b\x01", "5"), source_folder("c\x01", {source_file("m", "6")})})}));
+  struct Read {
+    const char* path;
+    kelvarin_kind kind;
+    const char* bytes;
+  };
+  const std::vector<Read> reads = {
+      {"a", KELVARIN_OK, "two"},           {"d", KELVARIN_OK, "x"},
+      {"d/f", KELVARIN_NOT_FOUND, ""},     {"e", KELVARIN_NOT_A_FILE, ""},
+      {"e/g", KELVARIN_OK, "z"},           {"h/i", KELVARIN_OK, "2"},
+      {"h/j", KELVARIN_OK, "3"},           {"h", KELVARIN_NOT_A_FILE, ""},
+      {"none", KELVARIN_NOT_FOUND, ""},    {"h/*", KELVARIN_NOT_FOUND, ""},
+      {"b\x01", KELVARIN_NOT_FOUND, ""},  {"c\x01/m", KELVARIN_NOT_FOUND, ""},
+      {"A", platform::kFoldsCase ? KELVARIN_NOT_FOUND : KELVARIN_OK, platform::kFoldsCase ? "" : "4"},
+  };
+  const auto collect = [](void* user, const void* bytes, std::size_t count) {
+    static_cast<std::string*>(user)->append(static_cast<const char*>(bytes), count);
+    return 0;
+  };
+  for (const Read& read : reads) {
+    Handle fresh;
+    Handle listed;
+    ASSERT_EQ(kelvarin_open_path(fresh.archive, archive.c_str()), KELVARIN_OK);
+    ASSERT_EQ(kelvarin_open_path(listed.archive, archive.c_str()), KELVARIN_OK);
+    ASSERT_GT(kelvarin_entry_count(listed.archive), 0u);
+    std::string got;
+    std::string expected;
+    EXPECT_EQ(kelvarin_read_to(fresh.archive, read.path, collect, &got), read.kind) << read.path;
+    EXPECT_EQ(kelvarin_read_to(listed.archive, read.path, collect, &expected), read.kind) << read.path;
+    EXPECT_EQ(got, read.bytes) << read.path;
+    EXPECT_EQ(expected, read.bytes) << read.path;
+    EXPECT_STREQ(kelvarin_error_message(fresh.archive), kelvarin_error_message(listed.archive)) << read.path;
+  }
 }
 
 // Each edit tells its changes, and the handle then has the changed archive
