@@ -138,13 +138,17 @@ TEST(CApi, MisuseAndFailingCallbacksAreKindsOnTheHandle) {
   };
   for (const Misuse& misuse : cases) {
     Handle handle;
-    if (misuse.open) ASSERT_EQ(kelvarin_open_path(handle.archive, utf8(kSample).c_str()), KELVARIN_OK);
+    if (misuse.open) {
+      ASSERT_EQ(kelvarin_open_path(handle.archive, utf8(kSample).c_str()), KELVARIN_OK);
+    }
     EXPECT_EQ(misuse.call(handle.archive), misuse.expected) << misuse.what;
     EXPECT_EQ(kelvarin_error_kind(handle.archive), misuse.expected) << misuse.what;
     EXPECT_EQ(std::strlen(kelvarin_error_message(handle.archive)) > 0, misuse.expected != KELVARIN_OK)
         << misuse.what << ": " << kelvarin_error_message(handle.archive);
     // With no handle at all, the same call is misuse too.
-    if (misuse.expected != KELVARIN_OK) EXPECT_EQ(misuse.call(nullptr), KELVARIN_MISUSE) << misuse.what;
+    if (misuse.expected != KELVARIN_OK) {
+      EXPECT_EQ(misuse.call(nullptr), KELVARIN_MISUSE) << misuse.what;
+    }
   }
   EXPECT_EQ(kelvarin_entry_count(nullptr), 0u);
   EXPECT_EQ(kelvarin_error_kind(nullptr), KELVARIN_MISUSE);
