@@ -274,12 +274,17 @@ describe('the archive viewer', { skip }, () => {
     let large = process.env.KELVARIN_LARGE || join(scratch, 'large.brq');
     // Links and names Windows can't hold are left out (status 2).
     if (!existsSync(large)) spawnSync(brq, ['pack', '--allow-unportable', '-o', large, '-C', '/usr', 'include', 'share/doc']);
+    const heap_before = await page.evaluate(() => performance.memory?.usedJSHeapSize);
     await open(large);
     const figures = await page.evaluate(() => ({ ...document.body.dataset, page_heap: performance.memory?.usedJSHeapSize }));
     const entries = await page.evaluate(() => state.entries.names.length);
-    console.log(`# ${entries} entries, ${(statSync(large).size / 2 ** 20).toFixed(0)} MiB: tree shown in ` +
-      `${figures.openedIn} ms; worker's wasm heap ${(figures.workerHeap / 2 ** 20).toFixed(1)} MiB, ` +
-      `page's JS heap ${(figures.page_heap / 2 ** 20).toFixed(1)} MiB`);
+    // The index ends where the first file's data begin (or before).
+    const listed = spawnSync(brq, ['list', '--json', large], { maxBuffer: 1 << 28 }).stdout;
+    const index_end = JSON.parse(listed).entries.reduce((end, e) => (e.offset === null ? end : Math.min(end, e.offset)), Infinity);
+    const mib = (bytes) => (bytes / 2 ** 20).toFixed(1);
+    console.log(`# ${entries} entries, ${mib(statSync(large).size)} MiB, index at most ${mib(index_end)} MiB: ` +
+      `tree shown in ${figures.openedIn} ms; worker's wasm memory ${mib(figures.workerHeap)} MiB, ` +
+      `page's JS heap ${mib(figures.page_heap)} MiB (${mib(figures.page_heap - heap_before)} MiB more than before)`);
     assert.equal(await page.$eval('#browser', (b) => b.hidden), false);
 
     // Cancel stops a zip of it all, without a complaint.
