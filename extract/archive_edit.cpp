@@ -551,7 +551,9 @@ Error ArchiveEdit::write(platform::FileSystem& disk, const EditTarget& target,
     // shares blocks, the whole blocks of it are shared, not copied. The
     // kernel shares blocks only from a block's start on both sides (the
     // shift keeps the two in step): the bytes before the first whole block
-    // are copied apart.
+    // are copied apart. The old archive's cached pages are given back
+    // behind the copy: it is being replaced, and where the blocks are
+    // copied the new archive's pages are then made of them.
     error = pad_to(static_cast<std::uint64_t>(static_cast<std::int64_t>(edited.kept_begin) + edited.shift));
     const std::uint64_t whole_blocks = std::min(edited.kept_end, (edited.kept_begin + kBlock - 1) / kBlock * kBlock);
     const std::uint64_t head = whole_blocks - edited.kept_begin;
@@ -559,7 +561,8 @@ Error ArchiveEdit::write(platform::FileSystem& disk, const EditTarget& target,
     if (error.ok()) advance(head);
     const std::uint64_t rest = edited.kept_end - whole_blocks;
     if (error.ok()) {
-      error = disk.copy_range(index_.archive(), whole_blocks, rest, file.handle(), buffer, platform::CopyWay::share_blocks);
+      error = disk.copy_range(index_.archive(), whole_blocks, rest, file.handle(), buffer,
+                              platform::CopyWay::share_blocks_of_replaced);
     }
     if (error.ok()) advance(rest);
   }

@@ -103,6 +103,10 @@ class FileSystem {
   // failed read. With CopyWay::share_blocks, between two files of one file
   // system that shares blocks (XFS, btrfs), whole blocks at the same offset
   // within a block on both sides are shared instead of copied.
+  // CopyWay::share_blocks_of_replaced does the same and drops what the OS
+  // caches of the source behind the copy: where the blocks are copied, the
+  // new file's pages then reuse the old file's, and the copy needs no more
+  // memory than a piece of it, not a second archive's worth.
   virtual Error copy_range(const FileHandle& from, std::uint64_t position, std::uint64_t length,
                            const FileHandle& to, std::vector<char>& buffer, CopyWay way = CopyWay::stream);
 

@@ -83,8 +83,10 @@ struct Folder {
 inline constexpr std::size_t kCopyChunk = 1'024'000;
 
 // How a range is copied: as a stream of bytes, or with whole blocks shared
-// between the two files where the file system can (FileSystem::copy_range).
-enum class CopyWay { stream, share_blocks };
+// between the two files where the file system can (FileSystem::copy_range);
+// share_blocks_of_replaced also gives back the source's cached pages as the
+// copy passes them, for a source that the copy replaces.
+enum class CopyWay { stream, share_blocks, share_blocks_of_replaced };
 
 // One name in the OS's form, into `out` (reused by the caller, so that a
 // name per file costs no allocation once it has grown).

@@ -18,8 +18,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
 
 #include "platform/file_system.h"
 #include "platform/os.h"
@@ -82,25 +87,103 @@ Error open_in(int fd, const char* name, Folder& folder) {
 }
 
 #ifdef __linux__
+// Drops the cached pages of a file that a copy replaces, behind the copy,
+// on a thread of its own: giving back 16 MiB took a quarter of the time of
+// copying it, and the two overlap (a 1.3 GB copy onto ext4 took 0.31 to
+// 0.40 s, against 0.40 to 0.48 s one after the other). Without a thread,
+// each range is dropped at once.
+class CacheRelease {
+ public:
+  CacheRelease(int file, std::uint64_t from) : file_(file), released_(from), copied_(from) {
+    try {
+      thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: the copy drops what it passed itself.
+    }
+  }
+  CacheRelease(const CacheRelease&) = delete;
+  CacheRelease& operator=(const CacheRelease&) = delete;
+  ~CacheRelease() {
+    if (!thread_.joinable()) return;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      finished_ = true;
+    }
+    changed_.notify_one();
+    thread_.join();
+  }
+
+  // The copy has passed `end`.
+  void passed(std::uint64_t end) {
+    if (!thread_.joinable()) {
+      drop(released_, end);
+      released_ = end;
+      return;
+    }
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      copied_ = end;
+    }
+    changed_.notify_one();
+  }
+
+ private:
+  void run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return finished_ || copied_ > released_; });
+      if (copied_ == released_) return;
+      const std::uint64_t begin = released_, end = copied_;
+      lock.unlock();
+      drop(begin, end);
+      lock.lock();
+      released_ = end;
+    }
+  }
+
+  // Only advice: pages another process holds mapped, or not yet written
+  // out, stay.
+  void drop(std::uint64_t begin, std::uint64_t end) const {
+    ::posix_fadvise(file_, static_cast<off_t>(begin), static_cast<off_t>(end - begin), POSIX_FADV_DONTNEED);
+  }
+
+  const int file_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::uint64_t released_;
+  std::uint64_t copied_;
+  bool finished_ = false;
+  std::thread thread_;
+};
+
 // Copies in the kernel, without passing through user memory. The data
 // position goes in as the in-offset, so one call per file does what a seek
-// and a read did. Returns false when the kernel can't do this copy here;
+// and a read did. With `release_source`, the source's cached pages are
+// dropped behind the copy, so that its next pieces are made of the pages
+// just given back. Returns false when the kernel can't do this copy here;
 // `done` counts what was copied before that.
 bool file_range_copy(int from, std::uint64_t position, std::uint64_t length, int to,
-                     std::uint64_t& done) {
+                     std::uint64_t& done, bool release_source = false) {
   // Large requests are split: the kernel caps one call below 2 GiB anyway.
-  constexpr std::uint64_t kMaxRequest = 1u << 30;
+  // Pieces that release the source are smaller: memory a virtual machine
+  // hands out for the first time can cost its host a fault per page, which
+  // made a 1.3 GB copy onto ext4 take 2.6 to 3.4 s where it took 0.36 to
+  // 0.51 s in pieces of 16 MiB that reuse the pages they free.
+  const std::uint64_t max_request = release_source ? std::uint64_t{16} << 20 : std::uint64_t{1} << 30;
   // Between two file systems the kernel refuses at once (EXDEV): an
   // extraction writes every file to the same one, so once is enough to
   // ask. (A fact about the process's archive and output.)
   static std::atomic<bool> across_file_systems{false};
   if (across_file_systems) return false;
+  std::optional<CacheRelease> release;
+  if (release_source) release.emplace(from, position + done);
   while (done < length) {
     loff_t in_offset = static_cast<loff_t>(position + done);
-    std::size_t ask = static_cast<std::size_t>(std::min(length - done, kMaxRequest));
+    std::size_t ask = static_cast<std::size_t>(std::min(length - done, max_request));
     ssize_t n = ::copy_file_range(from, &in_offset, to, nullptr, ask, 0);
     if (n > 0) {
       done += static_cast<std::uint64_t>(n);
+      if (release) release->passed(position + done);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
@@ -590,7 +673,10 @@ std::uint64_t os::copy_in_kernel(const FileHandle& from, std::uint64_t position,
   // copy_file_range shares the blocks where the file system can (and on
   // ext4 copied a 1 GiB range in 0.26 s where the pipe took 2.5 s); for
   // the many files of an extraction the pipe was faster.
-  if (way == CopyWay::share_blocks && file_range_copy(fd_of(from), position, length, fd_of(to), done)) return done;
+  if (way != CopyWay::stream &&
+      file_range_copy(fd_of(from), position, length, fd_of(to), done, way == CopyWay::share_blocks_of_replaced)) {
+    return done;
+  }
   if (length > kCopyChunk && pipe_copy(fd_of(from), position, length, fd_of(to), done)) return done;
   if (!file_range_copy(fd_of(from), position, length, fd_of(to), done)) {
     send_file(fd_of(from), position, length, fd_of(to), done);

@@ -1,8 +1,8 @@
 // Copying a file's bytes on Linux: in the kernel where it can (spliced
 // through a pipe above one chunk, copy_file_range up to it), else through
-// the one copy buffer; exact at every chunk boundary either way, and a
-// source that ends early a read failure. (A failing write: the file size
-// limit test.)
+// the one copy buffer; exact at every chunk boundary either way, also in
+// the pieces that give back the source's cache, and a source that ends
+// early a read failure. (A failing write: the file size limit test.)
 #include <gtest/gtest.h>
 
 #include "platform/file_system.h"
@@ -31,7 +31,9 @@ TEST(KernelCopy, ExactAtEveryChunkBoundaryOnBothPathsAndShortSourcesAreReadFailu
   TempDir dir;
   // Not a multiple of 16 or of a page: nothing may depend on alignment.
   constexpr std::uint64_t kPosition = 12'345;
-  const std::string bytes = pattern(3 * kCopyChunk, 7);
+  // Past the 16 MiB pieces of a copy that gives back the source's cache.
+  constexpr std::size_t kPieces = (std::size_t{16} << 20) * 2 + 3;
+  const std::string bytes = pattern(kPieces + kPosition, 7);
   write_file(dir / "source", bytes);
   platform::FileHandle source;
   ASSERT_TRUE(platform::open_archive((dir / "source").string(), source).ok());
@@ -39,20 +41,24 @@ TEST(KernelCopy, ExactAtEveryChunkBoundaryOnBothPathsAndShortSourcesAreReadFailu
   auto open_files = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); };
   const auto open_before = open_files();
   for (const bool append : {false, true}) {
-    for (const std::size_t size : {std::size_t{1}, kCopyChunk - 1, kCopyChunk, kCopyChunk + 1, kCopyChunk * 5 / 2}) {
-      const fs::path out = dir / ("out" + std::to_string(size));
-      platform::FileHandle output = open_output(out, append);
-      std::vector<char> buffer;
-      const Error copy = platform::os_file_system().copy_range(source, kPosition, size, output, buffer);
-      EXPECT_TRUE(copy.ok()) << size << ": " << copy.cause();
-      EXPECT_TRUE(output.close().ok());
-      EXPECT_TRUE(read_file(out) == bytes.substr(kPosition, size)) << size;
-      // Through user memory only when the kernel refused.
-      EXPECT_EQ(buffer.size(), append ? kCopyChunk : 0) << size;
+    for (const auto way : {platform::CopyWay::stream, platform::CopyWay::share_blocks_of_replaced}) {
+      for (const std::size_t size : {std::size_t{1}, kCopyChunk - 1, kCopyChunk, kCopyChunk + 1, kCopyChunk * 5 / 2,
+                                     kPieces}) {
+        const fs::path out = dir / ("out" + std::to_string(size));
+        platform::FileHandle output = open_output(out, append);
+        std::vector<char> buffer;
+        const Error copy = platform::os_file_system().copy_range(source, kPosition, size, output, buffer, way);
+        EXPECT_TRUE(copy.ok()) << size << ": " << copy.cause();
+        EXPECT_TRUE(output.close().ok());
+        EXPECT_TRUE(read_file(out) == bytes.substr(kPosition, size)) << size;
+        // Through user memory only when the kernel refused.
+        EXPECT_EQ(buffer.size(), append ? kCopyChunk : 0) << size;
+      }
     }
     // Two chunks asked for: the source ends one byte short, one chunk
     // short, and right at the start.
-    for (const std::uint64_t position : {kCopyChunk + 1, 2 * kCopyChunk, 3 * kCopyChunk}) {
+    for (const std::uint64_t position : {kPieces + kPosition - 2 * kCopyChunk + 1, kPieces + kPosition - kCopyChunk,
+                                         kPieces + kPosition}) {
       platform::FileHandle output = open_output(dir / "short", append);
       std::vector<char> buffer;
       const Error copy = platform::os_file_system().copy_range(source, position, 2 * kCopyChunk, output, buffer);
