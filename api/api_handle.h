@@ -65,9 +65,9 @@ struct kelvarin_archive {
   kelvarin::EntryVisit visit_at(std::size_t position, std::string& folder_path) const;
   // Its path as brq lists it.
   std::string path_at(std::size_t position) const;
-  // The listing position of the first entry in walk order whose listed
-  // path is `path` (normalised), if any.
-  std::optional<std::uint32_t> position_of(std::string_view path);
+  // The listing positions of the entries whose listed path is `path`
+  // (normalised), in walk order.
+  std::vector<std::uint32_t> positions_of(std::string_view path);
 
   void close() {
     listing.clear();

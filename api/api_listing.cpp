@@ -47,7 +47,7 @@ std::string kelvarin_archive::path_at(std::size_t position) const {
   return kelvarin::listed_path(visit_at(position, folder_path));
 }
 
-std::optional<std::uint32_t> kelvarin_archive::position_of(std::string_view path) {
+std::vector<std::uint32_t> kelvarin_archive::positions_of(std::string_view path) {
   if (paths.empty() && !listing.empty()) {
     // Each path's hash goes on from its folder's, kept by depth: in walk
     // order the last folder met one level up is the one an entry is in.
@@ -74,9 +74,10 @@ std::optional<std::uint32_t> kelvarin_archive::position_of(std::string_view path
   const std::uint32_t wanted = hash_on(path_hash, 0, path);
   auto at = std::lower_bound(paths.begin(), paths.end(), wanted,
                              [](const PathKey& key, std::uint32_t hash) { return key.hash < hash; });
-  // Of the paths with this hash, in walk order, the first that is it.
+  // Of the paths with this hash, in walk order, those that are it.
+  std::vector<std::uint32_t> found;
   for (; at != paths.end() && at->hash == wanted; ++at) {
-    if (path_at(at->position) == path) return at->position;
+    if (path_at(at->position) == path) found.push_back(at->position);
   }
-  return std::nullopt;
+  return found;
 }

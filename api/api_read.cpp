@@ -11,17 +11,28 @@
 namespace kelvarin::api {
 namespace {
 
-// The listing position of the entry at `path`, as reads find it: the
-// first in walk order (a folder merged into an earlier one, or a file left
-// out, doesn't hide what came first), and of a name held twice the later
-// file, which is what an extraction leaves. MISUSE or NOT_FOUND otherwise.
+// Of the entries listed at one path, in walk order, the one reads answer
+// for: the file an extraction leaves there, where there is one, which an
+// entry left out before it doesn't hide (a name that spells the same path
+// through a separator, say); else the first.
+template <typename Fates>
+std::size_t answering(std::size_t count, const Fates& fate_of) {
+  for (std::size_t i = 0; i < count; ++i) {
+    if (fate_of(i) == Fate::file) return i;
+  }
+  return 0;
+}
+
+// The listing position of the entry at `path`, as reads find it (answering
+// above), and of a name held twice the later file, which is what an
+// extraction leaves. MISUSE or NOT_FOUND otherwise.
 kelvarin_kind locate(kelvarin_archive* archive, const char* path, std::uint32_t& position) {
   if (const kelvarin_kind listed = need_listing(archive); listed != KELVARIN_OK) return listed;
   if (path == nullptr) return fail(archive, KELVARIN_MISUSE, "no path (a null pointer)");
   const std::string wanted = normalise_entry_path(path);
-  const std::optional<std::uint32_t> at = archive->position_of(wanted);
-  if (!at) return fail(archive, KELVARIN_NOT_FOUND, nothing_named(wanted, archive->index->path()));
-  position = *at;
+  const std::vector<std::uint32_t> at = archive->positions_of(wanted);
+  if (at.empty()) return fail(archive, KELVARIN_NOT_FOUND, nothing_named(wanted, archive->index->path()));
+  position = at[answering(at.size(), [&](std::size_t i) { return (*archive->plan)[archive->listing[at[i]].entry].fate; })];
   const std::uint32_t entry = archive->listing[position].entry;
   if ((*archive->plan)[entry].fate == Fate::replaced) {
     // Rare: a scan is enough.
@@ -140,8 +151,8 @@ kelvarin_kind find_file_alone(kelvarin_archive* archive, const std::string& want
   Finder finder(plan.named()[0], wanted, seen);
   plan.replay(index, finder);
   if (seen.empty()) return fail(archive, KELVARIN_NOT_FOUND, nothing_named(wanted, index.path()));
-  // The first there, or the file that replaced it.
-  const Seen* at = &seen[0];
+  // The one reads answer for, or the file that replaced it.
+  const Seen* at = &seen[answering(seen.size(), [&](std::size_t i) { return plan[seen[i].entry].fate; })];
   if (plan[at->entry].fate == Fate::replaced) {
     for (const Seen& later : seen) {
       if (plan[later.entry].fate == Fate::file && plan[later.entry].place() == seen[0].entry) at = &later;

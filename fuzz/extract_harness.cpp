@@ -3,12 +3,18 @@
 //   <sandbox>/input.brq     the input, as an archive
 //   <sandbox>/box/keep      must stay as it is
 //   <sandbox>/box/out       the destination, removed after each input
-// Each input is extracted twice, the second time over the first's output.
+// Each input is extracted twice, the second time over the first's output,
+// and read through the C API from memory in between.
 #include "fuzz/extract_harness.h"
 
+#include <kelvarin.h>
+
+#include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string_view>
@@ -93,7 +99,15 @@ struct Told final : ExtractionLines {
   std::string lines;
 };
 
-std::string run_and_check(const Sandbox& sandbox, std::string_view input, const std::string& destination) {
+// What a run left on disk for the C API's reads to be compared with.
+struct RunOutcome {
+  bool complete = false;    // every file written
+  bool exact_case = false;  // the destination tells names apart by case, as the API's listing does
+};
+
+std::string run_and_check(const Sandbox& sandbox, std::string_view input, const std::string& destination,
+                          RunOutcome& outcome) {
+  outcome = {};
   const OpenedIndex index = ArchiveIndex::open(sandbox.archive.string());
   std::string problem;
   std::string lines;
@@ -105,6 +119,7 @@ std::string run_and_check(const Sandbox& sandbox, std::string_view input, const 
   } else {
     const ExtractOptions options{destination};
     Destination opened = open_destination(options);
+    outcome.exact_case = !opened.case_rule.folds();
     Result<ExtractionPlan> plan = ExtractionPlan::make(index.value(), nullptr, opened.case_rule);
     if (!plan.ok()) return "the plan could not be made: " + cause_of(plan.error());
     Told told(index.value(), destination);
@@ -114,6 +129,7 @@ std::string run_and_check(const Sandbox& sandbox, std::string_view input, const 
       problem = "the destination could not be used or was not made";
     }
     if (summary.complete() != (told.errors == 0)) problem = "the summary and the error lines disagree";
+    outcome.complete = summary.complete();
     if (summary.files_written > told.files || (summary.complete() && summary.files_written != told.files)) {
       problem = "the files written and the files announced disagree";
     }
@@ -124,6 +140,127 @@ std::string run_and_check(const Sandbox& sandbox, std::string_view input, const 
   return problem;
 }
 
+// The input through the C API, from memory: it opens exactly when the
+// index is usable; every failure leaves one line of message; and each file
+// the listing says an extraction writes reads as the bytes the extraction
+// wrote, by a handle that listed the archive first and, for the first few,
+// by a fresh one that plans only the file's own path.
+class ApiCheck {
+ public:
+  // `written`: what the extraction into `destination` left. Where it was
+  // incomplete, a file it failed to write (a name too long for the disk,
+  // say) is missing there; where the destination folds case, a case twin
+  // the listing calls written was left out.
+  ApiCheck(std::string_view input, const fs::path& destination, const RunOutcome& written)
+      : input_(input), destination_(destination), written_(written) {}
+
+  std::string run(bool index_usable) {
+    Handle listed(open());
+    if (problem_.empty() && (kelvarin_error_kind(listed.get()) == KELVARIN_OK) != index_usable) {
+      problem_ = "the C API and the extraction disagree on whether the index is usable";
+    }
+    if (!problem_.empty() || !index_usable) return problem_;
+    const std::size_t count = kelvarin_entry_count(listed.get());
+    std::size_t lazy_reads = 0;
+    for (std::size_t position = 0; problem_.empty() && position < count; ++position) {
+      kelvarin_entry entry;
+      if (!answered(listed.get(), kelvarin_entry_at(listed.get(), position, &entry))) break;
+      // (A replaced file's path reads as the later file of its name, which
+      // is listed as written itself.)
+      if (entry.kind != KELVARIN_FILE || entry.fate != KELVARIN_WRITTEN) continue;
+      // Data said to reach past the input's end can't be read whole.
+      if (entry.size > input_.size()) continue;
+      const std::string path(entry.path, entry.path_size);
+      std::string bytes;
+      const kelvarin_kind read = read_all(listed.get(), path, entry.size, bytes);
+      if (read == KELVARIN_NOT_FOUND) problem_ = "a file listed as written can't be found by its path: " + path;
+      if (read == KELVARIN_OK) compare_with_disk(path, bytes);
+      // A fresh handle's read plans the path alone: it must answer alike.
+      if (problem_.empty() && lazy_reads++ < kLazyReads) {
+        Handle fresh(open());
+        std::string lazy_bytes;
+        if (problem_.empty() && (read_all(fresh.get(), path, entry.size, lazy_bytes) != read || lazy_bytes != bytes)) {
+          problem_ = "a read before the listing differs from one after it: " + path;
+        }
+      }
+    }
+    return problem_;
+  }
+
+ private:
+  static constexpr std::size_t kLazyReads = 8;
+  struct Free {
+    void operator()(kelvarin_archive* archive) const { kelvarin_archive_free(archive); }
+  };
+  using Handle = std::unique_ptr<kelvarin_archive, Free>;
+
+  static std::int64_t read_memory(void* user, std::uint64_t position, void* buffer, std::size_t count) {
+    const auto& input = *static_cast<const std::string_view*>(user);
+    if (position >= input.size()) return 0;
+    const std::size_t length = std::min<std::uint64_t>(count, input.size() - position);
+    std::memcpy(buffer, input.data() + position, length);
+    return static_cast<std::int64_t>(length);
+  }
+
+  kelvarin_archive* open() {
+    kelvarin_archive* archive = kelvarin_archive_new();
+    if (archive == nullptr) {
+      problem_ = "no handle";
+      return nullptr;
+    }
+    kelvarin_reader reader{};
+    reader.user = &input_;
+    reader.size = input_.size();
+    reader.read = read_memory;
+    const kelvarin_kind opened = kelvarin_open_reader(archive, &reader);
+    if (opened != KELVARIN_OK) answered(archive, opened);
+    return archive;
+  }
+
+  // Whether the call succeeded; a failure must leave its kind and one line.
+  bool answered(kelvarin_archive* archive, kelvarin_kind kind) {
+    if (kind == KELVARIN_OK) return true;
+    const std::string message = kelvarin_error_message(archive);
+    if (kelvarin_error_kind(archive) != kind || message.empty() || message.find('\n') != std::string::npos) {
+      problem_ = std::string("a failure without its kind or a one-line message: ") + kelvarin_kind_name(kind);
+    }
+    return false;
+  }
+
+  kelvarin_kind read_all(kelvarin_archive* archive, const std::string& path, std::uint64_t size, std::string& bytes) {
+    if (archive == nullptr) return KELVARIN_OK;
+    // One byte more than the listing says, which must not be given.
+    bytes.assign(static_cast<std::size_t>(size) + 1, '\0');
+    std::size_t done = 0;
+    const kelvarin_kind read = kelvarin_read(archive, path.c_str(), 0, bytes.data(), bytes.size(), &done);
+    bytes.resize(read == KELVARIN_OK ? done : 0);
+    if (read == KELVARIN_OK && done != size) problem_ = "a read gave another size than the listing's: " + path;
+    answered(archive, read);
+    return read;
+  }
+
+  void compare_with_disk(const std::string& path, const std::string& bytes) {
+    if (!written_.exact_case) return;
+    fs::path on_disk;
+    try {
+      on_disk = destination_ / fs::path(std::u8string(path.begin(), path.end()));
+    } catch (const std::exception&) {
+      return;  // a name this OS's paths can't hold as it stands
+    }
+    std::error_code error;
+    if (!fs::is_regular_file(fs::symlink_status(on_disk, error))) {
+      if (written_.complete) problem_ = "a file the C API reads is missing after a complete extraction: " + path;
+    } else if (read_bytes(on_disk) != bytes) {
+      problem_ = "a file reads otherwise through the C API than the extraction wrote it: " + path;
+    }
+  }
+
+  std::string_view input_;
+  fs::path destination_;
+  RunOutcome written_;
+  std::string problem_;
+};
+
 }  // namespace
 
 std::string extract_one_input(const std::uint8_t* data, std::size_t size) {
@@ -132,8 +269,12 @@ std::string extract_one_input(const std::uint8_t* data, std::size_t size) {
   if (!(std::ofstream(sandbox.archive, std::ios::binary | std::ios::trunc) << input)) return "the sandbox can't be written";
   // Twice: into a new destination, then over what the first run left, named
   // with a trailing separator this time.
-  std::string problem = run_and_check(sandbox, input, sandbox.destination.string());
-  if (problem.empty()) problem = run_and_check(sandbox, input, (sandbox.destination / "").string());
+  RunOutcome outcome;
+  std::string problem = run_and_check(sandbox, input, sandbox.destination.string(), outcome);
+  if (problem.empty()) {
+    problem = ApiCheck(input, sandbox.destination, outcome).run(ArchiveIndex::open(sandbox.archive.string()).ok());
+  }
+  if (problem.empty()) problem = run_and_check(sandbox, input, (sandbox.destination / "").string(), outcome);
   std::error_code ignored;
   fs::remove_all(sandbox.destination, ignored);
   if (fs::exists(sandbox.destination, ignored)) problem += "\nthe destination can't be removed";

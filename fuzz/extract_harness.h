@@ -18,7 +18,11 @@ namespace kelvarin::fuzz {
 // created nothing; the summary agrees with what was reported (complete
 // exactly when no error line came, every announced file written when
 // complete); every error line is one line; no link and no temporary file
-// or folder was left in the destination.
+// or folder was left in the destination. Between the two runs, the input
+// is opened through the C API from memory: it opens exactly when the index
+// is usable, every failure leaves one line of message, and each file the
+// listing says is written reads as the extraction wrote it, also by a
+// handle that plans only that file's path.
 std::string extract_one_input(const std::uint8_t* data, std::size_t size);
 
 }  // namespace kelvarin::fuzz

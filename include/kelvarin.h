@@ -154,9 +154,10 @@ KELVARIN_API size_t kelvarin_entry_count(kelvarin_archive *archive);
 KELVARIN_API kelvarin_kind kelvarin_entry_at(kelvarin_archive *archive, size_t position, kelvarin_entry *entry);
 
 /* The entry at `path` (as kelvarin_read takes it), its position for
-   kelvarin_entry_at in `*position`: the first in walk order there, and of a
-   name held twice, the file extraction leaves. KELVARIN_NOT_FOUND where
-   nothing is listed at `path`. */
+   kelvarin_entry_at in `*position`: the file extraction leaves there (of a
+   name held twice, the later file; an entry left out before it doesn't hide
+   it), else the first entry listed there in walk order. KELVARIN_NOT_FOUND
+   where nothing is listed at `path`. */
 KELVARIN_API kelvarin_kind kelvarin_find(kelvarin_archive *archive, const char *path, size_t *position);
 
 /* ---- Reading a file ---- */

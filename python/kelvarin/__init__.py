@@ -479,8 +479,9 @@ class Archive:
             yield self._entry_at(position)
 
     def find(self, path: EntryPath) -> Entry:
-        """The entry at `path`: the first in walk order there, and for a name
-        held twice, the file extraction leaves. Raises NotFound otherwise."""
+        """The entry at `path`: the file extraction leaves there (for a name
+        held twice, the later file), else the first listed there in walk
+        order. Raises NotFound otherwise."""
         position = ctypes.c_size_t(0)
         self._call(lambda handle: lib.kelvarin_find(handle, _entry_path(path), ctypes.byref(position)))
         return self._entry_at(position.value)
