@@ -1,8 +1,106 @@
-# Helpers of the benchmark scripts, sourced by run_benchmark.sh and
-# edit_benchmark.sh: the generated and the real trees, fresh file systems
-# in loop-mounted images, packages installed when missing, and statistics
-# of lists of numbers.
+# Helpers of the benchmark scripts, sourced by each of them: the options
+# they share, the build, the scratch folders, the generated and the real
+# trees, fresh file systems in loop-mounted images, packages installed when
+# missing, statistics of lists of numbers, and the frame of their charts.
+# A script sets repo and build_dir before it uses them.
 
+# ------------------------------------------------------------- options --
+# Reads the command line: the shared options listed in $1 (of --quick,
+# --rounds N, --keep and --svg FILE|none; -h/--help prints the script's
+# header comment), and every other one through the script's function named
+# in $2. That function gets the words left, takes its option and the value
+# after it, and sets taken=0 for an option it doesn't know (taken=1 for one
+# without a value). An unknown option ends the script with 64.
+take_options() {  # "shared options" own_option_function arg...
+  local shared=" $1 " own="$2"
+  shift 2
+  quick=0 keep=0 rounds_given=0 svg=""
+  while [ $# -gt 0 ]; do
+    taken=1
+    if [ "$1" = -h ] || [ "$1" = --help ]; then
+      awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"
+      exit 0
+    elif [[ "$shared" == *" $1 "* ]]; then
+      case "$1" in
+        --quick) quick=1 ;;
+        --rounds) rounds="$2"; rounds_given=1; taken=2 ;;
+        --keep) keep=1 ;;
+        --svg) svg="$2"; taken=2 ;;
+      esac
+    else
+      taken=2
+      "$own" "$@"
+    fi
+    if [ "$taken" = 0 ]; then
+      echo "unknown option: $1 (try --help)" >&2
+      exit 64
+    fi
+    shift "$taken"
+  done
+}
+
+# With --quick and no --rounds, N rounds.
+quick_rounds() {  # N
+  if [ "$quick" = 1 ] && [ "$rounds_given" = 0 ]; then rounds="$1"; fi
+}
+
+# The chart's file as an absolute path: none with --quick and no --svg,
+# else the default given.
+chart_file() {  # default_svg
+  if [ -z "$svg" ]; then
+    if [ "$quick" = 1 ]; then svg=none; else svg="$1"; fi
+  fi
+  [ "$svg" = none ] || svg="$(realpath -m "$svg")"
+}
+
+# Checks the 1-minute load once a minute and returns when it is below 0.7,
+# or after the minutes given whatever the load.
+wait_for_quiet() {  # minutes
+  local waited=0
+  while [ "$waited" -lt "$1" ] && awk '{ exit !($1 >= 0.7) }' /proc/loadavg; do
+    echo "load $(cut -d' ' -f1 /proc/loadavg): waiting ($waited of $1 minutes)"
+    sleep 60
+    waited=$((waited + 1))
+  done
+}
+
+# --------------------------------------------------------------- build --
+# Builds the named targets in $build_dir; one that has never been
+# configured is first made by cmake's build workflow (the programs alone).
+build_targets() {  # target...
+  if [ ! -f "$build_dir/CMakeCache.txt" ]; then
+    (cd "$repo" && cmake --workflow --preset build >/dev/null)
+  fi
+  cmake --build "$build_dir" --target "$@" >/dev/null
+}
+
+# ------------------------------------------------------------- scratch --
+# Prints a new folder named after $1 in $BENCH_DIR (default /tmp).
+scratch_folder() {  # name
+  mkdir -p "${BENCH_DIR:-/tmp}"
+  mktemp -d "${BENCH_DIR:-/tmp}/$1.XXXXXX"
+}
+# Prints a new folder named after $1 in /dev/shm, or nothing where there
+# is no writable /dev/shm.
+shm_folder() {  # name
+  if [ -d /dev/shm ] && [ -w /dev/shm ]; then mktemp -d "/dev/shm/$1.XXXXXX"; fi
+}
+# At exit: unmounts the image mounted now and removes it, the folder in
+# /dev/shm and, unless --keep, the scratch folder.
+remove_scratch() {
+  if [ -n "${mount_point:-}" ]; then umount "$mount_point" 2>/dev/null || true; fi
+  [ -z "${image:-}" ] || rm -f "$image"
+  [ -z "${shm:-}" ] || rm -rf "$shm"
+  [ "$keep" = 1 ] || rm -rf "$scratch"
+}
+
+# The processor, its cores and the memory, for the header of the results.
+machine_summary() {
+  echo "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores," \
+       "$(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)"
+}
+
+# ------------------------------------------------------------ packages --
 # Installs the Debian packages named (as root, after apt-get update) where
 # they are missing; fails with a line naming them when not root.
 install_packages() {  # package...
@@ -15,6 +113,7 @@ install_packages() {  # package...
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q "$@" >/dev/null
 }
 
+# -------------------------------------------------------- file systems --
 # Makes a new file system of type $1 (ext4, or xfs with reflink) in the
 # sparse file $image of $image_bytes bytes and mounts it at $2, setting
 # $mount_point. ext4's inode tables and journal are written now, so that no
@@ -179,3 +278,45 @@ ratio_range() {
 divide() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 mib() { awk -v k="$1" 'BEGIN { printf "%.1f", k / 1024 }'; }
 
+
+# Seconds from $EPOCHREALTIME start to end (default now), to 0.1 ms.
+seconds_since() {  # start [end]
+  awk -v s="$1" -v e="${2:-$EPOCHREALTIME}" 'BEGIN { printf "%.4f", e - s }'
+}
+
+# --------------------------------------------------------------- charts --
+# Whether to draw the chart: not with --svg none, nor without gnuplot
+# (said in a line). Where it is drawn, makes the folder for it.
+chart_wanted() {
+  [ "$svg" != none ] || return 1
+  if ! command -v gnuplot >/dev/null; then
+    echo
+    echo "No chart: gnuplot is not installed (Debian's gnuplot-nox draws it)."
+    return 1
+  fi
+  mkdir -p "$(dirname "$svg")"
+}
+
+# The gnuplot lines that start a chart into $svg: one panel per row of
+# clustered bars, a column per tool in the colours given, the plots all
+# of one width and the key once, right of them.
+chart_preamble() {  # panels title ylabel colour...
+  local panels="$1" title="$2" ylabel="$3" i=0 colour
+  shift 3
+  echo "set terminal svg size 960,$((60 + 330 * panels)) dynamic font 'sans,12' background '#ffffff'"
+  echo "set output '$svg'"
+  echo "set multiplot layout $panels,1 title '$title' noenhanced"
+  echo "set style data histograms"
+  echo "set style histogram clustered gap 1"
+  echo "set style fill solid 0.9 border rgb '#333333'"
+  echo "set key autotitle columnhead"
+  echo "set ylabel '$ylabel'"
+  echo "set grid ytics"
+  echo "set lmargin at screen 0.08"
+  echo "set rmargin at screen 0.72"
+  echo "set key at screen 0.99, screen 0.9 right top vertical noenhanced"
+  for colour; do
+    i=$((i + 1))
+    echo "set linetype $i lc rgb '$colour'"
+  done
+}

@@ -48,29 +48,18 @@ repo="$(cd "$(dirname "$0")/.." && pwd)"
 . "$repo/bench/bench_lib.sh"
 build_dir="${KELVARIN_BUILD_DIR:-$repo/build}"
 rounds=5
-rounds_given=0
-quick=0
-keep=0
 target=both
-svg=""
 
-while [ $# -gt 0 ]; do
+# The options of this benchmark alone, each with its value.
+own_option() {  # option value
   case "$1" in
-    --quick) quick=1 ;;
-    --rounds) rounds="$2"; rounds_given=1; shift ;;
-    --target) target="$2"; shift ;;
-    --keep) keep=1 ;;
-    --svg) svg="$2"; shift ;;
-    -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
-    *) echo "unknown option: $1 (try --help)" >&2; exit 64 ;;
+    --target) target="$2" ;;
+    *) taken=0 ;;
   esac
-  shift
-done
-if [ "$quick" = 1 ] && [ "$rounds_given" = 0 ]; then rounds=1; fi
-if [ -z "$svg" ]; then
-  if [ "$quick" = 1 ]; then svg=none; else svg="$repo/docs/edit_benchmark.svg"; fi
-fi
-[ "$svg" = none ] || svg="$(realpath -m "$svg")"
+}
+take_options "--quick --rounds --svg --keep" own_option "$@"
+quick_rounds 1
+chart_file "$repo/docs/edit_benchmark.svg"
 case "$target" in
   ext4) file_systems=(ext4) ;;
   xfs) file_systems=(xfs) ;;
@@ -89,24 +78,13 @@ install_packages "${need_packages[@]}" || exit 1
 seven=7z
 command -v 7z >/dev/null || seven=7zz
 
-if [ ! -x "$build_dir/brq" ]; then
-  (cd "$repo" && cmake --workflow --preset build >/dev/null)
-else
-  cmake --build "$build_dir" --target brq >/dev/null
-fi
+build_targets brq
 brq="$build_dir/brq"
 
-scratch_parent="${BENCH_DIR:-/tmp}"
-mkdir -p "$scratch_parent"
-scratch="$(mktemp -d "$scratch_parent/kelvarin-edit-bench.XXXXXX")"
+scratch="$(scratch_folder kelvarin-edit-bench)"
 mount_point=""
 image=""
-cleanup() {
-  if [ -n "$mount_point" ]; then umount "$mount_point" 2>/dev/null || true; fi
-  [ -z "$image" ] || rm -f "$image"
-  [ "$keep" = 1 ] || rm -rf "$scratch"
-}
-trap cleanup EXIT
+trap remove_scratch EXIT
 
 image_bytes=$((4 << 30))
 if [ "$quick" = 1 ]; then image_bytes=$((512 << 20)); fi
@@ -141,8 +119,7 @@ for command in add rm mv; do
   if "$brq" "$command" --help >/dev/null 2>&1; then has_edit[$command]=1; else has_edit[$command]=0; fi
 done
 
-echo "Machine:     $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores," \
-     "$(awk '/MemTotal/ { printf "%.1f", $2 / 1048576 }' /proc/meminfo) GiB RAM"
+echo "Machine:     $(machine_summary) RAM"
 echo "Kernel:      $(uname -sr)"
 echo "Output:      ${targets[*]} made anew for every run, $((image_bytes >> 20)) MiB image in $image_dir," \
      "loop-mounted (xfs: mkfs.xfs -m reflink=1)"
@@ -270,7 +247,7 @@ run_once() {  # fs edit tool check
     exit 1
   fi
   release_image
-  result="$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.4f", e - s }') $(tail -1 "$scratch/rss")"
+  result="$(seconds_since "$start" "$end") $(tail -1 "$scratch/rss")"
 }
 
 bench_edit() {  # fs edit
@@ -330,13 +307,7 @@ for row in "${rows[@]}"; do
 done
 
 # ---------------------------------------------------------------- chart --
-if [ "$svg" = none ]; then
-  exit 0
-elif ! command -v gnuplot >/dev/null; then
-  echo
-  echo "No chart: gnuplot is not installed (Debian's gnuplot-nox draws it)."
-  exit 0
-fi
+chart_wanted || exit 0
 # One data file per file system: a row per edit, a column per tool (tar's
 # missing rename is a gap).
 chart_tools=(brq pack zip 7z tar)
@@ -362,25 +333,13 @@ for fs in "${targets[@]}"; do
   } >"$data"
   plot_files+=("$fs|$data")
 done
-mkdir -p "$(dirname "$svg")"
 last=$((${#chart_tools[@]} + 1))
 {
-  echo "set terminal svg size 960,$((60 + 330 * ${#targets[@]})) dynamic font 'sans,12' background '#ffffff'"
-  echo "set output '$svg'"
-  echo "set multiplot layout ${#targets[@]},1 title 'Editing an archive of $archive_mib MiB, median of $rounds round$([ "$rounds" = 1 ] || echo s) (less is better)' noenhanced"
+  chart_preamble ${#targets[@]} \
+    "Editing an archive of $archive_mib MiB, median of $rounds round$([ "$rounds" = 1 ] || echo s) (less is better)" \
+    "seconds (log scale)" "#08519c" "#9ecae1" "#fd8d3c" "#74c476" "#969696"
   echo "set datafile missing '?'"
-  echo "set style data histograms"
-  echo "set style histogram clustered gap 1"
-  echo "set style fill solid 0.9 border rgb '#333333'"
-  echo "set key autotitle columnhead"
-  echo "set ylabel 'seconds (log scale)'"
   echo "set logscale y"
-  echo "set grid ytics"
-  echo "set lmargin at screen 0.08"
-  echo "set rmargin at screen 0.72"
-  echo "set key at screen 0.99, screen 0.9 right top vertical noenhanced"
-  colours=("#08519c" "#9ecae1" "#fd8d3c" "#74c476" "#969696")
-  for ((i = 0; i < ${#colours[@]}; i++)); do echo "set linetype $((i + 1)) lc rgb '${colours[$i]}'"; done
   for entry in "${plot_files[@]}"; do
     echo "set title 'onto a fresh ${entry%%|*}' noenhanced"
     echo "plot for [c=2:$last] '${entry#*|}' using c:xtic(1) title columnheader(c)"
