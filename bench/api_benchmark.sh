@@ -31,9 +31,8 @@
 # bench/api_extract are built first.
 set -euo pipefail
 
-repo="$(cd "$(dirname "$0")/.." && pwd)"
-. "$repo/bench/bench_lib.sh"
-build_dir="${KELVARIN_BUILD_DIR:-$repo/build}"
+# repo and build_dir, and what the benchmarks share.
+. "$(dirname "$0")/bench_lib.sh"
 rounds=5
 trees="large,small,mixed,deep"
 target=both
@@ -51,17 +50,8 @@ own_option() {  # option value
 take_options "--quick --rounds --keep" own_option "$@"
 quick_rounds 3
 if [ -z "$entries" ]; then entries=$([ "$quick" = 1 ] && echo 100000 || echo 1000000); fi
-case "$target" in
-  ext4|tmpfs|both) ;;
-  *) echo "unknown target: $target (ext4, tmpfs or both)" >&2; exit 64 ;;
-esac
-IFS=',' read -r -a selected <<<"$trees"
-for kind in "${selected[@]}"; do
-  case "$kind" in
-    large|small|mixed|deep) ;;
-    *) echo "unknown tree: $kind" >&2; exit 64 ;;
-  esac
-done
+check_choice target "$target" ext4 tmpfs both
+select_trees "$trees" large small mixed deep
 unset KELVARIN_JOBS
 
 need_packages=()

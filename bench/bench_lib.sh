@@ -2,7 +2,10 @@
 # they share, the build, the scratch folders, the generated and the real
 # trees, fresh file systems in loop-mounted images, packages installed when
 # missing, statistics of lists of numbers, and the frame of their charts.
-# A script sets repo and build_dir before it uses them.
+
+# The checkout, and the build the benchmarks run.
+repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build_dir="${KELVARIN_BUILD_DIR:-$repo/build}"
 
 # ------------------------------------------------------------- options --
 # Reads the command line: the shared options listed in $1 (of --quick,
@@ -36,6 +39,32 @@ take_options() {  # "shared options" own_option_function arg...
       exit 64
     fi
     shift "$taken"
+  done
+}
+
+# Ends the script with 64 unless the value is one of the choices.
+check_choice() {  # what value choice...
+  local what="$1" value="$2" choice list
+  shift 2
+  for choice; do [ "$value" != "$choice" ] || return 0; done
+  list="$(printf '%s, ' "${@:1:$#-1}")"
+  echo "unknown $what: $value (${list%, } or ${!#})" >&2
+  exit 64
+}
+
+# Splits the comma-separated list of trees into the array selected; a
+# tree not among those given ends the script with 64.
+select_trees() {  # list tree...
+  local kind known
+  IFS=',' read -r -a selected <<<"$1"
+  shift
+  for kind in "${selected[@]}"; do
+    known=0
+    for tree; do [ "$kind" != "$tree" ] || known=1; done
+    if [ "$known" = 0 ]; then
+      echo "unknown tree: $kind" >&2
+      exit 64
+    fi
   done
 }
 
@@ -138,8 +167,10 @@ release_image() {
 
 # ------------------------------------------------------------ the trees --
 # Deterministic: fixed seeds, names and sizes; the bytes are pseudo-random
-# so that nothing along the way can shortcut them.
-generate_tree() {  # kind folder quick
+# so that nothing along the way can shortcut them. The kind edit adds to a
+# tree (the real one, in edit_benchmark.sh) large files up to 1 GiB and the
+# files its edits touch, and writes the changes into the folder named last.
+generate_tree() {  # kind folder quick [changes]
   python3 - "$@" <<'PY'
 import os, random, sys
 kind, root, quick = sys.argv[1], sys.argv[2], sys.argv[3] == "1"
@@ -186,6 +217,20 @@ elif kind == "deep":
     for i in range(files):
         chain = os.path.join(f"top{i % 10}", *[f"level{n}" for n in range(2, 9)])
         write(os.path.join(root, chain, f"file{i:05d}.dat"), 1024)
+elif kind == "edit":
+    changes = sys.argv[4]
+    rng.seed(20240929)
+    total = sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(root) for f in fs)
+    large, count = (4 << 20, 4) if quick else (64 << 20, max(0, -(-((1 << 30) - total) // (64 << 20))))
+    for i in range(count):
+        write(os.path.join(root, "large", f"data{i:02d}.pak"), large)
+    write(os.path.join(root, "edit", "one.dat"), 1024)
+    write(os.path.join(root, "edit", "gone.dat"), 64 * 1024)
+    for i in range(20 if quick else 200):
+        write(os.path.join(root, "edit", "folder", f"file{i:03d}.dat"), 4096)
+    write(os.path.join(changes, "edit", "one.dat"), 1024)
+    for i in range(100):
+        write(os.path.join(changes, "new", f"file{i:03d}.dat"), rng.randint(1024, 16 * 1024))
 PY
 }
 
@@ -264,7 +309,21 @@ print("   from " + ", ".join(os.fsdecode(s) for s in sources) +
 PY
 }
 
-# Statistics of a list of numbers separated by spaces.
+# The figures of each tool as a Markdown table, a row for each
+# "first|second|tool|median|min|max|peak KiB", the tool as named in the
+# script's array label.
+times_table() {  # first_heading second_heading row...
+  local row first second tool m lo hi mem
+  echo "| $1 | $2 | tool | median s | min s | max s | peak RSS MiB |"
+  echo "|---|---|---|---:|---:|---:|---:|"
+  shift 2
+  for row; do
+    IFS='|' read -r first second tool m lo hi mem <<<"$row"
+    printf '| %s | %s | %s | %.3f | %.3f | %.3f | %s |\n' "$first" "$second" "${label[$tool]}" "$m" "$lo" "$hi" "$(mib "$mem")"
+  done
+}
+
+# Statistics of a list of numbers separated by spaces or lines.
 values() { tr ' ' '\n' <<<"$1" | grep .; }
 median() { values "$1" | sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 lowest() { values "$1" | sort -g | head -1; }
@@ -285,6 +344,30 @@ seconds_since() {  # start [end]
 }
 
 # --------------------------------------------------------------- charts --
+# One panel's data for gnuplot: a heading row ($1 and the tools' labels),
+# then a row for each group with each tool's median, or ? where it has
+# none. The key of a median's row is the format given filled with the
+# group and the tool (say "%s|tmpfs|%s"); the median follows the key.
+chart_data() {  # heading key_format "groups" "tools" row...
+  local heading="$1" format="$2" groups="$3" tools="$4" group tool row key value
+  shift 4
+  printf '"%s"' "$heading"
+  for tool in $tools; do printf ' "%s"' "${label[$tool]}"; done
+  echo
+  for group in $groups; do
+    printf '%s' "$group"
+    for tool in $tools; do
+      printf -v key "$format" "$group" "$tool"
+      value="?"
+      for row; do
+        if [[ "$row" == "$key|"* ]]; then value="${row#"$key|"}"; value="${value%%|*}"; fi
+      done
+      printf ' %s' "$value"
+    done
+    echo
+  done
+}
+
 # Whether to draw the chart: not with --svg none, nor without gnuplot
 # (said in a line). Where it is drawn, makes the folder for it.
 chart_wanted() {

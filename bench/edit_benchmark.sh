@@ -44,9 +44,8 @@
 # build/), made first when it is missing.
 set -euo pipefail
 
-repo="$(cd "$(dirname "$0")/.." && pwd)"
-. "$repo/bench/bench_lib.sh"
-build_dir="${KELVARIN_BUILD_DIR:-$repo/build}"
+# repo and build_dir, and what the benchmarks share.
+. "$(dirname "$0")/bench_lib.sh"
 rounds=5
 target=both
 
@@ -60,12 +59,9 @@ own_option() {  # option value
 take_options "--quick --rounds --svg --keep" own_option "$@"
 quick_rounds 1
 chart_file "$repo/docs/edit_benchmark.svg"
-case "$target" in
-  ext4) file_systems=(ext4) ;;
-  xfs) file_systems=(xfs) ;;
-  both) file_systems=(ext4 xfs) ;;
-  *) echo "unknown target: $target (ext4, xfs or both)" >&2; exit 64 ;;
-esac
+check_choice target "$target" ext4 xfs both
+file_systems=("$target")
+if [ "$target" = both ]; then file_systems=(ext4 xfs); fi
 
 # ---------------------------------------------------------------- tools --
 need_packages=()
@@ -139,28 +135,7 @@ mkdir -p "$src" "$changes"
 echo "== making the tree"
 copy_real_tree "$src" "$quick"
 # The large files up to 1 GiB, the files the edits touch, and the changes.
-python3 - "$src" "$changes" "$quick" <<'PY'
-import os, random, sys
-src, changes, quick = sys.argv[1], sys.argv[2], sys.argv[3] == "1"
-rng = random.Random(20240929)
-
-def write(path, size):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(rng.randbytes(size))
-
-total = sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(src) for f in fs)
-large, count = (4 << 20, 4) if quick else (64 << 20, max(0, -(-((1 << 30) - total) // (64 << 20))))
-for i in range(count):
-    write(os.path.join(src, "large", f"data{i:02d}.pak"), large)
-write(os.path.join(src, "edit", "one.dat"), 1024)
-write(os.path.join(src, "edit", "gone.dat"), 64 * 1024)
-for i in range(20 if quick else 200):
-    write(os.path.join(src, "edit", "folder", f"file{i:03d}.dat"), 4096)
-write(os.path.join(changes, "edit", "one.dat"), 1024)
-for i in range(100):
-    write(os.path.join(changes, "new", f"file{i:03d}.dat"), rng.randint(1024, 16 * 1024))
-PY
+generate_tree edit "$src" "$quick" "$changes"
 # The tree after each edit, made of links to the source's files.
 for edit in replace add remove rename; do cp -al "$src" "$scratch/after-$edit"; done
 rm "$scratch/after-replace/edit/one.dat"
@@ -299,12 +274,7 @@ done
 
 echo "Load:        $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) at the end"
 echo
-echo "| onto | edit | tool | median s | min s | max s | peak RSS MiB |"
-echo "|---|---|---|---:|---:|---:|---:|"
-for row in "${rows[@]}"; do
-  IFS='|' read -r fs edit tool m lo hi mem <<<"$row"
-  printf '| %s | %s | %s | %.3f | %.3f | %.3f | %s |\n' "$fs" "$edit" "${label[$tool]}" "$m" "$lo" "$hi" "$(mib "$mem")"
-done
+times_table onto edit "${rows[@]}"
 
 # ---------------------------------------------------------------- chart --
 chart_wanted || exit 0
@@ -314,23 +284,7 @@ chart_tools=(brq pack zip 7z tar)
 plot_files=()
 for fs in "${targets[@]}"; do
   data="$scratch/chart-$fs.dat"
-  {
-    printf '"edit"'
-    for tool in "${chart_tools[@]}"; do printf ' "%s"' "${label[$tool]}"; done
-    echo
-    for edit in "${edits[@]}"; do
-      printf '%s' "$edit"
-      for tool in "${chart_tools[@]}"; do
-        value="?"
-        for row in "${rows[@]}"; do
-          IFS='|' read -r f e t m _ <<<"$row"
-          [ "$f|$e|$t" = "$fs|$edit|$tool" ] && value="$m"
-        done
-        printf ' %s' "$value"
-      done
-      echo
-    done
-  } >"$data"
+  chart_data edit "$fs|%s|%s" "${edits[*]}" "${chart_tools[*]}" "${rows[@]}" >"$data"
   plot_files+=("$fs|$data")
 done
 last=$((${#chart_tools[@]} + 1))

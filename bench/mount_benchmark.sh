@@ -28,9 +28,8 @@
 # $BENCH_DIR (default /tmp) and are removed at the end (--keep leaves them).
 set -euo pipefail
 
-repo="$(cd "$(dirname "$0")/.." && pwd)"
-. "$repo/bench/bench_lib.sh"
-build_dir="${KELVARIN_BUILD_DIR:-$repo/build}"
+# repo and build_dir, and what the benchmarks share.
+. "$(dirname "$0")/bench_lib.sh"
 rounds=5
 parts="large,small,scale"
 wait_minutes=0

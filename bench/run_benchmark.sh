@@ -69,11 +69,9 @@
 # ignored: every run sets its own.
 set -euo pipefail
 
-repo="$(cd "$(dirname "$0")/.." && pwd)"
-# The options, build, trees, fresh file systems, statistics and chart
-# frame the benchmarks share.
-. "$repo/bench/bench_lib.sh"
-build_dir="${KELVARIN_BUILD_DIR:-$repo/build}"
+# repo and build_dir, and the options, build, trees, fresh file systems,
+# statistics and chart frame the benchmarks share.
+. "$(dirname "$0")/bench_lib.sh"
 rounds=5
 wait_minutes=0
 trees="large,small,mixed,deep,real"
@@ -92,17 +90,8 @@ own_option() {  # option value
 }
 take_options "--quick --rounds --svg --keep" own_option "$@"
 quick_rounds 3
-case "$target" in
-  ext4|tmpfs|both) ;;
-  *) echo "unknown target: $target (ext4, tmpfs or both)" >&2; exit 64 ;;
-esac
-IFS=',' read -r -a selected <<<"$trees"
-for kind in "${selected[@]}"; do
-  case "$kind" in
-    large|small|mixed|deep|real) ;;
-    *) echo "unknown tree: $kind" >&2; exit 64 ;;
-  esac
-done
+check_choice target "$target" ext4 tmpfs both
+select_trees "$trees" large small mixed deep real
 chart_file "$repo/docs/benchmarks.svg"
 unset KELVARIN_JOBS
 
@@ -426,12 +415,7 @@ for kind in "${selected[@]}"; do bench_tree "$kind"; done
 
 echo "Load:        $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) at the end"
 echo
-echo "| tree | onto | tool | median s | min s | max s | peak RSS MiB |"
-echo "|---|---|---|---:|---:|---:|---:|"
-for row in "${summary[@]}"; do
-  IFS='|' read -r kind where tool m lo hi mem <<<"$row"
-  printf '| %s | %s | %s | %.3f | %.3f | %.3f | %s |\n' "$kind" "$where" "${label[$tool]}" "$m" "$lo" "$hi" "$(mib "$mem")"
-done
+times_table tree onto "${summary[@]}"
 echo
 echo "Kelvarin_Extract's workers, medians in seconds; in brackets, over the faster tar's:"
 echo
@@ -457,31 +441,15 @@ fi
 # ---------------------------------------------------------------- chart --
 chart_wanted || exit 0
 # One data file per target: a row per tree, a column per tool. A panel's
-# scale stops at 1.3 times the slowest tool but cp -r (which is far slower
-# on many small files here); a bar cut there is labelled with its time.
+# scale stops at 1.3 times the slowest tool but cp -r (the last column,
+# far slower on many small files here); a bar cut there is labelled with
+# its time.
 declare -A panel_top=()
 plot_files=()
 for where in "${targets[@]}"; do
   data="$scratch/chart-$where.dat"
-  top=0
-  {
-    printf '"tree"'
-    for tool in "${tools[@]}"; do printf ' "%s"' "${label[$tool]}"; done
-    echo
-    for kind in "${selected[@]}"; do
-      printf '%s' "$kind"
-      for tool in "${tools[@]}"; do
-        for row in "${summary[@]}"; do
-          IFS='|' read -r k w t m _ <<<"$row"
-          [ "$k|$w|$t" = "$kind|$where|$tool" ] || continue
-          printf ' %s' "$m"
-          if [ "$t" != cp ]; then top=$(awk -v a="$top" -v b="$m" 'BEGIN { print (b > a) ? b : a }'); fi
-        done
-      done
-      echo
-    done
-  } >"$data"
-  panel_top[$where]=$(awk -v t="$top" 'BEGIN { print 1.3 * t }')
+  chart_data tree "%s|$where|%s" "${selected[*]}" "${tools[*]}" "${summary[@]}" >"$data"
+  panel_top[$where]=$(awk 'NR > 1 { for (i = 2; i < NF; i++) if ($i + 0 > top) top = $i + 0 } END { print 1.3 * top }' "$data")
   plot_files+=("$where|$data")
 done
 last=$((${#tools[@]} + 1))
