@@ -123,6 +123,11 @@ remove_scratch() {
   [ "$keep" = 1 ] || rm -rf "$scratch"
 }
 
+# The KiB free on the file system that holds the folder.
+free_kib() {  # folder
+  df -Pk "$1" | awk 'NR == 2 { print $4 }'
+}
+
 # The processor, its cores and the memory, for the header of the results.
 machine_summary() {
   echo "$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores," \
@@ -366,6 +371,14 @@ chart_data() {  # heading key_format "groups" "tools" row...
     done
     echo
   done
+}
+
+# Draws the chart into $svg from the gnuplot lines on standard input (the
+# preamble's, then a plot for each panel), and says where it is.
+draw_chart() {
+  { cat; echo "unset multiplot"; } | gnuplot
+  echo
+  echo "Chart: $svg"
 }
 
 # Whether to draw the chart: not with --svg none, nor without gnuplot

@@ -86,7 +86,7 @@ image_bytes=$((4 << 30))
 if [ "$quick" = 1 ]; then image_bytes=$((512 << 20)); fi
 image_dir="$scratch"
 if [ -d /dev/shm ] && [ -w /dev/shm ] &&
-   [ "$(df -Pk /dev/shm | awk 'NR == 2 { print $4 }')" -gt $((image_bytes / 1024)) ]; then
+   [ "$(free_kib /dev/shm)" -gt $((image_bytes / 1024)) ]; then
   image_dir=/dev/shm
 fi
 image="$(mktemp -u "$image_dir/kelvarin-edit-bench.XXXXXX.img")"
@@ -299,7 +299,4 @@ last=$((${#chart_tools[@]} + 1))
     echo "plot for [c=2:$last] '${entry#*|}' using c:xtic(1) title columnheader(c)"
     echo "unset key"
   done
-  echo "unset multiplot"
-} | gnuplot
-echo
-echo "Chart: $svg"
+} | draw_chart

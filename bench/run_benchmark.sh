@@ -118,7 +118,7 @@ shm="$(shm_folder kelvarin-bench)"
 image_bytes=$((4 << 30))
 if [ "$quick" = 1 ]; then image_bytes=$((256 << 20)); fi
 image_dir="$scratch"
-if [ -n "$shm" ] && [ "$(df -Pk /dev/shm | awk 'NR == 2 { print $4 }')" -gt $((image_bytes / 1024)) ]; then
+if [ -n "$shm" ] && [ "$(free_kib /dev/shm)" -gt $((image_bytes / 1024)) ]; then
   image_dir="$shm"
 fi
 image="$image_dir/ext4.img"
@@ -231,7 +231,7 @@ bench_target() {  # kind where
   local keep_outputs=0
   if [ "$where" = disk ] && [ "$(find "$dir/src" -type f | wc -l)" -ge 1000 ]; then
     local avail_kib used_kib
-    avail_kib=$(df -Pk "$dir" | awk 'NR == 2 { print $4 }')
+    avail_kib=$(free_kib "$dir")
     used_kib=$(du -sk "$dir/src" | cut -f1)
     if [ "$avail_kib" -gt $((used_kib * (rounds * ${#tools[@]} + 2))) ]; then
       keep_outputs=1
@@ -478,7 +478,4 @@ done
          "(column(c) > top ? top : 1/0):(sprintf('%.2f', column(c))) with labels offset 0,-0.8 font ',10' notitle"
     echo "unset key"
   done
-  echo "unset multiplot"
-} | gnuplot
-echo
-echo "Chart: $svg"
+} | draw_chart
