@@ -31,43 +31,27 @@
 # bench/api_extract are built first.
 set -euo pipefail
 
-repo="$(cd "$(dirname "$0")/.." && pwd)"
-. "$repo/bench/bench_lib.sh"
-build_dir="${KELVARIN_BUILD_DIR:-$repo/build}"
+# repo and build_dir, and what the benchmarks share.
+. "$(dirname "$0")/bench_lib.sh"
 rounds=5
-rounds_given=0
-quick=0
-keep=0
 trees="large,small,mixed,deep"
 target=both
 entries=""
 
-while [ $# -gt 0 ]; do
+# The options of this benchmark alone, each with its value.
+own_option() {  # option value
   case "$1" in
-    --quick) quick=1 ;;
-    --rounds) rounds="$2"; rounds_given=1; shift ;;
-    --trees) trees="$2"; shift ;;
-    --target) target="$2"; shift ;;
-    --entries) entries="$2"; shift ;;
-    --keep) keep=1 ;;
-    -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
-    *) echo "unknown option: $1 (try --help)" >&2; exit 64 ;;
+    --trees) trees="$2" ;;
+    --target) target="$2" ;;
+    --entries) entries="$2" ;;
+    *) taken=0 ;;
   esac
-  shift
-done
-if [ "$quick" = 1 ] && [ "$rounds_given" = 0 ]; then rounds=3; fi
+}
+take_options "--quick --rounds --keep" own_option "$@"
+quick_rounds 3
 if [ -z "$entries" ]; then entries=$([ "$quick" = 1 ] && echo 100000 || echo 1000000); fi
-case "$target" in
-  ext4|tmpfs|both) ;;
-  *) echo "unknown target: $target (ext4, tmpfs or both)" >&2; exit 64 ;;
-esac
-IFS=',' read -r -a selected <<<"$trees"
-for kind in "${selected[@]}"; do
-  case "$kind" in
-    large|small|mixed|deep) ;;
-    *) echo "unknown tree: $kind" >&2; exit 64 ;;
-  esac
-done
+check_choice target "$target" ext4 tmpfs both
+select_trees "$trees" large small mixed deep
 unset KELVARIN_JOBS
 
 need_packages=()
@@ -76,25 +60,15 @@ command -v 7z >/dev/null || need_packages+=(p7zip-full)
 [ -x /usr/bin/time ] || need_packages+=(time)
 install_packages "${need_packages[@]}" || exit 1
 
-if [ ! -f "$build_dir/CMakeCache.txt" ]; then
-  (cd "$repo" && cmake --preset build >/dev/null)
-fi
-cmake --build "$build_dir" --target Kelvarin_Extract brq api_extract >/dev/null
+build_targets Kelvarin_Extract brq api_extract
 extractor="$build_dir/Kelvarin_Extract"
 brq="$build_dir/brq"
 api="$build_dir/bench/api_extract"
 
-scratch="$(mktemp -d "${BENCH_DIR:-/tmp}/kelvarin-api-bench.XXXXXX")"
-shm=""
+scratch="$(scratch_folder kelvarin-api-bench)"
 mount_point=""
-if [ -d /dev/shm ] && [ -w /dev/shm ]; then shm="$(mktemp -d /dev/shm/kelvarin-api-bench.XXXXXX)"; fi
-cleanup() {
-  if [ -n "$mount_point" ]; then umount "$mount_point" 2>/dev/null || true; fi
-  rm -f "${image:-}"
-  [ -z "$shm" ] || rm -rf "$shm"
-  [ "$keep" = 1 ] || rm -rf "$scratch"
-}
-trap cleanup EXIT
+shm="$(shm_folder kelvarin-api-bench)"
+trap remove_scratch EXIT
 
 image_bytes=$((4 << 30))
 if [ "$quick" = 1 ]; then image_bytes=$((256 << 20)); fi
@@ -112,8 +86,7 @@ fi
 if [ "$target" != ext4 ] && [ -n "$shm" ]; then targets+=(tmpfs); fi
 [ ${#targets[@]} -gt 0 ] || { echo "nowhere to extract to" >&2; exit 1; }
 
-echo "Machine:     $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores," \
-     "$(awk '/MemTotal/ { printf "%.1f", $2 / 1048576 }' /proc/meminfo) GiB RAM"
+echo "Machine:     $(machine_summary) RAM"
 echo "Kernel:      $(uname -sr)"
 echo "Library:     $(ldd "$api" | awk '/libkelvarin/ { print $3 }' | xargs readlink -f)"
 echo "Rounds:      $rounds$([ "$quick" = 1 ] && echo ', quick trees')"
@@ -127,7 +100,7 @@ timed() {  # OUT command...
   start=$EPOCHREALTIME
   /usr/bin/time -f %M -o "$scratch/rss" "$@" >"$out"
   end=$EPOCHREALTIME
-  echo "$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.4f", e - s }') $(tail -1 "$scratch/rss")"
+  echo "$(seconds_since "$start" "$end") $(tail -1 "$scratch/rss")"
 }
 
 # ---------------------------------------------------------- (a) extraction --

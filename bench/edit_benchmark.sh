@@ -44,39 +44,24 @@
 # build/), made first when it is missing.
 set -euo pipefail
 
-repo="$(cd "$(dirname "$0")/.." && pwd)"
-. "$repo/bench/bench_lib.sh"
-build_dir="${KELVARIN_BUILD_DIR:-$repo/build}"
+# repo and build_dir, and what the benchmarks share.
+. "$(dirname "$0")/bench_lib.sh"
 rounds=5
-rounds_given=0
-quick=0
-keep=0
 target=both
-svg=""
 
-while [ $# -gt 0 ]; do
+# The options of this benchmark alone, each with its value.
+own_option() {  # option value
   case "$1" in
-    --quick) quick=1 ;;
-    --rounds) rounds="$2"; rounds_given=1; shift ;;
-    --target) target="$2"; shift ;;
-    --keep) keep=1 ;;
-    --svg) svg="$2"; shift ;;
-    -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
-    *) echo "unknown option: $1 (try --help)" >&2; exit 64 ;;
+    --target) target="$2" ;;
+    *) taken=0 ;;
   esac
-  shift
-done
-if [ "$quick" = 1 ] && [ "$rounds_given" = 0 ]; then rounds=1; fi
-if [ -z "$svg" ]; then
-  if [ "$quick" = 1 ]; then svg=none; else svg="$repo/docs/edit_benchmark.svg"; fi
-fi
-[ "$svg" = none ] || svg="$(realpath -m "$svg")"
-case "$target" in
-  ext4) file_systems=(ext4) ;;
-  xfs) file_systems=(xfs) ;;
-  both) file_systems=(ext4 xfs) ;;
-  *) echo "unknown target: $target (ext4, xfs or both)" >&2; exit 64 ;;
-esac
+}
+take_options "--quick --rounds --svg --keep" own_option "$@"
+quick_rounds 1
+chart_file "$repo/docs/edit_benchmark.svg"
+check_choice target "$target" ext4 xfs both
+file_systems=("$target")
+if [ "$target" = both ]; then file_systems=(ext4 xfs); fi
 
 # ---------------------------------------------------------------- tools --
 need_packages=()
@@ -89,30 +74,19 @@ install_packages "${need_packages[@]}" || exit 1
 seven=7z
 command -v 7z >/dev/null || seven=7zz
 
-if [ ! -x "$build_dir/brq" ]; then
-  (cd "$repo" && cmake --workflow --preset build >/dev/null)
-else
-  cmake --build "$build_dir" --target brq >/dev/null
-fi
+build_targets brq
 brq="$build_dir/brq"
 
-scratch_parent="${BENCH_DIR:-/tmp}"
-mkdir -p "$scratch_parent"
-scratch="$(mktemp -d "$scratch_parent/kelvarin-edit-bench.XXXXXX")"
+scratch="$(scratch_folder kelvarin-edit-bench)"
 mount_point=""
 image=""
-cleanup() {
-  if [ -n "$mount_point" ]; then umount "$mount_point" 2>/dev/null || true; fi
-  [ -z "$image" ] || rm -f "$image"
-  [ "$keep" = 1 ] || rm -rf "$scratch"
-}
-trap cleanup EXIT
+trap remove_scratch EXIT
 
 image_bytes=$((4 << 30))
 if [ "$quick" = 1 ]; then image_bytes=$((512 << 20)); fi
 image_dir="$scratch"
 if [ -d /dev/shm ] && [ -w /dev/shm ] &&
-   [ "$(df -Pk /dev/shm | awk 'NR == 2 { print $4 }')" -gt $((image_bytes / 1024)) ]; then
+   [ "$(free_kib /dev/shm)" -gt $((image_bytes / 1024)) ]; then
   image_dir=/dev/shm
 fi
 image="$(mktemp -u "$image_dir/kelvarin-edit-bench.XXXXXX.img")"
@@ -141,8 +115,7 @@ for command in add rm mv; do
   if "$brq" "$command" --help >/dev/null 2>&1; then has_edit[$command]=1; else has_edit[$command]=0; fi
 done
 
-echo "Machine:     $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores," \
-     "$(awk '/MemTotal/ { printf "%.1f", $2 / 1048576 }' /proc/meminfo) GiB RAM"
+echo "Machine:     $(machine_summary) RAM"
 echo "Kernel:      $(uname -sr)"
 echo "Output:      ${targets[*]} made anew for every run, $((image_bytes >> 20)) MiB image in $image_dir," \
      "loop-mounted (xfs: mkfs.xfs -m reflink=1)"
@@ -162,28 +135,7 @@ mkdir -p "$src" "$changes"
 echo "== making the tree"
 copy_real_tree "$src" "$quick"
 # The large files up to 1 GiB, the files the edits touch, and the changes.
-python3 - "$src" "$changes" "$quick" <<'PY'
-import os, random, sys
-src, changes, quick = sys.argv[1], sys.argv[2], sys.argv[3] == "1"
-rng = random.Random(20240929)
-
-def write(path, size):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(rng.randbytes(size))
-
-total = sum(os.path.getsize(os.path.join(d, f)) for d, _, fs in os.walk(src) for f in fs)
-large, count = (4 << 20, 4) if quick else (64 << 20, max(0, -(-((1 << 30) - total) // (64 << 20))))
-for i in range(count):
-    write(os.path.join(src, "large", f"data{i:02d}.pak"), large)
-write(os.path.join(src, "edit", "one.dat"), 1024)
-write(os.path.join(src, "edit", "gone.dat"), 64 * 1024)
-for i in range(20 if quick else 200):
-    write(os.path.join(src, "edit", "folder", f"file{i:03d}.dat"), 4096)
-write(os.path.join(changes, "edit", "one.dat"), 1024)
-for i in range(100):
-    write(os.path.join(changes, "new", f"file{i:03d}.dat"), rng.randint(1024, 16 * 1024))
-PY
+generate_tree edit "$src" "$quick" "$changes"
 # The tree after each edit, made of links to the source's files.
 for edit in replace add remove rename; do cp -al "$src" "$scratch/after-$edit"; done
 rm "$scratch/after-replace/edit/one.dat"
@@ -270,7 +222,7 @@ run_once() {  # fs edit tool check
     exit 1
   fi
   release_image
-  result="$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.4f", e - s }') $(tail -1 "$scratch/rss")"
+  result="$(seconds_since "$start" "$end") $(tail -1 "$scratch/rss")"
 }
 
 bench_edit() {  # fs edit
@@ -322,71 +274,29 @@ done
 
 echo "Load:        $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) at the end"
 echo
-echo "| onto | edit | tool | median s | min s | max s | peak RSS MiB |"
-echo "|---|---|---|---:|---:|---:|---:|"
-for row in "${rows[@]}"; do
-  IFS='|' read -r fs edit tool m lo hi mem <<<"$row"
-  printf '| %s | %s | %s | %.3f | %.3f | %.3f | %s |\n' "$fs" "$edit" "${label[$tool]}" "$m" "$lo" "$hi" "$(mib "$mem")"
-done
+times_table onto edit "${rows[@]}"
 
 # ---------------------------------------------------------------- chart --
-if [ "$svg" = none ]; then
-  exit 0
-elif ! command -v gnuplot >/dev/null; then
-  echo
-  echo "No chart: gnuplot is not installed (Debian's gnuplot-nox draws it)."
-  exit 0
-fi
+chart_wanted || exit 0
 # One data file per file system: a row per edit, a column per tool (tar's
 # missing rename is a gap).
 chart_tools=(brq pack zip 7z tar)
 plot_files=()
 for fs in "${targets[@]}"; do
   data="$scratch/chart-$fs.dat"
-  {
-    printf '"edit"'
-    for tool in "${chart_tools[@]}"; do printf ' "%s"' "${label[$tool]}"; done
-    echo
-    for edit in "${edits[@]}"; do
-      printf '%s' "$edit"
-      for tool in "${chart_tools[@]}"; do
-        value="?"
-        for row in "${rows[@]}"; do
-          IFS='|' read -r f e t m _ <<<"$row"
-          [ "$f|$e|$t" = "$fs|$edit|$tool" ] && value="$m"
-        done
-        printf ' %s' "$value"
-      done
-      echo
-    done
-  } >"$data"
+  chart_data edit "$fs|%s|%s" "${edits[*]}" "${chart_tools[*]}" "${rows[@]}" >"$data"
   plot_files+=("$fs|$data")
 done
-mkdir -p "$(dirname "$svg")"
 last=$((${#chart_tools[@]} + 1))
 {
-  echo "set terminal svg size 960,$((60 + 330 * ${#targets[@]})) dynamic font 'sans,12' background '#ffffff'"
-  echo "set output '$svg'"
-  echo "set multiplot layout ${#targets[@]},1 title 'Editing an archive of $archive_mib MiB, median of $rounds round$([ "$rounds" = 1 ] || echo s) (less is better)' noenhanced"
+  chart_preamble ${#targets[@]} \
+    "Editing an archive of $archive_mib MiB, median of $rounds round$([ "$rounds" = 1 ] || echo s) (less is better)" \
+    "seconds (log scale)" "#08519c" "#9ecae1" "#fd8d3c" "#74c476" "#969696"
   echo "set datafile missing '?'"
-  echo "set style data histograms"
-  echo "set style histogram clustered gap 1"
-  echo "set style fill solid 0.9 border rgb '#333333'"
-  echo "set key autotitle columnhead"
-  echo "set ylabel 'seconds (log scale)'"
   echo "set logscale y"
-  echo "set grid ytics"
-  echo "set lmargin at screen 0.08"
-  echo "set rmargin at screen 0.72"
-  echo "set key at screen 0.99, screen 0.9 right top vertical noenhanced"
-  colours=("#08519c" "#9ecae1" "#fd8d3c" "#74c476" "#969696")
-  for ((i = 0; i < ${#colours[@]}; i++)); do echo "set linetype $((i + 1)) lc rgb '${colours[$i]}'"; done
   for entry in "${plot_files[@]}"; do
     echo "set title 'onto a fresh ${entry%%|*}' noenhanced"
     echo "plot for [c=2:$last] '${entry#*|}' using c:xtic(1) title columnheader(c)"
     echo "unset key"
   done
-  echo "unset multiplot"
-} | gnuplot
-echo
-echo "Chart: $svg"
+} | draw_chart

@@ -28,44 +28,36 @@
 # $BENCH_DIR (default /tmp) and are removed at the end (--keep leaves them).
 set -euo pipefail
 
-repo="$(cd "$(dirname "$0")/.." && pwd)"
-build_dir="${KELVARIN_BUILD_DIR:-$repo/build}"
+# repo and build_dir, and what the benchmarks share.
+. "$(dirname "$0")/bench_lib.sh"
 rounds=5
 parts="large,small,scale"
 wait_minutes=0
-quick=0
-keep=0
-while [ $# -gt 0 ]; do
+
+# The options of this benchmark alone, each with its value.
+own_option() {  # option value
   case "$1" in
-    --rounds) rounds="$2"; shift ;;
-    --parts) parts="$2"; shift ;;
-    --wait-for-quiet) wait_minutes="$2"; shift ;;
-    --quick) quick=1 ;;
-    --keep) keep=1 ;;
-    -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
-    *) echo "unknown option: $1 (try --help)" >&2; exit 64 ;;
+    --parts) parts="$2" ;;
+    --wait-for-quiet) wait_minutes="$2" ;;
+    *) taken=0 ;;
   esac
-  shift
-done
+}
+take_options "--rounds --quick --keep" own_option "$@"
 
 if [ ! -c /dev/fuse ] || ! command -v fusermount3 >/dev/null; then
   echo "needs /dev/fuse and fusermount3 (Debian's fuse3)" >&2
   exit 1
 fi
 [ -x /usr/bin/time ] || { echo "needs GNU time (Debian's time)" >&2; exit 1; }
-if [ ! -x "$build_dir/brq" ] || [ ! -x "$build_dir/Kelvarin_Extract" ]; then
-  (cd "$repo" && cmake --workflow --preset build >/dev/null)
-else
-  cmake --build "$build_dir" --target Kelvarin_Extract brq >/dev/null
-fi
+build_targets Kelvarin_Extract brq
 brq="$build_dir/brq"
 extractor="$build_dir/Kelvarin_Extract"
 
-scratch="$(mktemp -d "${BENCH_DIR:-/tmp}/kelvarin-mount-bench.XXXXXX")"
+scratch="$(scratch_folder kelvarin-mount-bench)"
 mounts=()
 cleanup() {
   for point in "${mounts[@]}"; do fusermount3 -u "$point" 2>/dev/null || true; done
-  [ "$keep" = 1 ] || rm -rf "$scratch"
+  remove_scratch
 }
 trap cleanup EXIT
 
@@ -90,28 +82,22 @@ unmount() {
 seconds() {
   local start=$EPOCHREALTIME
   "$@" >/dev/null
-  awk -v s="$start" -v e="$EPOCHREALTIME" 'BEGIN { printf "%.4f\n", e - s }'
+  seconds_since "$start"
+  echo
 }
-median() { sort -g | awk '{ v[NR] = $1 } END { if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 stats() {  # file: "median min max"
   local values
-  values="$(sort -g "$1")"
-  echo "$(median <<<"$values") $(head -1 <<<"$values") $(tail -1 <<<"$values")"
+  values="$(<"$1")"
+  echo "$(median "$values") $(lowest "$values") $(highest "$values")"
 }
 row() {  # label file
   read -r med low high <<<"$(stats "$2")"
   printf '| %-38s | %8.3f | %8.3f | %8.3f |\n' "$1" "$med" "$low" "$high"
 }
 
-waited=0
-while [ "$waited" -lt "$wait_minutes" ] && awk '{ exit !($1 >= 0.7) }' /proc/loadavg; do
-  echo "load $(cut -d' ' -f1 /proc/loadavg): waiting ($waited of $wait_minutes minutes)"
-  sleep 60
-  waited=$((waited + 1))
-done
+wait_for_quiet "$wait_minutes"
 
-echo "Machine:  $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//'), $(nproc) cores," \
-     "$(awk '/MemTotal/ { printf "%.1f GiB", $2 / 1048576 }' /proc/meminfo)"
+echo "Machine:  $(machine_summary)"
 echo "Kernel:   $(uname -sr); FUSE $(fusermount3 --version 2>&1 | awk '{ print $NF }')"
 echo "Scratch:  $scratch ($(findmnt -n -o FSTYPE -T "$scratch" 2>/dev/null || echo '?'))"
 echo "Caches:   $([ "$can_drop" = 1 ] && echo 'dropped before each cold read' || echo 'can NOT be dropped here (not root?): cold reads are not cold')"
@@ -151,16 +137,7 @@ fi
 # ---------------------------------------------------------------- small --
 if part small; then
 small_files=$([ "$quick" = 1 ] && echo 1000 || echo 10000)
-python3 - "$scratch/small/src" "$small_files" <<'PY'
-import os, random, sys
-root, files = sys.argv[1], int(sys.argv[2])
-rng = random.Random(20240607)
-for i in range(files):
-    folder = os.path.join(root, f"folder{i % 10}")
-    os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, f"file{i:05d}.dat"), "wb") as f:
-        f.write(rng.randbytes(1024))
-PY
+generate_tree small "$scratch/small/src" "$quick"
 "$brq" pack "$scratch/small/src" "$scratch/small/tree.brq" >/dev/null
 read_all() { find "$1" -type f -print0 | xargs -0 cat; }
 for round in $(seq "$rounds"); do
@@ -171,7 +148,7 @@ for round in $(seq "$rounds"); do
       start=$EPOCHREALTIME
       mount_at "$scratch/small/tree.brq" "$point"
       read_all "$point" >/dev/null
-      awk -v s="$start" -v e="$EPOCHREALTIME" 'BEGIN { printf "%.4f\n", e - s }' >>"$scratch/small/mount.cold"
+      echo "$(seconds_since "$start")" >>"$scratch/small/mount.cold"
       seconds read_all "$point" >>"$scratch/small/mount.warm"
     else
       seconds "$extractor" e "$scratch/small/tree.brq" "$scratch/small/out$round" >>"$scratch/small/extract"
@@ -228,7 +205,7 @@ for round in $(seq "$rounds"); do
   tail -1 "$scratch/check.rss" >>"$scratch/check.kib"
   start=$EPOCHREALTIME
   /usr/bin/time -f %M -o "$scratch/mount.rss" "$brq" mount "$scratch/scale.brq" "$point"
-  awk -v s="$start" -v e="$EPOCHREALTIME" 'BEGIN { printf "%.4f\n", e - s }' >>"$scratch/mount.seconds"
+  echo "$(seconds_since "$start")" >>"$scratch/mount.seconds"
   mounts+=("$point")
   tail -1 "$scratch/mount.rss" >>"$scratch/mount.kib"
   entries=$(find "$point" | wc -l)
@@ -254,7 +231,7 @@ row "straight from the archive, warm" "$scratch/large/from_archive.warm"
 row "through the mount, warm, once more" "$scratch/large/through_mount.again"
 row "straight from the archive, once more" "$scratch/large/from_archive.again"
 for heat in cold warm again; do
-  awk -v a="$(median <"$scratch/large/through_mount.$heat")" -v b="$(median <"$scratch/large/from_archive.$heat")" \
+  awk -v a="$(median "$(<"$scratch/large/through_mount.$heat")")" -v b="$(median "$(<"$scratch/large/from_archive.$heat")")" \
     -v h="$heat" 'BEGIN { printf "%s: mount / archive %.2f\n", h, a / b }'
 done
 echo
@@ -266,7 +243,7 @@ echo "|---|---:|---:|---:|"
 row "mount + find | xargs cat, cold" "$scratch/small/mount.cold"
 row "find | xargs cat again, warm" "$scratch/small/mount.warm"
 row "Kelvarin_Extract into a new folder" "$scratch/small/extract"
-awk -v a="$(median <"$scratch/small/mount.cold")" -v b="$(median <"$scratch/small/extract")" \
+awk -v a="$(median "$(<"$scratch/small/mount.cold")")" -v b="$(median "$(<"$scratch/small/extract")")" \
   'BEGIN { printf "cold mount and read / extraction %.2f\n", a / b }'
 echo
 fi

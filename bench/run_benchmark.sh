@@ -69,52 +69,30 @@
 # ignored: every run sets its own.
 set -euo pipefail
 
-repo="$(cd "$(dirname "$0")/.." && pwd)"
-# The trees, fresh file systems and statistics, shared with edit_benchmark.sh.
-. "$repo/bench/bench_lib.sh"
-build_dir="${KELVARIN_BUILD_DIR:-$repo/build}"
+# repo and build_dir, and the options, build, trees, fresh file systems,
+# statistics and chart frame the benchmarks share.
+. "$(dirname "$0")/bench_lib.sh"
 rounds=5
-rounds_given=0
-quick=0
-keep=0
 wait_minutes=0
 trees="large,small,mixed,deep,real"
 target=both
-svg=""
-svg_given=0
 baseline=""
 
-while [ $# -gt 0 ]; do
+# The options of this benchmark alone, each with its value.
+own_option() {  # option value
   case "$1" in
-    --quick) quick=1 ;;
-    --rounds) rounds="$2"; rounds_given=1; shift ;;
-    --trees) trees="$2"; shift ;;
-    --target) target="$2"; shift ;;
-    --svg) svg="$2"; svg_given=1; shift ;;
-    --baseline) baseline="$(realpath "$2")"; shift ;;
-    --keep) keep=1 ;;
-    --wait-for-quiet) wait_minutes="$2"; shift ;;
-    -h|--help) awk 'NR > 1 && /^#/ { sub(/^# ?/, ""); print; next } NR > 1 { exit }' "$0"; exit 0 ;;
-    *) echo "unknown option: $1 (try --help)" >&2; exit 64 ;;
+    --trees) trees="$2" ;;
+    --target) target="$2" ;;
+    --baseline) baseline="$(realpath "$2")" ;;
+    --wait-for-quiet) wait_minutes="$2" ;;
+    *) taken=0 ;;
   esac
-  shift
-done
-if [ "$quick" = 1 ] && [ "$rounds_given" = 0 ]; then rounds=3; fi
-case "$target" in
-  ext4|tmpfs|both) ;;
-  *) echo "unknown target: $target (ext4, tmpfs or both)" >&2; exit 64 ;;
-esac
-IFS=',' read -r -a selected <<<"$trees"
-for kind in "${selected[@]}"; do
-  case "$kind" in
-    large|small|mixed|deep|real) ;;
-    *) echo "unknown tree: $kind" >&2; exit 64 ;;
-  esac
-done
-if [ "$svg_given" = 0 ]; then
-  if [ "$quick" = 1 ]; then svg=none; else svg="$repo/docs/benchmarks.svg"; fi
-fi
-[ "$svg" = none ] || svg="$(realpath -m "$svg")"
+}
+take_options "--quick --rounds --svg --keep" own_option "$@"
+quick_rounds 3
+check_choice target "$target" ext4 tmpfs both
+select_trees "$trees" large small mixed deep real
+chart_file "$repo/docs/benchmarks.svg"
 unset KELVARIN_JOBS
 
 # ---------------------------------------------------------------- tools --
@@ -124,44 +102,23 @@ command -v bsdtar >/dev/null || need_packages+=(libarchive-tools)
 command -v python3 >/dev/null || need_packages+=(python3)
 install_packages "${need_packages[@]}" || exit 1
 
-if [ ! -x "$build_dir/Kelvarin_Extract" ] || [ ! -x "$build_dir/brq" ]; then
-  (cd "$repo" && cmake --workflow --preset build >/dev/null)
-else
-  cmake --build "$build_dir" --target Kelvarin_Extract brq >/dev/null
-fi
+build_targets Kelvarin_Extract brq
 extractor="$build_dir/Kelvarin_Extract"
 brq="$build_dir/brq"
 
-scratch_parent="${BENCH_DIR:-/tmp}"
-mkdir -p "$scratch_parent"
-scratch="$(mktemp -d "$scratch_parent/kelvarin-bench.XXXXXX")"
+scratch="$(scratch_folder kelvarin-bench)"
 shm=""          # this run's folder on /dev/shm, when there is one
 mount_point=""  # the ext4 image mounted now, if any
-cleanup() {
-  if [ -n "$mount_point" ]; then umount "$mount_point" 2>/dev/null || true; fi
-  rm -f "${image:-}"
-  [ -z "$shm" ] || rm -rf "$shm"
-  [ "$keep" = 1 ] || rm -rf "$scratch"
-}
-trap cleanup EXIT
+trap remove_scratch EXIT
 
-# ----------------------------------------------------------------- quiet --
-waited=0
-while [ "$waited" -lt "$wait_minutes" ] &&
-      awk '{ exit !($1 >= 0.7) }' /proc/loadavg; do
-  echo "load $(cut -d' ' -f1 /proc/loadavg): waiting ($waited of $wait_minutes minutes)"
-  sleep 60
-  waited=$((waited + 1))
-done
+wait_for_quiet "$wait_minutes"
 
 # -------------------------------------------------------------- targets --
-if [ -d /dev/shm ] && [ -w /dev/shm ]; then
-  shm="$(mktemp -d /dev/shm/kelvarin-bench.XXXXXX)"
-fi
+shm="$(shm_folder kelvarin-bench)"
 image_bytes=$((4 << 30))
 if [ "$quick" = 1 ]; then image_bytes=$((256 << 20)); fi
 image_dir="$scratch"
-if [ -n "$shm" ] && [ "$(df -Pk /dev/shm | awk 'NR == 2 { print $4 }')" -gt $((image_bytes / 1024)) ]; then
+if [ -n "$shm" ] && [ "$(free_kib /dev/shm)" -gt $((image_bytes / 1024)) ]; then
   image_dir="$shm"
 fi
 image="$image_dir/ext4.img"
@@ -204,8 +161,6 @@ if [ -w /proc/sys/vm/drop_caches ] && sync && echo 3 >/proc/sys/vm/drop_caches 2
 fi
 
 # -------------------------------------------------------------- machine --
-cpu="$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
-mem_kib="$(awk '/MemTotal/ {print $2}' /proc/meminfo)"
 fs_type="$(findmnt -n -o FSTYPE -T "$scratch" 2>/dev/null || stat -f -c %T "$scratch")"
 fs_options="$(findmnt -n -o OPTIONS -T "$scratch" 2>/dev/null || true)"
 if [ "$fs_type" = ext4 ]; then
@@ -218,7 +173,7 @@ if [ "$fs_type" = ext4 ]; then
     fs_type="ext4 without journal"
   fi
 fi
-echo "Machine:     $cpu, $(nproc) cores, $(awk -v k="$mem_kib" 'BEGIN { printf "%.1f", k / 1048576 }') GiB RAM"
+echo "Machine:     $(machine_summary) RAM"
 echo "Kernel:      $(uname -sr)"
 echo "Scratch:     $scratch ($fs_type${fs_options:+, $fs_options}): trees and archives"
 for where in "${targets[@]}"; do
@@ -251,7 +206,7 @@ run_once() {  # tool tree_dir out
     cp) /usr/bin/time -f %M -o "$dir/rss" cp -r "$dir/src/." "$out" ;;
   esac
   end=$EPOCHREALTIME
-  echo "$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.4f", e - s }') $(tail -1 "$dir/rss")"
+  echo "$(seconds_since "$start" "$end") $(tail -1 "$dir/rss")"
 }
 
 workers=(1 2 4)
@@ -276,7 +231,7 @@ bench_target() {  # kind where
   local keep_outputs=0
   if [ "$where" = disk ] && [ "$(find "$dir/src" -type f | wc -l)" -ge 1000 ]; then
     local avail_kib used_kib
-    avail_kib=$(df -Pk "$dir" | awk 'NR == 2 { print $4 }')
+    avail_kib=$(free_kib "$dir")
     used_kib=$(du -sk "$dir/src" | cut -f1)
     if [ "$avail_kib" -gt $((used_kib * (rounds * ${#tools[@]} + 2))) ]; then
       keep_outputs=1
@@ -402,7 +357,7 @@ bench_pack() {  # kind
         tar) /usr/bin/time -f %M -o "$dir/rss" tar -cf "$out" --sort=name -C "$dir/src" . ;;
       esac
       end=$EPOCHREALTIME
-      times[$tool]+="$(awk -v s="$start" -v e="$end" 'BEGIN { printf "%.4f", e - s }') "
+      times[$tool]+="$(seconds_since "$start" "$end") "
       rss[$tool]+="$(tail -1 "$dir/rss") "
       line+=" $tool $(values "${times[$tool]}" | tail -1)s"
       # Each writes the same bytes as the archive the extraction read.
@@ -460,12 +415,7 @@ for kind in "${selected[@]}"; do bench_tree "$kind"; done
 
 echo "Load:        $(cut -d' ' -f1-3 /proc/loadavg) (1, 5, 15 min) at the end"
 echo
-echo "| tree | onto | tool | median s | min s | max s | peak RSS MiB |"
-echo "|---|---|---|---:|---:|---:|---:|"
-for row in "${summary[@]}"; do
-  IFS='|' read -r kind where tool m lo hi mem <<<"$row"
-  printf '| %s | %s | %s | %.3f | %.3f | %.3f | %s |\n' "$kind" "$where" "${label[$tool]}" "$m" "$lo" "$hi" "$(mib "$mem")"
-done
+times_table tree onto "${summary[@]}"
 echo
 echo "Kelvarin_Extract's workers, medians in seconds; in brackets, over the faster tar's:"
 echo
@@ -489,67 +439,32 @@ if [ ${#pack_rows[@]} -gt 0 ]; then
 fi
 
 # ---------------------------------------------------------------- chart --
-if [ "$svg" = none ]; then
-  exit 0
-elif ! command -v gnuplot >/dev/null; then
-  echo
-  echo "No chart: gnuplot is not installed (Debian's gnuplot-nox draws it)."
-  exit 0
-fi
+chart_wanted || exit 0
 # One data file per target: a row per tree, a column per tool. A panel's
-# scale stops at 1.3 times the slowest tool but cp -r (which is far slower
-# on many small files here); a bar cut there is labelled with its time.
+# scale stops at 1.3 times the slowest tool but cp -r (the last column,
+# far slower on many small files here); a bar cut there is labelled with
+# its time.
 declare -A panel_top=()
 plot_files=()
 for where in "${targets[@]}"; do
   data="$scratch/chart-$where.dat"
-  top=0
-  {
-    printf '"tree"'
-    for tool in "${tools[@]}"; do printf ' "%s"' "${label[$tool]}"; done
-    echo
-    for kind in "${selected[@]}"; do
-      printf '%s' "$kind"
-      for tool in "${tools[@]}"; do
-        for row in "${summary[@]}"; do
-          IFS='|' read -r k w t m _ <<<"$row"
-          [ "$k|$w|$t" = "$kind|$where|$tool" ] || continue
-          printf ' %s' "$m"
-          if [ "$t" != cp ]; then top=$(awk -v a="$top" -v b="$m" 'BEGIN { print (b > a) ? b : a }'); fi
-        done
-      done
-      echo
-    done
-  } >"$data"
-  panel_top[$where]=$(awk -v t="$top" 'BEGIN { print 1.3 * t }')
+  chart_data tree "%s|$where|%s" "${selected[*]}" "${tools[*]}" "${summary[@]}" >"$data"
+  panel_top[$where]=$(awk 'NR > 1 { for (i = 2; i < NF; i++) if ($i + 0 > top) top = $i + 0 } END { print 1.3 * top }' "$data")
   plot_files+=("$where|$data")
 done
-mkdir -p "$(dirname "$svg")"
 last=$((${#tools[@]} + 1))
+# Kelvarin_Extract in blues, the baseline in purple, the peers apart.
+colours=()
+for tool in "${tools[@]}"; do
+  case "$tool" in
+    k1) colours+=("#9ecae1") ;; k2) colours+=("#4292c6") ;; k4) colours+=("#08519c") ;;
+    baseline) colours+=("#8c6bb1") ;; tar) colours+=("#fd8d3c") ;; bsdtar) colours+=("#74c476") ;;
+    cp) colours+=("#969696") ;;
+  esac
+done
 {
-  echo "set terminal svg size 960,$((60 + 330 * ${#targets[@]})) dynamic font 'sans,12' background '#ffffff'"
-  echo "set output '$svg'"
-  echo "set multiplot layout ${#targets[@]},1 title 'Extraction time, median of $rounds round$([ "$rounds" = 1 ] || echo s) (less is better)' noenhanced"
-  echo "set style data histograms"
-  echo "set style histogram clustered gap 1"
-  echo "set style fill solid 0.9 border rgb '#333333'"
-  echo "set key autotitle columnhead"
-  echo "set ylabel 'seconds'"
-  echo "set grid ytics"
-  # The same plot width in every panel; the key once, beside the first.
-  echo "set lmargin at screen 0.08"
-  echo "set rmargin at screen 0.72"
-  echo "set key at screen 0.99, screen 0.9 right top vertical noenhanced"
-  # Kelvarin_Extract in blues, the baseline in purple, the peers apart.
-  colours=()
-  for tool in "${tools[@]}"; do
-    case "$tool" in
-      k1) colours+=("#9ecae1") ;; k2) colours+=("#4292c6") ;; k4) colours+=("#08519c") ;;
-      baseline) colours+=("#8c6bb1") ;; tar) colours+=("#fd8d3c") ;; bsdtar) colours+=("#74c476") ;;
-      cp) colours+=("#969696") ;;
-    esac
-  done
-  for ((i = 0; i < ${#colours[@]}; i++)); do echo "set linetype $((i + 1)) lc rgb '${colours[$i]}'"; done
+  chart_preamble ${#targets[@]} \
+    "Extraction time, median of $rounds round$([ "$rounds" = 1 ] || echo s) (less is better)" seconds "${colours[@]}"
   for entry in "${plot_files[@]}"; do
     where="${entry%%|*}"
     data="${entry#*|}"
@@ -563,7 +478,4 @@ last=$((${#tools[@]} + 1))
          "(column(c) > top ? top : 1/0):(sprintf('%.2f', column(c))) with labels offset 0,-0.8 font ',10' notitle"
     echo "unset key"
   done
-  echo "unset multiplot"
-} | gnuplot
-echo
-echo "Chart: $svg"
+} | draw_chart
