@@ -60,7 +60,13 @@ command -v 7z >/dev/null || need_packages+=(p7zip-full)
 [ -x /usr/bin/time ] || need_packages+=(time)
 install_packages "${need_packages[@]}" || exit 1
 
-build_targets Kelvarin_Extract brq api_extract
+build_targets Kelvarin_Extract brq
+# api_extract comes with the benchmarks, which a build of the programs
+# alone (a fresh checkout's) leaves out.
+if ! grep -q '^KELVARIN_BUILD_BENCHMARKS:BOOL=ON' "$build_dir/CMakeCache.txt"; then
+  cmake -S "$repo" -B "$build_dir" -DKELVARIN_BUILD_BENCHMARKS=ON >/dev/null
+fi
+build_targets api_extract
 extractor="$build_dir/Kelvarin_Extract"
 brq="$build_dir/brq"
 api="$build_dir/bench/api_extract"
