@@ -4,7 +4,7 @@
 //   <sandbox>/box/keep      must stay as it is
 //   <sandbox>/box/out       the destination, removed after each input
 // Each input is extracted twice, the second time over the first's output,
-// and read through the C API from memory in between.
+// and read through the C API from memory and edited in between.
 #include "fuzz/extract_harness.h"
 
 #include <kelvarin.h>
@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -25,6 +26,7 @@
 #include "extract/extraction_plan.h"
 #include "messages/entry_messages.h"
 #include "names/entry_name.h"
+#include "names/entry_pattern.h"
 
 namespace kelvarin::fuzz {
 namespace {
@@ -55,6 +57,7 @@ struct Sandbox {
   fs::path archive = root / "input.brq";
   fs::path keep = root / "box" / "keep";
   fs::path destination = root / "box" / "out";
+  fs::path edit = root / "edit";  // an edited copy of the input, and its extraction
 };
 
 // Anything in the sandbox but the input, the bystander and the destination
@@ -140,6 +143,19 @@ std::string run_and_check(const Sandbox& sandbox, std::string_view input, const 
   return problem;
 }
 
+// Every path below `folder`, '/'-joined, with a file's bytes, or "/" for
+// a folder.
+std::map<std::string, std::string> tree_of(const fs::path& folder) {
+  std::map<std::string, std::string> tree;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(folder, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    const std::string path = it->path().lexically_relative(folder).generic_string();
+    tree[path] = it->is_directory() ? "/" : read_bytes(it->path());
+  }
+  return tree;
+}
+
 // The input through the C API, from memory: it opens exactly when the
 // index is usable; every failure leaves one line of message; and each file
 // the listing says an extraction writes reads as the bytes the extraction
@@ -175,6 +191,7 @@ class ApiCheck {
       const kelvarin_kind read = read_all(listed.get(), path, entry.size, bytes);
       if (read == KELVARIN_NOT_FOUND) problem_ = "a file listed as written can't be found by its path: " + path;
       if (read == KELVARIN_OK) compare_with_disk(path, bytes);
+      last_written_ = path;
       // A fresh handle's read plans the path alone: it must answer alike.
       if (problem_.empty() && lazy_reads++ < kLazyReads) {
         Handle fresh(open());
@@ -186,6 +203,9 @@ class ApiCheck {
     }
     return problem_;
   }
+
+  // The last file in walk order the listing calls written, if any.
+  const std::string& last_written() const { return last_written_; }
 
  private:
   static constexpr std::size_t kLazyReads = 8;
@@ -258,8 +278,57 @@ class ApiCheck {
   std::string_view input_;
   fs::path destination_;
   RunOutcome written_;
+  std::string last_written_;
   std::string problem_;
 };
+
+// An edit through the C API of a copy of the input whose first extraction
+// (into `extracted`) was complete: the removal of `removed`, with the
+// entries an extraction leaves out dropped. Refused, it leaves the copy as
+// it was; done, it leaves a sound archive whose extraction is the first
+// one's tree without that file; either way nothing beside the copy.
+std::string check_edit(const Sandbox& sandbox, std::string_view input, const fs::path& extracted,
+                       const std::string& removed) {
+  const fs::path archive = sandbox.edit / "edit.brq";
+  const fs::path out = sandbox.edit / "out";
+  fs::create_directories(sandbox.edit);
+  if (!(std::ofstream(archive, std::ios::binary | std::ios::trunc) << input)) return "the sandbox can't be written";
+  std::string problem;
+  kelvarin_archive* handle = kelvarin_archive_new();
+  if (handle == nullptr || kelvarin_open_path(handle, archive.string().c_str()) != KELVARIN_OK) {
+    problem = "the copy to edit can't be opened";
+  } else {
+    kelvarin_edit_options options;
+    kelvarin_edit_options_init(&options);
+    options.drop_damaged = 1;
+    options.allow_unportable = 1;
+    const char* paths[] = {removed.c_str()};
+    if (kelvarin_remove(handle, paths, 1, &options) != KELVARIN_OK) {
+      if (read_bytes(archive) != input) problem = "a refused edit changed the archive";
+    } else {
+      kelvarin_check_result check{};
+      check.struct_size = sizeof check;
+      if (kelvarin_check(handle, &check) != KELVARIN_OK || check.sound != 1) problem = "an edit left an unsound archive";
+      if (problem.empty() && kelvarin_extract(handle, out.string().c_str(), nullptr) != KELVARIN_OK) {
+        problem = std::string("the edited archive can't be extracted whole: ") + kelvarin_error_message(handle);
+      }
+      std::map<std::string, std::string> expected = tree_of(extracted);
+      expected.erase(removed);
+      if (problem.empty() && tree_of(out) != expected) {
+        problem = "the edited archive's extraction is not the first one's without " + removed;
+      }
+    }
+  }
+  kelvarin_archive_free(handle);
+  std::error_code error;
+  for (const auto& item : fs::directory_iterator(sandbox.edit, error)) {
+    if (item.path() != archive && item.path() != out && problem.empty()) {
+      problem = "the edit left something beside the archive: " + item.path().string();
+    }
+  }
+  fs::remove_all(sandbox.edit, error);
+  return problem;
+}
 
 }  // namespace
 
@@ -272,7 +341,14 @@ std::string extract_one_input(const std::uint8_t* data, std::size_t size) {
   RunOutcome outcome;
   std::string problem = run_and_check(sandbox, input, sandbox.destination.string(), outcome);
   if (problem.empty()) {
-    problem = ApiCheck(input, sandbox.destination, outcome).run(ArchiveIndex::open(sandbox.archive.string()).ok());
+    ApiCheck api(input, sandbox.destination, outcome);
+    problem = api.run(ArchiveIndex::open(sandbox.archive.string()).ok());
+    // Where the first extraction tells what the edited archive must hold.
+    const std::string& removed = api.last_written();
+    if (problem.empty() && outcome.complete && outcome.exact_case && !removed.empty() && !has_wildcards(removed) &&
+        normalise_entry_path(removed) == removed) {
+      problem = check_edit(sandbox, input, sandbox.destination, removed);
+    }
   }
   if (problem.empty()) problem = run_and_check(sandbox, input, (sandbox.destination / "").string(), outcome);
   std::error_code ignored;

@@ -22,7 +22,11 @@ namespace kelvarin::fuzz {
 // is opened through the C API from memory: it opens exactly when the index
 // is usable, every failure leaves one line of message, and each file the
 // listing says is written reads as the extraction wrote it, also by a
-// handle that plans only that file's path.
+// handle that plans only that file's path. Where the first extraction was
+// complete, a copy of the input is edited through the C API (its last file
+// removed, entries left out dropped): refused, the copy is unchanged; done,
+// it is sound and extracts to the first extraction's tree without that
+// file, with nothing left beside it.
 std::string extract_one_input(const std::uint8_t* data, std::size_t size);
 
 }  // namespace kelvarin::fuzz
