@@ -122,6 +122,7 @@ SourceNode as_source(const EditNode& node, std::string name, std::vector<const E
     source.size = node.size;
     files.push_back(&node);
   }
+  source.children.reserve(node.children.size());
   for (const auto& [child_name, child] : node.children) {
     source.children.push_back(as_source(*child, child_name, files));
   }
@@ -132,7 +133,6 @@ SourceNode as_source(const EditNode& node, std::string name, std::vector<const E
 // data go. Kept data move by `shift`, whole blocks, from the range
 // [kept_begin, kept_end) of the old archive; the rest follow them.
 struct EditedLayout {
-  std::vector<SourceNode> top_level;
   std::vector<const EditNode*> files;
   ArchiveLayout layout;
   bool keeps_data = false;
@@ -146,11 +146,17 @@ struct EditedLayout {
 bool kept(const EditNode& file) { return file.disk == nullptr && file.size > 0; }
 
 Error plan_layout(const EditNode& root, EditedLayout& edited) {
-  edited.top_level.push_back(as_source(root, "", edited.files));
-  Result<ArchiveLayout> laid_out = lay_out(edited.top_level);
-  if (!laid_out.ok()) return laid_out.error();
-  edited.layout = std::move(laid_out.value());
-  edited.layout.data.clear();
+  {
+    // The tree as the writer takes it is a copy of the edited one: let go
+    // once laid out (the layout's data, which would point into it, are
+    // placed here instead), as it takes a hundred bytes an entry.
+    std::vector<SourceNode> top_level;
+    top_level.push_back(as_source(root, "", edited.files));
+    Result<ArchiveLayout> laid_out = lay_out(top_level);
+    if (!laid_out.ok()) return laid_out.error();
+    edited.layout = std::move(laid_out.value());
+    edited.layout.data.clear();
+  }
   const std::uint64_t index_end = index_size(edited.layout.entries.size(), edited.files.size(),
                                              edited.layout.name_pool.size());
   for (const EditNode* file : edited.files) {
@@ -531,20 +537,17 @@ Error ArchiveEdit::write(platform::FileSystem& disk, const EditTarget& target,
     if (written.ok()) advance(length);
     return written;
   };
-  static const std::vector<char> kZeros(kBlock, '\0');
+  static const std::vector<char> kZeros(kCopyAlignment, '\0');
   const auto pad_to = [&](std::uint64_t position) {
     Error padded;
     while (padded.ok() && at < position) {
-      padded = write_bytes(kZeros.data(), static_cast<std::size_t>(std::min<std::uint64_t>(position - at, kBlock)));
+      padded = write_bytes(kZeros.data(),
+                           static_cast<std::size_t>(std::min<std::uint64_t>(position - at, kZeros.size())));
     }
     return padded;
   };
-  std::string index;
-  write_archive(edited.layout, [&](const char* bytes, std::size_t length) {
-    index.append(bytes, length);
-    return Error{};
-  });
-  error = write_bytes(index.data(), index.size());
+  // The index a block at a time, straight to the file.
+  error = write_archive(edited.layout, write_bytes);
   std::vector<char> buffer;
   if (error.ok() && edited.keeps_data) {
     // The old data in one range, in the kernel: where the file system
