@@ -32,7 +32,8 @@ kelvarin_kind locate(kelvarin_archive* archive, const char* path, std::uint32_t&
   const std::string wanted = normalise_entry_path(path);
   const std::vector<std::uint32_t> at = archive->positions_of(wanted);
   if (at.empty()) return fail(archive, KELVARIN_NOT_FOUND, nothing_named(wanted, archive->index->path()));
-  position = at[answering(at.size(), [&](std::size_t i) { return (*archive->plan)[archive->listing[at[i]].entry].fate; })];
+  const auto fate_of = [&](std::size_t i) { return (*archive->plan)[archive->listing[at[i]].entry].fate; };
+  position = at[answering(at.size(), fate_of)];
   const std::uint32_t entry = archive->listing[position].entry;
   if ((*archive->plan)[entry].fate == Fate::replaced) {
     // Rare: a scan is enough.

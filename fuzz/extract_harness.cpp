@@ -308,7 +308,9 @@ std::string check_edit(const Sandbox& sandbox, std::string_view input, const fs:
     } else {
       kelvarin_check_result check{};
       check.struct_size = sizeof check;
-      if (kelvarin_check(handle, &check) != KELVARIN_OK || check.sound != 1) problem = "an edit left an unsound archive";
+      if (kelvarin_check(handle, &check) != KELVARIN_OK || check.sound != 1) {
+        problem = "an edit left an unsound archive";
+      }
       if (problem.empty() && kelvarin_extract(handle, out.string().c_str(), nullptr) != KELVARIN_OK) {
         problem = std::string("the edited archive can't be extracted whole: ") + kelvarin_error_message(handle);
       }
